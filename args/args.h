@@ -1,0 +1,77 @@
+// The argument module: a tool declares its options and positional
+// parameters in one command_args record, and parse_command_line fills it
+// from the command line, or ends the process with the usage screen
+// (status 0) or a one-line error (status -1).
+//
+// Besides the tool's own options, every tool understands the SDK-wide
+// "/h /? /help", "/sdk <path>" and "/bitdir <path>", and the environment
+// variable VELQOR_SDK5.
+#ifndef ARGS_ARGS_H
+#define ARGS_ARGS_H
+
+#include <cstdint>
+
+enum value_type : int32_t {
+    ARG_FLOAT = 0,    // single
+    ARG_DOUBLE = 1,   // double, converted with single precision
+    ARG_INT = 2,      // signed 32-bit
+    ARG_UINT = 3,     // unsigned 32-bit, decimal or "0x" hexadecimal
+    ARG_HEX = 4,      // unsigned 32-bit, hexadecimal
+    ARG_STRING = 5,   // owned text
+    ARG_BOOLEAN = 6,  // one byte, 0 or 1
+    ARG_PATH = 7,     // owned text, normalised when it came from the command line
+};
+
+// One value of any type. Only the member of the value's type is meaningful;
+// declare defaults with that member, e.g. {.u = 0} for ARG_UINT.
+union arg_value {
+    float f;
+    double d;
+    int32_t i;
+    uint32_t u;
+    char *s;
+    uint8_t b;
+};
+static_assert(sizeof(arg_value) == 8, "arg_value is an 8-byte slot");
+
+struct option_desc {
+    const char *name;         // the word after the prefix character, case-sensitive
+    value_type type;
+    const char *description;  // one line, shown by the usage screen
+    arg_value default_value;
+    uint8_t specified;        // set by the parser: given with its value
+    arg_value value;          // set by the parser
+};
+
+struct command_args {
+    // Declared by the tool.
+    int option_count;
+    const value_type *param_types;
+    const char *const *param_names;
+    const char *const *param_descs;
+    int param_count;
+    int required_count;
+    option_desc *options;
+    // Filled by the parser; the texts and the array are owned by the module
+    // and live until the process ends.
+    int supplied_count;
+    arg_value *values;  // one per positional argument; null when none
+    char *program_name;
+    char *sdk_path;
+    char *bitstream_dir;
+};
+
+// Returns 0, or ends the process.
+int parse_command_line(int argc, const char *const argv[], command_args *args);
+
+// The identity of the tool: each tool that links the module defines these.
+struct app_version {
+    unsigned major;
+    unsigned minor;
+    unsigned patch;
+};
+extern const char APP_NAME[];
+extern const char APP_TITLE[];
+extern const app_version APP_VERSION;
+
+#endif

@@ -1,0 +1,49 @@
+// Bank records: allocation, lookup and error text.
+#include "bank.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+void sim_error_set(sim_error *err, VELQOR2_STATUS status, const char *format, ...) {
+    err->status = status;
+    va_list ap;
+    va_start(ap, format);
+    vsnprintf(err->text, sizeof err->text, format, ap);
+    va_end(ap);
+}
+
+void bank_free(sim_bank *bank) {
+    for (size_t i = 0; i < bank->count; i++) free(bank->cards[i].words);
+    free(bank->cards);
+    *bank = sim_bank{};
+}
+
+sim_card *bank_find_id(const sim_bank *bank, uint32_t id) {
+    for (size_t i = 0; i < bank->count; i++)
+        if (bank->cards[i].id == id) return &bank->cards[i];
+    return nullptr;
+}
+
+sim_card *bank_add_card(sim_bank *bank, uint32_t id, int32_t board_type, uint32_t word_bits,
+                        uint32_t eeprom_words) {
+    if (bank->count == bank->capacity) {
+        size_t capacity = bank->capacity ? bank->capacity * 2 : 8;
+        void *grown = realloc(bank->cards, capacity * sizeof(sim_card));
+        if (!grown) return nullptr;
+        bank->cards = static_cast<sim_card *>(grown);
+        bank->capacity = capacity;
+    }
+    auto *words = static_cast<uint32_t *>(malloc(eeprom_words * sizeof(uint32_t)));
+    if (!words) return nullptr;
+    sim_card *card = &bank->cards[bank->count++];
+    *card = sim_card{};
+    card->id = id;
+    card->board_type = board_type;
+    card->word_bits = word_bits;
+    card->eeprom_words = eeprom_words;
+    card->words = words;
+    for (uint32_t i = 0; i < eeprom_words; i++) words[i] = erased_word(card);
+    return card;
+}

@@ -1,0 +1,250 @@
+// The simulated card library: the seven operations of velqor2.h over the
+// bank file. A card is loaded once, when it is opened; reads come from that
+// snapshot and every write goes straight through to the bank file.
+#define VELQOR2_BUILDING_LIBRARY
+#include <limits.h>
+#include <pthread.h>
+
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "bank.h"
+#include "bank_store.h"
+#include "sim_status.h"
+#include "trace.h"
+#include "velqor2.h"
+
+namespace {
+
+constexpr unsigned MAX_OPEN = 64;
+
+struct open_card {
+    bool used;
+    uint32_t generation;  // tells a stale handle from the slot's new card
+    uint32_t index;
+    sim_card card;        // owns card.words
+};
+
+pthread_mutex_t g_table_mutex = PTHREAD_MUTEX_INITIALIZER;
+open_card g_open[MAX_OPEN];
+uint32_t g_generation;
+
+// The detail of this thread's last failure, returned by the status text.
+thread_local sim_error t_last;
+thread_local char t_unknown[48];
+
+VELQOR2_STATUS fail(const sim_error &err) {
+    t_last = err;
+    return err.status;
+}
+
+VELQOR2_STATUS fail(VELQOR2_STATUS status, const char *format, ...)
+    __attribute__((format(printf, 2, 3)));
+
+VELQOR2_STATUS fail(VELQOR2_STATUS status, const char *format, ...) {
+    t_last.status = status;
+    va_list ap;
+    va_start(ap, format);
+    vsnprintf(t_last.text, sizeof t_last.text, format, ap);
+    va_end(ap);
+    return status;
+}
+
+// Held for the life of the scope.
+struct table_guard {
+    table_guard() { pthread_mutex_lock(&g_table_mutex); }
+    ~table_guard() { pthread_mutex_unlock(&g_table_mutex); }
+    table_guard(const table_guard &) = delete;
+    table_guard &operator=(const table_guard &) = delete;
+};
+
+VELQOR2_HANDLE make_handle(unsigned slot, uint32_t generation) {
+    return static_cast<VELQOR2_HANDLE>(generation) << 16 | (slot + 1);
+}
+
+// The open card of a handle, or null; call with the table locked.
+open_card *find_open(VELQOR2_HANDLE handle) {
+    uint64_t slot = (handle & 0xFFFF) - 1;
+    if ((handle & 0xFFFF) == 0 || slot >= MAX_OPEN) return nullptr;
+    open_card *o = &g_open[slot];
+    return o->used && make_handle(static_cast<unsigned>(slot), o->generation) == handle ? o : nullptr;
+}
+
+VELQOR2_STATUS bad_handle(VELQOR2_HANDLE handle) {
+    return fail(SIM_INVALID_HANDLE, "invalid handle 0x%" PRIX64 ": no card is open with it", handle);
+}
+
+VELQOR2_STATUS open_card_where(bool by_index, uint32_t key, VELQOR2_HANDLE *handle) {
+    if (!handle) return fail(SIM_NULL_ARGUMENT, "the handle pointer is null");
+    sim_bank bank{};
+    sim_error err{};
+    char source[PATH_MAX + 64];
+    if (!bank_load(&bank, source, sizeof source, &err)) return fail(err);
+    sim_card *card = by_index ? (key < bank.count ? &bank.cards[key] : nullptr)
+                              : bank_find_id(&bank, key);
+    VELQOR2_STATUS status = VELQOR2_SUCCESS;
+    if (!card)
+        status = by_index ? fail(SIM_NO_SUCH_INDEX, "no card at index %u in %s (it holds %zu)",
+                                 static_cast<unsigned>(key), source, bank.count)
+                          : fail(SIM_NO_SUCH_ID, "no card with ID %u in %s",
+                                 static_cast<unsigned>(key), source);
+    else if (card->faults & FAULT_OPEN)
+        status = fail(SIM_FAULT, "simulated fault: open of card %u", static_cast<unsigned>(card->id));
+    if (status == VELQOR2_SUCCESS) {
+        table_guard guard;
+        unsigned slot = 0;
+        while (slot < MAX_OPEN && g_open[slot].used) slot++;
+        if (slot == MAX_OPEN) {
+            status = fail(SIM_TOO_MANY_OPEN, "too many cards open (at most %u)", MAX_OPEN);
+        } else {
+            open_card *o = &g_open[slot];
+            o->used = true;
+            o->generation = ++g_generation & 0xFFFFFFFFu;
+            o->index = static_cast<uint32_t>(card - bank.cards);
+            o->card = *card;
+            card->words = nullptr;  // the slot owns them now
+            *handle = make_handle(slot, o->generation);
+        }
+    }
+    bank_free(&bank);
+    return status;
+}
+
+}  // namespace
+
+extern "C" {
+
+VELQOR2_STATUS VELQOR2_OpenCard(uint32_t card_id, VELQOR2_HANDLE *handle) {
+    VELQOR2_STATUS status = open_card_where(false, card_id, handle);
+    trace_call("OpenCard id=%u -> %u", static_cast<unsigned>(card_id), static_cast<unsigned>(status));
+    return status;
+}
+
+VELQOR2_STATUS VELQOR2_OpenCardByIndex(uint32_t index, VELQOR2_HANDLE *handle) {
+    VELQOR2_STATUS status = open_card_where(true, index, handle);
+    trace_call("OpenCardByIndex index=%u -> %u", static_cast<unsigned>(index),
+               static_cast<unsigned>(status));
+    return status;
+}
+
+VELQOR2_STATUS VELQOR2_GetCardInfo(VELQOR2_HANDLE handle, VELQOR2_CARD_INFO *info) {
+    VELQOR2_STATUS status = VELQOR2_SUCCESS;
+    {
+        table_guard guard;
+        const open_card *o = find_open(handle);
+        if (!o) status = bad_handle(handle);
+        else if (!info) status = fail(SIM_NULL_ARGUMENT, "the card information pointer is null");
+        else if (o->card.faults & FAULT_INFO)
+            status = fail(SIM_FAULT, "simulated fault: card information of card %u",
+                          static_cast<unsigned>(o->card.id));
+        else {
+            *info = VELQOR2_CARD_INFO{};
+            info->card_id = o->card.id;
+            info->card_index = o->index;
+            info->board_type = o->card.board_type;
+            info->serial_number = o->card.serial;
+            info->eeprom_words = o->card.eeprom_words;
+            memcpy(info->model_name, o->card.model, sizeof info->model_name);
+            info->model_name[sizeof info->model_name - 1] = '\0';
+        }
+    }
+    trace_call("GetCardInfo handle=0x%" PRIX64 " -> %u", handle, static_cast<unsigned>(status));
+    return status;
+}
+
+VELQOR2_STATUS VELQOR2_ReadConfig(VELQOR2_HANDLE handle, uint32_t location, uint32_t *value) {
+    VELQOR2_STATUS status = VELQOR2_SUCCESS;
+    {
+        table_guard guard;
+        const open_card *o = find_open(handle);
+        const sim_card *card = o ? &o->card : nullptr;
+        if (!card) status = bad_handle(handle);
+        else if (!value) status = fail(SIM_NULL_ARGUMENT, "the value pointer is null");
+        else if (location >= card->eeprom_words)
+            status = fail(SIM_BAD_LOCATION, "location 0x%X is beyond the card's EEPROM of %u words",
+                          static_cast<unsigned>(location), static_cast<unsigned>(card->eeprom_words));
+        else if ((card->faults & FAULT_READ) ||
+                 ((card->faults & FAULT_READ_AT) && card->fault_location == location))
+            status = fail(SIM_FAULT, "simulated fault: read of location 0x%X on card %u",
+                          static_cast<unsigned>(location), static_cast<unsigned>(card->id));
+        else *value = card->words[location];
+    }
+    trace_call("ReadConfig handle=0x%" PRIX64 " location=%u -> %u", handle,
+               static_cast<unsigned>(location), static_cast<unsigned>(status));
+    return status;
+}
+
+VELQOR2_STATUS VELQOR2_WriteConfig(VELQOR2_HANDLE handle, uint32_t location, uint32_t value) {
+    VELQOR2_STATUS status = VELQOR2_SUCCESS;
+    {
+        table_guard guard;
+        open_card *o = find_open(handle);
+        sim_card *card = o ? &o->card : nullptr;
+        sim_error err{};
+        if (!card) status = bad_handle(handle);
+        else if (location >= card->eeprom_words)
+            status = fail(SIM_BAD_LOCATION, "location 0x%X is beyond the card's EEPROM of %u words",
+                          static_cast<unsigned>(location), static_cast<unsigned>(card->eeprom_words));
+        else if (!word_fits(card, value))
+            status = fail(SIM_VALUE_TOO_WIDE, "value 0x%X does not fit the card's 16-bit word",
+                          static_cast<unsigned>(value));
+        else if (card->faults & FAULT_WRITE)
+            status = fail(SIM_FAULT, "simulated fault: write of location 0x%X on card %u",
+                          static_cast<unsigned>(location), static_cast<unsigned>(card->id));
+        else if (!bank_store_word(card->id, location, value, &err)) status = fail(err);
+        else card->words[location] = value;
+    }
+    trace_call("WriteConfig handle=0x%" PRIX64 " location=%u value=0x%X -> %u", handle,
+               static_cast<unsigned>(location), static_cast<unsigned>(value),
+               static_cast<unsigned>(status));
+    return status;
+}
+
+VELQOR2_STATUS VELQOR2_CloseCard(VELQOR2_HANDLE handle) {
+    VELQOR2_STATUS status = VELQOR2_SUCCESS;
+    {
+        table_guard guard;
+        open_card *o = find_open(handle);
+        if (!o) status = bad_handle(handle);
+        else {
+            free(o->card.words);
+            o->card.words = nullptr;
+            o->used = false;
+        }
+    }
+    trace_call("CloseCard handle=0x%" PRIX64 " -> %u", handle, static_cast<unsigned>(status));
+    return status;
+}
+
+const char *VELQOR2_GetStatusString(VELQOR2_STATUS status) {
+    static const char *const TEXTS[] = {
+        "no card with that identifier",
+        "no card at that index",
+        "invalid handle",
+        "location beyond the card's EEPROM",
+        "value does not fit the card's word",
+        "bank file unreadable",
+        "bank file malformed",
+        "bank file could not be written",
+        "simulated fault",
+        "null pointer argument",
+        "too many cards open",
+        "out of memory",
+    };
+    const char *text;
+    if (status == VELQOR2_SUCCESS) text = "success";
+    else if (status == t_last.status && t_last.text[0]) text = t_last.text;
+    else if (status >= SIM_NO_SUCH_ID && status - SIM_NO_SUCH_ID < sizeof TEXTS / sizeof *TEXTS)
+        text = TEXTS[status - SIM_NO_SUCH_ID];
+    else {
+        snprintf(t_unknown, sizeof t_unknown, "unknown status 0x%X", static_cast<unsigned>(status));
+        text = t_unknown;
+    }
+    trace_call("GetStatusString status=%u", static_cast<unsigned>(status));
+    return text;
+}
+
+}  // extern "C"
