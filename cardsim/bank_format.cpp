@@ -31,12 +31,11 @@ void append(text_buffer *b, const char *format, ...) __attribute__((format(print
 
 void append(text_buffer *b, const char *format, ...) {
     if (b->failed) return;
-    char piece[256];
     va_list ap;
     va_start(ap, format);
-    int n = vsnprintf(piece, sizeof piece, format, ap);
+    int n = vsnprintf(nullptr, 0, format, ap);
     va_end(ap);
-    if (n < 0 || static_cast<size_t>(n) >= sizeof piece) {
+    if (n < 0) {
         b->failed = true;
         return;
     }
@@ -52,7 +51,9 @@ void append(text_buffer *b, const char *format, ...) {
         b->data = static_cast<char *>(grown);
         b->capacity = capacity;
     }
-    memcpy(b->data + b->length, piece, static_cast<size_t>(n) + 1);
+    va_start(ap, format);
+    vsnprintf(b->data + b->length, b->capacity - b->length, format, ap);
+    va_end(ap);
     b->length += static_cast<size_t>(n);
 }
 

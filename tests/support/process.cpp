@@ -1,0 +1,113 @@
+#include "process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+std::string drain(int fd) {
+    std::string out;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) != 0) {
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        out.append(buffer, static_cast<size_t>(n));
+    }
+    return out;
+}
+
+int wait_status(pid_t pid) {
+    int raw = 0;
+    while (waitpid(pid, &raw, 0) < 0)
+        if (errno != EINTR) return -1;
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : 1000 + WTERMSIG(raw);
+}
+
+}  // namespace
+
+process_result run_in_child(const std::function<void()> &body) {
+    int out[2];
+    if (pipe(out) != 0) throw std::runtime_error("pipe");
+    fflush(stdout);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        close(out[1]);
+        body();
+        fflush(stdout);
+        _exit(0);
+    }
+    close(out[1]);
+    process_result result{drain(out[0]), 0};
+    close(out[0]);
+    result.status = wait_status(pid);
+    return result;
+}
+
+process_result run_program(const std::string &path, const program_run &run) {
+    int out[2], in[2];
+    if (pipe(out) != 0 || pipe(in) != 0) throw std::runtime_error("pipe");
+    // A child that exits before reading its input must not kill the test.
+    signal(SIGPIPE, SIG_IGN);
+    pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGPIPE, SIG_DFL);
+        dup2(out[1], STDOUT_FILENO);
+        dup2(in[0], STDIN_FILENO);
+        for (int fd : {out[0], out[1], in[0], in[1]}) close(fd);
+        for (const auto &[name, value] : run.env) setenv(name.c_str(), value.c_str(), 1);
+        for (const auto &name : run.unset_env) unsetenv(name.c_str());
+        std::vector<char *> argv{const_cast<char *>(path.c_str())};
+        for (const auto &a : run.args) argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(path.c_str(), argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(in[0]);
+    if (run.input) {
+        // Replies are short: they fit the pipe, so writing first cannot block.
+        ssize_t written = write(in[1], run.input->data(), run.input->size());
+        (void)written;
+    }
+    close(in[1]);
+    process_result result{drain(out[0]), 0};
+    close(out[0]);
+    result.status = wait_status(pid);
+    return result;
+}
+
+temp_dir::temp_dir() {
+    std::string pattern = std::filesystem::temp_directory_path() / "sorvit-test-XXXXXX";
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
+    path = pattern;
+}
+
+temp_dir::~temp_dir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+}
+
+std::string read_file(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void write_file(const std::string &path, const std::string &text) {
+    std::ofstream(path, std::ios::binary) << text;
+}

@@ -1,0 +1,43 @@
+// Running code and programs in child processes, with standard output
+// captured: how the tests see exits, messages and exit statuses.
+#ifndef TESTS_SUPPORT_PROCESS_H
+#define TESTS_SUPPORT_PROCESS_H
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct process_result {
+    std::string out;  // everything written to standard output
+    int status;       // exit status 0..255, or 1000 + signal number
+};
+
+// Runs body in a forked child; its exit status is body's call of exit, or
+// 0 when body returns.
+process_result run_in_child(const std::function<void()> &body);
+
+struct program_run {
+    std::vector<std::string> args;                              // after argv[0]
+    std::vector<std::pair<std::string, std::string>> env;       // set on top of ours
+    std::vector<std::string> unset_env;                         // removed
+    std::optional<std::string> input;  // standard input; nullopt: closed at once
+};
+
+process_result run_program(const std::string &path, const program_run &run);
+
+// A fresh folder, removed with everything in it when the object goes.
+struct temp_dir {
+    std::string path;
+    temp_dir();
+    ~temp_dir();
+    temp_dir(const temp_dir &) = delete;
+    temp_dir &operator=(const temp_dir &) = delete;
+    std::string file(const std::string &name) const { return path + "/" + name; }
+};
+
+std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &text);
+
+#endif
