@@ -2,6 +2,9 @@
 // with a bank of the test's own, whole standard output and exit status
 // compared, the reply fed on standard input, the library's calls traced.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <optional>
 #include <regex>
@@ -278,6 +281,42 @@ TEST(Cli, SdkSettingsChangeNothing) {
     sorvit_run plain = run_sorvit(dir, {"0x10"});
     sorvit_run with_sdk = run_sorvit(dir, {"/sdk", "C:/sdk", "/bitdir", "B", "0x10"});
     EXPECT_EQ(with_sdk.result.out, plain.result.out);
+}
+
+// The question must reach a pipe before sorvit waits for the reply: a
+// script that answers only after seeing it would otherwise hang.
+TEST(Cli, QuestionIsFlushedBeforeTheReplyIsRead) {
+    temp_dir dir;
+    write_file(dir.file("bank"), cli_bank());
+    int out[2], in[2];
+    ASSERT_EQ(pipe(out), 0);
+    ASSERT_EQ(pipe(in), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        dup2(in[0], STDIN_FILENO);
+        for (int fd : {out[0], out[1], in[0], in[1]}) close(fd);
+        setenv("VELQOR2_SIM_BANK", dir.file("bank").c_str(), 1);
+        execl(SORVIT_BINARY, SORVIT_BINARY, "60", "1", static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    close(in[0]);
+    std::string seen;
+    pollfd p{out[0], POLLIN, 0};
+    while (seen.find("(y/n)? ") == std::string::npos && poll(&p, 1, 10000) == 1) {
+        char buffer[256];
+        ssize_t n = read(out[0], buffer, sizeof buffer);
+        if (n <= 0) break;
+        seen.append(buffer, static_cast<size_t>(n));
+    }
+    EXPECT_EQ(seen, warning(CARD0, "1", "1", "3c"));
+    EXPECT_EQ(write(in[1], "y\n", 2), 2);
+    close(in[1]);
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 }  // namespace
