@@ -7,9 +7,24 @@
 #include <cstdio>
 #include <cstdlib>
 
-void trace_call(const char *format, ...) {
+namespace {
+
+thread_local bool t_resolved;
+thread_local char t_path[4096];  // a copy: the environment may change under a pointer
+
+}  // namespace
+
+void trace_refresh() {
     const char *path = getenv("VELQOR2_SIM_TRACE");
-    if (!path || !*path) return;
+    int n = snprintf(t_path, sizeof t_path, "%s", path ? path : "");
+    if (n < 0 || static_cast<size_t>(n) >= sizeof t_path) t_path[0] = '\0';  // too long: no trace
+    t_resolved = true;
+}
+
+void trace_call(const char *format, ...) {
+    if (!t_resolved) trace_refresh();
+    const char *path = t_path;
+    if (!*path) return;
     char line[512];
     va_list ap;
     va_start(ap, format);

@@ -3,6 +3,10 @@
 #ifndef CARDSIM_TRACE_H
 #define CARDSIM_TRACE_H
 
+// Looks up VELQOR2_SIM_TRACE again; the opens call it, so that the
+// variable is read once per card rather than once per call.
+void trace_refresh();
+
 void trace_call(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 #endif

@@ -78,6 +78,7 @@ VELQOR2_STATUS bad_handle(VELQOR2_HANDLE handle) {
 }
 
 VELQOR2_STATUS open_card_where(bool by_index, uint32_t key, VELQOR2_HANDLE *handle) {
+    trace_refresh();
     if (!handle) return fail(SIM_NULL_ARGUMENT, "the handle pointer is null");
     sim_bank bank{};
     sim_error err{};

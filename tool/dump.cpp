@@ -1,4 +1,5 @@
-// The dump: locations 0x00 to 0x3F in two columns.
+// The dump: locations 0x00 to 0x3F in two columns, read in the order
+// 0, 32, 1, 33, ... 31, 63.
 #include <cstdio>
 
 #include "modes.h"
@@ -12,20 +13,41 @@ struct read_failures {
     char first_text[512];  // copied at once: the library may reuse its text
 };
 
-// Reads one location and prints its value, or question marks when the read
-// fails, as many as the word has digits.
-void print_location(const card_session *card, uint32_t location, read_failures *failures) {
-    uint32_t value = 0;
-    VELQOR2_STATUS status = VELQOR2_ReadConfig(card->handle, location, &value);
-    if (status == VELQOR2_SUCCESS) {
-        if (card->word_width == 4) printf("0x%08lX", static_cast<unsigned long>(value));
-        else printf("0x%04lX", static_cast<unsigned long>(value));
-        return;
-    }
-    printf("0x%s", card->word_width == 4 ? "????????" : "????");
-    if (failures->count++ == 0)
+VELQOR2_STATUS read_word(const card_session *card, uint32_t location, uint32_t *value,
+                         read_failures *failures) {
+    VELQOR2_STATUS status = VELQOR2_ReadConfig(card->handle, location, value);
+    if (status != VELQOR2_SUCCESS && failures->count++ == 0)
         snprintf(failures->first_text, sizeof failures->first_text, "%s",
                  VELQOR2_GetStatusString(status));
+    return status;
+}
+
+// A value, or question marks for a failed read, as many as the word has digits.
+void print_value(const card_session *card, VELQOR2_STATUS status, uint32_t value) {
+    bool wide = card->word_width == 4;
+    if (status != VELQOR2_SUCCESS) printf("0x%s", wide ? "????????" : "????");
+    else printf(wide ? "0x%08lX" : "0x%04lX", static_cast<unsigned long>(value));
+}
+
+void print_row(const card_session *card, uint32_t row, read_failures *failures) {
+    const unsigned long left = row, right = row + DUMP_ROWS;
+    uint32_t left_value = 0, right_value = 0;
+    VELQOR2_STATUS left_status = read_word(card, row, &left_value, failures);
+    VELQOR2_STATUS right_status = read_word(card, row + DUMP_ROWS, &right_value, failures);
+    if (left_status == VELQOR2_SUCCESS && right_status == VELQOR2_SUCCESS) {
+        // The common case in one call: sorvit runs once per dump, and
+        // start-up and output are most of what it costs.
+        printf(card->word_width == 4 ? "   [0x%02lX] = 0x%08lX\t\t[0x%02lX] = 0x%08lX\n"
+                                     : "   [0x%02lX] = 0x%04lX\t\t[0x%02lX] = 0x%04lX\n",
+               left, static_cast<unsigned long>(left_value), right,
+               static_cast<unsigned long>(right_value));
+        return;
+    }
+    printf("   [0x%02lX] = ", left);
+    print_value(card, left_status, left_value);
+    printf("\t\t[0x%02lX] = ", right);
+    print_value(card, right_status, right_value);
+    printf("\n");
 }
 
 }  // namespace
@@ -34,13 +56,7 @@ int dump_eeprom(const card_session *card) {
     printf("Selected card ID is %lu(0x%lx)\n\n", static_cast<unsigned long>(card->card_id),
            static_cast<unsigned long>(card->card_id));
     read_failures failures{};
-    for (uint32_t row = 0; row < DUMP_ROWS; row++) {
-        printf("   [0x%02lX] = ", static_cast<unsigned long>(row));
-        print_location(card, row, &failures);
-        printf("\t\t[0x%02lX] = ", static_cast<unsigned long>(row + DUMP_ROWS));
-        print_location(card, row + DUMP_ROWS, &failures);
-        printf("\n");
-    }
+    for (uint32_t row = 0; row < DUMP_ROWS; row++) print_row(card, row, &failures);
     if (failures.count == 0) return 0;
     printf("Failed to read %lu of 64 EEPROM locations: %s\n", failures.count, failures.first_text);
     return -1;
