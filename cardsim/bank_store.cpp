@@ -253,7 +253,7 @@ bool bank_store_word(uint32_t card_id, uint32_t location, uint32_t value, sim_er
     }
     scoped_lock lock;
     if (!lock.acquire(p.lock, LOCK_EX)) {
-        sim_error_set(err, SIM_BANK_UNWRITABLE, "cannot write bank file %s: cannot lock %s: %s",
+        sim_error_set(err, SIM_BANK_UNWRITABLE, "cannot write bank file %s: cannot open its lock file %s: %s",
                       p.bank, p.lock, strerror(errno));
         return false;
     }

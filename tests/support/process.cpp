@@ -70,6 +70,7 @@ process_result run_program(const std::string &path, const program_run &run) {
         for (int fd : {out[0], out[1], in[0], in[1]}) close(fd);
         for (const auto &[name, value] : run.env) setenv(name.c_str(), value.c_str(), 1);
         for (const auto &name : run.unset_env) unsetenv(name.c_str());
+        if (run.in_child) run.in_child();
         // SORVIT_TEST_WRAPPER runs the program under another, e.g. valgrind.
         std::vector<std::string> words;
         if (const char *wrapper = getenv("SORVIT_TEST_WRAPPER")) {
