@@ -35,12 +35,12 @@ union arg_value {
 static_assert(sizeof(arg_value) == 8, "arg_value is an 8-byte slot");
 
 struct option_desc {
-    const char *name;         // the word after the prefix character, case-sensitive
+    const char *name;  // the word after the prefix character, case-sensitive
     value_type type;
     const char *description;  // one line, shown by the usage screen
     arg_value default_value;
-    uint8_t specified;        // set by the parser: given with its value
-    arg_value value;          // set by the parser
+    uint8_t specified;  // set by the parser: given with its value
+    arg_value value;    // set by the parser
 };
 
 struct command_args {

@@ -21,8 +21,9 @@ int parse_option(int argc, const char *const argv[], int i, command_args *args) 
     if (strcmp(word, "sdk") == 0 || strcmp(word, "bitdir") == 0) {
         bool sdk = word[0] == 's';
         if (!has_next)
-            fatal_error(-1, sdk ? "/sdk option requires parameter: path to VELQOR SDK root\n"
-                                : "/bitdir option requires parameter: path to bitstream directory\n");
+            fatal_error(-1,
+                        sdk ? "/sdk option requires parameter: path to VELQOR SDK root\n"
+                            : "/bitdir option requires parameter: path to bitstream directory\n");
         char **slot = sdk ? &args->sdk_path : &args->bitstream_dir;
         replace_string(slot, argv[i + 1]);
         if (*slot) normalize_path(*slot);
@@ -46,8 +47,8 @@ int parse_option(int argc, const char *const argv[], int i, command_args *args) 
 }
 
 void store_positional(const char *const argv[], int first, command_args *args) {
-    args->values = static_cast<arg_value *>(calloc(static_cast<size_t>(args->supplied_count),
-                                                   sizeof(arg_value)));
+    args->values = static_cast<arg_value *>(
+        calloc(static_cast<size_t>(args->supplied_count), sizeof(arg_value)));
     if (!args->values) fatal_error(-1, "parse_command_line(): failed to allocate 'values'\n");
     for (int j = 0; j < args->supplied_count; j++) {
         const char *text = argv[first + j];
@@ -64,7 +65,8 @@ void store_positional(const char *const argv[], int first, command_args *args) {
             float value = strtof(text, &end);
             if (end != text) memcpy(slot, &value, sizeof value);
         } else if (set_value(slot, type, text) != 0) {
-            fatal_error(-1, "Value of %s parameter %d is invalid: %s\n", type_name(type), j + 1, text);
+            fatal_error(-1, "Value of %s parameter %d is invalid: %s\n", type_name(type), j + 1,
+                        text);
         }
     }
 }
@@ -83,7 +85,8 @@ void derive_bitstream_dir(command_args *args) {
 }  // namespace
 
 int parse_command_line(int argc, const char *const argv[], command_args *args) {
-    if (!args) fatal_error(-1, "parse_command_line(): argument 'args' is NULL (must not be NULL)\n");
+    if (!args)
+        fatal_error(-1, "parse_command_line(): argument 'args' is NULL (must not be NULL)\n");
     if (argc < 1 || !argv) argc = 1;  // never delivered by the platform: read no arguments
     args->program_name = nullptr;
     args->sdk_path = nullptr;

@@ -8,12 +8,10 @@
 
 #include "args_internal.h"
 
-const char *const type_names[8] = {"float",  "float",   "int",  "uint",
-                                   "hex",    "string",  "boolean", "path"};
+const char *const type_names[8] = {"float", "float",  "int",     "uint",
+                                   "hex",   "string", "boolean", "path"};
 
-const char *type_name(value_type type) {
-    return type >= 0 && type < 8 ? type_names[type] : "?";
-}
+const char *type_name(value_type type) { return type >= 0 && type < 8 ? type_names[type] : "?"; }
 
 namespace {
 
@@ -84,8 +82,8 @@ int convert(arg_value *slot, value_type type, const char *text, source from) {
         scan_signed(slot, text);
         return 0;
     case ARG_UINT: {
-        bool hex = text[0] == '0' &&
-                   (text[1] == 'x' || (from == source::PARAMETER && text[1] == 'X'));
+        bool hex =
+            text[0] == '0' && (text[1] == 'x' || (from == source::PARAMETER && text[1] == 'X'));
         if (hex) scan_unsigned(slot, text + 2, 16);
         else scan_unsigned(slot, text, 10);
         return 0;
@@ -127,7 +125,8 @@ void normalize_path(char *text) {
     while (isspace(static_cast<unsigned char>(text[start]))) start++;
     size_t length = strlen(text + start);
     memmove(text, text + start, length + 1);
-    while (length > 0 && isspace(static_cast<unsigned char>(text[length - 1]))) text[--length] = '\0';
+    while (length > 0 && isspace(static_cast<unsigned char>(text[length - 1])))
+        text[--length] = '\0';
     if (length > 1 && text[length - 1] == '\\') text[length - 1] = '\0';
 }
 
@@ -186,7 +185,8 @@ const char *value_to_string(const option_desc *option) {
         snprintf(buffer, sizeof buffer, "%lu", static_cast<unsigned long>(slot_read<uint32_t>(v)));
         break;
     case ARG_HEX:
-        snprintf(buffer, sizeof buffer, "0x%lx", static_cast<unsigned long>(slot_read<uint32_t>(v)));
+        snprintf(buffer, sizeof buffer, "0x%lx",
+                 static_cast<unsigned long>(slot_read<uint32_t>(v)));
         break;
     case ARG_STRING:
     case ARG_PATH: {

@@ -26,13 +26,13 @@ typedef uint32_t VELQOR2_STATUS; /* 0 is success, anything else a failure */
 #define VELQOR2_SUCCESS ((VELQOR2_STATUS)0)
 
 typedef struct VELQOR2_CARD_INFO {
-    uint32_t card_id;        /* byte 0 */
-    uint32_t card_index;     /* byte 4 */
-    int32_t board_type;      /* byte 8 */
-    uint32_t serial_number;  /* byte 12 */
-    uint32_t eeprom_words;   /* byte 16 */
-    char model_name[44];     /* byte 20, NUL-terminated */
-} VELQOR2_CARD_INFO;         /* 64 bytes */
+    uint32_t card_id;       /* byte 0 */
+    uint32_t card_index;    /* byte 4 */
+    int32_t board_type;     /* byte 8 */
+    uint32_t serial_number; /* byte 12 */
+    uint32_t eeprom_words;  /* byte 16 */
+    char model_name[44];    /* byte 20, NUL-terminated */
+} VELQOR2_CARD_INFO;        /* 64 bytes */
 
 /* The record's layout is part of the ABI: pin it. */
 #ifdef __cplusplus

@@ -66,8 +66,7 @@ sim_card *bank_add_card(sim_bank *bank, uint32_t id, int32_t board_type, uint32_
 
 // Parses bank text; on failure fills err (SIM_BANK_MALFORMED naming path and
 // line, or SIM_NO_MEMORY) and leaves *out empty.
-bool bank_parse(const char *text, size_t length, const char *path, sim_bank *out,
-                sim_error *err);
+bool bank_parse(const char *text, size_t length, const char *path, sim_bank *out, sim_error *err);
 
 // Renders the bank as text that bank_parse reads back to the same bank.
 // Returns a heap text (free it) or null when memory runs out.

@@ -37,13 +37,15 @@ uint32_t next_random(uint32_t *state) {
 void fill_contents(sim_card *card, const default_card &d) {
     const uint32_t mask = card->word_bits == 16 ? 0xFFFFu : 0xFFFFFFFFu;
     const bool wide = card->word_bits == 32;
+    // Identity, serial number, build date and MAC address, laid out as the
+    // 16-bit boards and the 32-bit boards each lay them out.
     uint32_t *w = card->words;
     w[0x00] = wide ? (VENDOR_ID << 16 | d.device_id) : VENDOR_ID;
     w[0x01] = wide ? (0x0102u << 16 | 0x0003u) : d.device_id;
     w[0x02] = wide ? d.serial : d.serial >> 16;
     w[0x03] = wide ? 0x20240917u : d.serial & 0xFFFFu;
-    w[0x04] = wide ? 0x00A0C9F1u : 0x2437;  // build date
-    w[0x05] = wide ? 0x4E2D0000u | (d.serial & 0xFFFFu) : 0x00A0;  // MAC address
+    w[0x04] = wide ? 0x00A0C9F1u : 0x2437;
+    w[0x05] = wide ? 0x4E2D0000u | (d.serial & 0xFFFFu) : 0x00A0;
     w[0x06] = wide ? 0x000000C3u : 0xC9F1;
     w[0x07] = wide ? 0x00010000u : 0x4E2D;
     uint32_t state = d.serial;

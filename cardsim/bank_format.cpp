@@ -61,8 +61,8 @@ void append_faults(text_buffer *b, const sim_card *card) {
     static const struct {
         unsigned bit;
         const char *word;
-    } faults[] = {{FAULT_OPEN, "open"}, {FAULT_INFO, "info"}, {FAULT_READ, "read"},
-                  {FAULT_WRITE, "write"}};
+    } faults[] = {
+        {FAULT_OPEN, "open"}, {FAULT_INFO, "info"}, {FAULT_READ, "read"}, {FAULT_WRITE, "write"}};
     for (const auto &f : faults)
         if (card->faults & f.bit) append(b, "fault        = %s\n", f.word);
     if (card->faults & FAULT_READ_AT)
@@ -73,8 +73,8 @@ void append_faults(text_buffer *b, const sim_card *card) {
 void append_words(text_buffer *b, const sim_card *card) {
     const int digits = card->word_bits == 16 ? 4 : 8;
     for (uint32_t row = 0; row < card->eeprom_words; row += WORDS_PER_LINE) {
-        uint32_t end = row + WORDS_PER_LINE < card->eeprom_words ? row + WORDS_PER_LINE
-                                                                 : card->eeprom_words;
+        uint32_t end =
+            row + WORDS_PER_LINE < card->eeprom_words ? row + WORDS_PER_LINE : card->eeprom_words;
         bool erased = true;
         for (uint32_t i = row; i < end; i++) erased = erased && card->words[i] == erased_word(card);
         if (erased) continue;

@@ -97,8 +97,8 @@ bool parse_fault(parser *p, char *value) {
     static const struct {
         const char *word;
         unsigned bit;
-    } words[] = {{"open", FAULT_OPEN}, {"info", FAULT_INFO}, {"read", FAULT_READ},
-                 {"write", FAULT_WRITE}};
+    } words[] = {
+        {"open", FAULT_OPEN}, {"info", FAULT_INFO}, {"read", FAULT_READ}, {"write", FAULT_WRITE}};
     for (const auto &w : words)
         if (strcmp(value, w.word) == 0) {
             p->draft.faults |= w.bit;
@@ -119,9 +119,12 @@ bool parse_setting(parser *p, const char *key, char *value) {
     static const struct {
         const char *name;
         unsigned bit;
-    } keys[] = {{"id", KEY_ID},           {"board_type", KEY_BOARD_TYPE},
-                {"word_bits", KEY_WORD_BITS}, {"eeprom_words", KEY_EEPROM_WORDS},
-                {"serial", KEY_SERIAL},   {"model", KEY_MODEL}};
+    } keys[] = {{"id", KEY_ID},
+                {"board_type", KEY_BOARD_TYPE},
+                {"word_bits", KEY_WORD_BITS},
+                {"eeprom_words", KEY_EEPROM_WORDS},
+                {"serial", KEY_SERIAL},
+                {"model", KEY_MODEL}};
     if (!p->in_card) return fail(p, "'[card]' before the first setting");
     if (p->card) return fail(p, "settings before the card's first data line");
     if (strcmp(key, "fault") == 0) return parse_fault(p, value);
@@ -129,7 +132,8 @@ bool parse_setting(parser *p, const char *key, char *value) {
     for (const auto &k : keys)
         if (strcmp(key, k.name) == 0) bit = k.bit;
     if (bit == 0)
-        return fail(p, "a setting: id, board_type, word_bits, eeprom_words, serial, model or fault");
+        return fail(p,
+                    "a setting: id, board_type, word_bits, eeprom_words, serial, model or fault");
     if (p->seen & bit) return fail(p, "each setting once per card");
     p->seen |= bit;
     sim_card *d = &p->draft;
@@ -196,7 +200,8 @@ bool parse_data(parser *p, char *address_text, char *values) {
     for (char *tok = strtok_r(values, " \t", &save); tok; tok = strtok_r(nullptr, " \t", &save)) {
         uint32_t value;
         if (!parse_u32(tok, true, &value)) return fail(p, "hexadecimal word values");
-        if (address >= card->eeprom_words) return fail(p, "locations below the card's eeprom_words");
+        if (address >= card->eeprom_words)
+            return fail(p, "locations below the card's eeprom_words");
         if (!word_fits(card, value)) return fail(p, "values that fit the card's word_bits");
         card->words[address++] = value;
     }
@@ -231,8 +236,7 @@ bool parse_line(parser *p, char *line) {
 
 }  // namespace
 
-bool bank_parse(const char *text, size_t length, const char *path, sim_bank *out,
-                sim_error *err) {
+bool bank_parse(const char *text, size_t length, const char *path, sim_bank *out, sim_error *err) {
     parser p{};
     p.path = path;
     p.err = err;

@@ -41,7 +41,8 @@ bool resolve_paths(bank_paths *p, sim_error *err) {
     bool ok;
     if ((base = nonempty_env("VELQOR2_SIM_BANK"))) ok = join(p->bank, base, "");
     else if ((base = nonempty_env("XDG_STATE_HOME"))) ok = join(p->bank, base, "/velqor2-sim/bank");
-    else if ((base = nonempty_env("HOME"))) ok = join(p->bank, base, "/.local/state/velqor2-sim/bank");
+    else if ((base = nonempty_env("HOME")))
+        ok = join(p->bank, base, "/.local/state/velqor2-sim/bank");
     else {
         sim_error_set(err, SIM_BANK_UNREADABLE,
                       "bank file unknown: set VELQOR2_SIM_BANK, XDG_STATE_HOME or HOME");
@@ -125,7 +126,8 @@ bool read_bank(const char *path, sim_bank *out, sim_error *err) {
         return false;
     }
     if (fd < 0) {
-        sim_error_set(err, SIM_BANK_UNREADABLE, "cannot read bank file %s: %s", path, strerror(errno));
+        sim_error_set(err, SIM_BANK_UNREADABLE, "cannot read bank file %s: %s", path,
+                      strerror(errno));
         return false;
     }
     struct stat st;
@@ -137,10 +139,12 @@ bool read_bank(const char *path, sim_bank *out, sim_error *err) {
     size_t length = problem ? 0 : static_cast<size_t>(st.st_size);
     if (!problem && !(text = static_cast<char *>(malloc(length + 1)))) problem = "out of memory";
     errno = 0;
-    if (!problem && !read_all(fd, text, length)) problem = errno ? strerror(errno) : "file shrank while read";
+    if (!problem && !read_all(fd, text, length))
+        problem = errno ? strerror(errno) : "file shrank while read";
     close(fd);
     bool ok = false;
-    if (problem) sim_error_set(err, SIM_BANK_UNREADABLE, "cannot read bank file %s: %s", path, problem);
+    if (problem)
+        sim_error_set(err, SIM_BANK_UNREADABLE, "cannot read bank file %s: %s", path, problem);
     else ok = bank_parse(text, length, path, out, err);
     free(text);
     return ok;
@@ -162,12 +166,14 @@ bool write_all(int fd, const char *data, size_t length) {
 bool replace_file(const bank_paths *p, const char *text, size_t length, sim_error *err) {
     char temp[PATH_MAX];
     if (!join(temp, p->bank, ".XXXXXX")) {
-        sim_error_set(err, SIM_BANK_UNWRITABLE, "cannot write bank file %s: path too long", p->bank);
+        sim_error_set(err, SIM_BANK_UNWRITABLE, "cannot write bank file %s: path too long",
+                      p->bank);
         return false;
     }
     int fd = mkstemp(temp);
     if (fd < 0) {
-        sim_error_set(err, SIM_BANK_UNWRITABLE, "cannot write bank file %s: %s", p->bank, strerror(errno));
+        sim_error_set(err, SIM_BANK_UNWRITABLE, "cannot write bank file %s: %s", p->bank,
+                      strerror(errno));
         return false;
     }
     struct stat st;
@@ -206,7 +212,8 @@ bool store_in(const bank_paths *p, sim_bank *bank, uint32_t card_id, uint32_t lo
         return false;
     }
     if (location >= card->eeprom_words) {
-        sim_error_set(err, SIM_BAD_LOCATION, "location 0x%X is beyond the card's EEPROM of %u words",
+        sim_error_set(err, SIM_BAD_LOCATION,
+                      "location 0x%X is beyond the card's EEPROM of %u words",
                       static_cast<unsigned>(location), static_cast<unsigned>(card->eeprom_words));
         return false;
     }
@@ -253,8 +260,9 @@ bool bank_store_word(uint32_t card_id, uint32_t location, uint32_t value, sim_er
     }
     scoped_lock lock;
     if (!lock.acquire(p.lock, LOCK_EX)) {
-        sim_error_set(err, SIM_BANK_UNWRITABLE, "cannot write bank file %s: cannot open its lock file %s: %s",
-                      p.bank, p.lock, strerror(errno));
+        sim_error_set(err, SIM_BANK_UNWRITABLE,
+                      "cannot write bank file %s: cannot open its lock file %s: %s", p.bank, p.lock,
+                      strerror(errno));
         return false;
     }
     sim_bank bank{};

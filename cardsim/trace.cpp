@@ -31,7 +31,8 @@ void trace_call(const char *format, ...) {
     int n = vsnprintf(line, sizeof line - 1, format, ap);
     va_end(ap);
     if (n < 0) return;
-    size_t length = static_cast<size_t>(n) < sizeof line - 1 ? static_cast<size_t>(n) : sizeof line - 2;
+    size_t length =
+        static_cast<size_t>(n) < sizeof line - 1 ? static_cast<size_t>(n) : sizeof line - 2;
     line[length++] = '\n';
     // One write per line on an O_APPEND file: lines of several processes
     // never interleave.

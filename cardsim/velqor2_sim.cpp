@@ -25,7 +25,7 @@ struct open_card {
     bool used;
     uint32_t generation;  // tells a stale handle from the slot's new card
     uint32_t index;
-    sim_card card;        // owns card.words
+    sim_card card;  // owns card.words
 };
 
 pthread_mutex_t g_table_mutex = PTHREAD_MUTEX_INITIALIZER;
@@ -70,11 +70,40 @@ open_card *find_open(VELQOR2_HANDLE handle) {
     uint64_t slot = (handle & 0xFFFF) - 1;
     if ((handle & 0xFFFF) == 0 || slot >= MAX_OPEN) return nullptr;
     open_card *o = &g_open[slot];
-    return o->used && make_handle(static_cast<unsigned>(slot), o->generation) == handle ? o : nullptr;
+    return o->used && make_handle(static_cast<unsigned>(slot), o->generation) == handle ? o
+                                                                                        : nullptr;
 }
 
 VELQOR2_STATUS bad_handle(VELQOR2_HANDLE handle) {
-    return fail(SIM_INVALID_HANDLE, "invalid handle 0x%" PRIX64 ": no card is open with it", handle);
+    return fail(SIM_INVALID_HANDLE, "invalid handle 0x%" PRIX64 ": no card is open with it",
+                handle);
+}
+
+// Moves the selected card of a loaded bank into a free slot of the table.
+VELQOR2_STATUS take_card(sim_bank *bank, bool by_index, uint32_t key, const char *source,
+                         VELQOR2_HANDLE *handle) {
+    sim_card *card =
+        by_index ? (key < bank->count ? &bank->cards[key] : nullptr) : bank_find_id(bank, key);
+    if (!card && by_index)
+        return fail(SIM_NO_SUCH_INDEX, "no card at index %u in %s (it holds %zu)",
+                    static_cast<unsigned>(key), source, bank->count);
+    if (!card)
+        return fail(SIM_NO_SUCH_ID, "no card with ID %u in %s", static_cast<unsigned>(key), source);
+    if (card->faults & FAULT_OPEN)
+        return fail(SIM_FAULT, "simulated fault: open of card %u", static_cast<unsigned>(card->id));
+    table_guard guard;
+    unsigned slot = 0;
+    while (slot < MAX_OPEN && g_open[slot].used) slot++;
+    if (slot == MAX_OPEN)
+        return fail(SIM_TOO_MANY_OPEN, "too many cards open (at most %u)", MAX_OPEN);
+    open_card *o = &g_open[slot];
+    o->used = true;
+    o->generation = ++g_generation;
+    o->index = static_cast<uint32_t>(card - bank->cards);
+    o->card = *card;
+    card->words = nullptr;  // the slot owns them now
+    *handle = make_handle(slot, o->generation);
+    return VELQOR2_SUCCESS;
 }
 
 VELQOR2_STATUS open_card_where(bool by_index, uint32_t key, VELQOR2_HANDLE *handle) {
@@ -84,32 +113,7 @@ VELQOR2_STATUS open_card_where(bool by_index, uint32_t key, VELQOR2_HANDLE *hand
     sim_error err{};
     char source[PATH_MAX + 64];
     if (!bank_load(&bank, source, sizeof source, &err)) return fail(err);
-    sim_card *card = by_index ? (key < bank.count ? &bank.cards[key] : nullptr)
-                              : bank_find_id(&bank, key);
-    VELQOR2_STATUS status = VELQOR2_SUCCESS;
-    if (!card)
-        status = by_index ? fail(SIM_NO_SUCH_INDEX, "no card at index %u in %s (it holds %zu)",
-                                 static_cast<unsigned>(key), source, bank.count)
-                          : fail(SIM_NO_SUCH_ID, "no card with ID %u in %s",
-                                 static_cast<unsigned>(key), source);
-    else if (card->faults & FAULT_OPEN)
-        status = fail(SIM_FAULT, "simulated fault: open of card %u", static_cast<unsigned>(card->id));
-    if (status == VELQOR2_SUCCESS) {
-        table_guard guard;
-        unsigned slot = 0;
-        while (slot < MAX_OPEN && g_open[slot].used) slot++;
-        if (slot == MAX_OPEN) {
-            status = fail(SIM_TOO_MANY_OPEN, "too many cards open (at most %u)", MAX_OPEN);
-        } else {
-            open_card *o = &g_open[slot];
-            o->used = true;
-            o->generation = ++g_generation & 0xFFFFFFFFu;
-            o->index = static_cast<uint32_t>(card - bank.cards);
-            o->card = *card;
-            card->words = nullptr;  // the slot owns them now
-            *handle = make_handle(slot, o->generation);
-        }
-    }
+    VELQOR2_STATUS status = take_card(&bank, by_index, key, source, handle);
     bank_free(&bank);
     return status;
 }
@@ -120,7 +124,8 @@ extern "C" {
 
 VELQOR2_STATUS VELQOR2_OpenCard(uint32_t card_id, VELQOR2_HANDLE *handle) {
     VELQOR2_STATUS status = open_card_where(false, card_id, handle);
-    trace_call("OpenCard id=%u -> %u", static_cast<unsigned>(card_id), static_cast<unsigned>(status));
+    trace_call("OpenCard id=%u -> %u", static_cast<unsigned>(card_id),
+               static_cast<unsigned>(status));
     return status;
 }
 
@@ -165,8 +170,9 @@ VELQOR2_STATUS VELQOR2_ReadConfig(VELQOR2_HANDLE handle, uint32_t location, uint
         if (!card) status = bad_handle(handle);
         else if (!value) status = fail(SIM_NULL_ARGUMENT, "the value pointer is null");
         else if (location >= card->eeprom_words)
-            status = fail(SIM_BAD_LOCATION, "location 0x%X is beyond the card's EEPROM of %u words",
-                          static_cast<unsigned>(location), static_cast<unsigned>(card->eeprom_words));
+            status =
+                fail(SIM_BAD_LOCATION, "location 0x%X is beyond the card's EEPROM of %u words",
+                     static_cast<unsigned>(location), static_cast<unsigned>(card->eeprom_words));
         else if ((card->faults & FAULT_READ) ||
                  ((card->faults & FAULT_READ_AT) && card->fault_location == location))
             status = fail(SIM_FAULT, "simulated fault: read of location 0x%X on card %u",
@@ -187,8 +193,9 @@ VELQOR2_STATUS VELQOR2_WriteConfig(VELQOR2_HANDLE handle, uint32_t location, uin
         sim_error err{};
         if (!card) status = bad_handle(handle);
         else if (location >= card->eeprom_words)
-            status = fail(SIM_BAD_LOCATION, "location 0x%X is beyond the card's EEPROM of %u words",
-                          static_cast<unsigned>(location), static_cast<unsigned>(card->eeprom_words));
+            status =
+                fail(SIM_BAD_LOCATION, "location 0x%X is beyond the card's EEPROM of %u words",
+                     static_cast<unsigned>(location), static_cast<unsigned>(card->eeprom_words));
         else if (!word_fits(card, value))
             status = fail(SIM_VALUE_TOO_WIDE, "value 0x%X does not fit the card's 16-bit word",
                           static_cast<unsigned>(value));

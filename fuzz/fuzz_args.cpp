@@ -55,8 +55,18 @@ void declare(declaration *d, bool every_type) {
         d->types[k] = static_cast<value_type>(every_type ? k : ARG_UINT);
         d->names[k] = "p";
     }
-    d->args = {count, d->types, d->names, d->names, every_type ? 10 : 2, every_type ? 3 : 0,
-               d->options, 0, nullptr, nullptr, nullptr, nullptr};
+    d->args = {count,
+               d->types,
+               d->names,
+               d->names,
+               every_type ? 10 : 2,
+               every_type ? 3 : 0,
+               d->options,
+               0,
+               nullptr,
+               nullptr,
+               nullptr,
+               nullptr};
 }
 
 // The module keeps what it stores for the life of a process; a fuzzer runs
@@ -64,9 +74,11 @@ void declare(declaration *d, bool every_type) {
 void release(declaration *d) {
     command_args &a = d->args;
     for (int k = 0; k < a.option_count; k++)
-        if (a.options[k].type == ARG_STRING || a.options[k].type == ARG_PATH) free(a.options[k].value.s);
+        if (a.options[k].type == ARG_STRING || a.options[k].type == ARG_PATH)
+            free(a.options[k].value.s);
     for (int j = 0; a.values && j < a.supplied_count; j++) {
-        bool text = j >= a.param_count || a.param_types[j] == ARG_STRING || a.param_types[j] == ARG_PATH;
+        bool text =
+            j >= a.param_count || a.param_types[j] == ARG_STRING || a.param_types[j] == ARG_PATH;
         if (text) free(a.values[j].s);
     }
     free(a.values);
@@ -99,7 +111,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     else unsetenv("VELQOR_SDK5");
     static declaration d;  // static: it must survive the jump back
     declare(&d, mode & 1);
-    if (setjmp(g_exit_point) == 0) parse_command_line(static_cast<int>(argv.size()), argv.data(), &d.args);
+    if (setjmp(g_exit_point) == 0)
+        parse_command_line(static_cast<int>(argv.size()), argv.data(), &d.args);
     fflush(stdout);
     release(&d);
     return 0;

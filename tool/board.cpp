@@ -9,13 +9,13 @@ namespace {
 struct board_class {
     uint32_t first_type;
     uint32_t last_type;
-    unsigned word_width;        // bytes
+    unsigned word_width;       // bytes
     uint32_t protected_below;  // writes below this location need +unlock
 };
 
 const board_class BOARD_CLASSES[] = {
-    {0, 2, 2, 43},  {3, 3, 2, 45},   {4, 5, 4, 0},   {6, 7, 2, 45},  {8, 8, 4, 0},
-    {9, 11, 2, 45}, {12, 19, 4, 0},  {21, 24, 4, 0}, {25, 25, 2, 45},
+    {0, 2, 2, 43},  {3, 3, 2, 45},  {4, 5, 4, 0},   {6, 7, 2, 45},   {8, 8, 4, 0},
+    {9, 11, 2, 45}, {12, 19, 4, 0}, {21, 24, 4, 0}, {25, 25, 2, 45},
 };
 
 const board_class *find_class(int32_t board_type) {

@@ -38,7 +38,7 @@ process_result parse_in_child(command_args *args, std::vector<const char *> word
 }
 
 class Parse : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { unsetenv("VELQOR_SDK5"); }
     tool_declaration t;
 };
@@ -67,7 +67,7 @@ TEST_F(Parse, EveryPrefixSetsAnOptionAndTheFirstNumberEndsTheScan) {
     EXPECT_FALSE(t.card().specified);
     ASSERT_EQ(t.args.supplied_count, 3);
     EXPECT_EQ(t.args.values[0].u, 7u);
-    EXPECT_EQ(t.args.values[1].u, 0u);  // '/card' is no number: the slot stays zero
+    EXPECT_EQ(t.args.values[1].u, 0u);      // '/card' is no number: the slot stays zero
     EXPECT_STREQ(t.args.values[2].s, "3");  // past the declared ones: text
 }
 
@@ -136,7 +136,9 @@ struct exit_case {
 TEST_F(Parse, ErrorsPrintOneLineAndExitWithMinusOne) {
     const exit_case cases[] = {
         {{"/f"}, "Boolean option f should be specified as -f or +f\n", 255},
-        {{"/unlock", "+f"}, "Boolean option unlock should be specified as -unlock or +unlock\n", 255},
+        {{"/unlock", "+f"},
+         "Boolean option unlock should be specified as -unlock or +unlock\n",
+         255},
         {{"/card"}, "/card option requires parameter: ID of card to use\n", 255},
         {{"-card"}, "-card option requires parameter: ID of card to use\n", 255},
         {{"+index"}, "+index option requires parameter: index of card to use\n", 255},
@@ -182,7 +184,8 @@ TEST(ParseOtherDeclarations, RefusedParameterNamesTypeAndPlace) {
     EXPECT_EQ(r.out, "Value of boolean parameter 1 is invalid: maybe\n");
     EXPECT_EQ(r.status, 255);
     r = parse_in_child(&args, {"TRUE", "1"});
-    EXPECT_EQ(r.out, "*** internal error in args:set_value()\nValue of ? parameter 2 is invalid: 1\n");
+    EXPECT_EQ(r.out,
+              "*** internal error in args:set_value()\nValue of ? parameter 2 is invalid: 1\n");
     EXPECT_EQ(r.status, 255);
 }
 
@@ -209,7 +212,8 @@ TEST(ParseOtherDeclarations, TooFewParametersAndNullRecord) {
 
 TEST(ParseOtherDeclarations, BuiltInWordsComeBeforeTheTable) {
     option_desc options[] = {{"sdk", ARG_UINT, "shadowed", {.u = 0}, 0, {}}};
-    command_args args{1, nullptr, nullptr, nullptr, 0, 0, options, 0, nullptr, nullptr, nullptr, nullptr};
+    command_args args{1,       nullptr, nullptr, nullptr, 0,       0,
+                      options, 0,       nullptr, nullptr, nullptr, nullptr};
     parse(&args, {"/sdk", "9"});
     EXPECT_FALSE(options[0].specified);
     EXPECT_STREQ(args.sdk_path, "9");

@@ -11,7 +11,12 @@ TEST(Usage, ShowsRequiredAndOptionalParametersAndEveryOptionRow) {
         {"count", ARG_INT, "how many", {.i = -3}, 0, {}},
         {"mask", ARG_HEX, "bit mask", {.u = 255}, 0, {}},
         {"name", ARG_STRING, "a name", {.s = nullptr}, 0, {}},
-        {"averyveryverylongname", ARG_PATH, "cut to the column", {.s = const_cast<char *>("C:/p")}, 0, {}},
+        {"averyveryverylongname",
+         ARG_PATH,
+         "cut to the column",
+         {.s = const_cast<char *>("C:/p")},
+         0,
+         {}},
         {"v", ARG_BOOLEAN, "verbose", {.b = 1}, 0, {}},
         {"odd", static_cast<value_type>(12), "unknown type", {.u = 1}, 0, {}},
     };
@@ -42,7 +47,8 @@ TEST(Usage, ShowsRequiredAndOptionalParametersAndEveryOptionRow) {
 }
 
 TEST(Usage, WithoutParametersTheUsageLineEndsOnce) {
-    command_args args{0, nullptr, nullptr, nullptr, 0, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr};
+    command_args args{0,       nullptr, nullptr, nullptr, 0,       0,
+                      nullptr, 0,       nullptr, nullptr, nullptr, nullptr};
     auto r = run_in_child([&] { show_usage(&args); });
     EXPECT_NE(r.out.find("Usage: sorvit [option ...]\n\n      Option"), std::string::npos) << r.out;
 }

@@ -78,8 +78,8 @@ TEST(SetValue, ReadsBooleansSpelledOutAndRefusesEverythingElse) {
         int rc;
         uint8_t value;
     } cases[] = {
-        {"TRUE", 0, 1},   {"True", 0, 1},  {"false", 0, 0}, {"FaLsE", 0, 0},
-        {"yes", -1, 9},   {"1", -1, 9},    {"true ", -1, 9}, {" true", -1, 9},
+        {"TRUE", 0, 1},    {"True", 0, 1}, {"false", 0, 0},  {"FaLsE", 0, 0},
+        {"yes", -1, 9},    {"1", -1, 9},   {"true ", -1, 9}, {" true", -1, 9},
         {"falsey", -1, 9}, {"", -1, 9},    {"tru", -1, 9},
     };
     for (const auto &c : cases) {

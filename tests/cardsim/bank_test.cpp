@@ -35,7 +35,8 @@ void expect_same(const sim_bank &a, const sim_bank &b) {
         EXPECT_EQ(x.faults, y.faults);
         if (x.faults & FAULT_READ_AT) EXPECT_EQ(x.fault_location, y.fault_location);
         ASSERT_EQ(x.eeprom_words, y.eeprom_words);
-        for (uint32_t w = 0; w < x.eeprom_words; w++) ASSERT_EQ(x.words[w], y.words[w]) << "card " << i << " word " << w;
+        for (uint32_t w = 0; w < x.eeprom_words; w++)
+            ASSERT_EQ(x.words[w], y.words[w]) << "card " << i << " word " << w;
     }
 }
 
@@ -155,7 +156,8 @@ TEST(Bank, MalformedBanksAreRefusedNamingTheLine) {
         parse_into(&p, c.text);
         EXPECT_FALSE(p.ok) << c.text;
         EXPECT_EQ(p.err.status, SIM_BANK_MALFORMED) << c.text;
-        std::string prefix = "bank file /b/bank is malformed at line " + std::to_string(c.line) + ": expected ";
+        std::string prefix =
+            "bank file /b/bank is malformed at line " + std::to_string(c.line) + ": expected ";
         EXPECT_EQ(std::string(p.err.text).rfind(prefix, 0), 0u) << p.err.text;
         EXPECT_NE(std::string(p.err.text).find(c.expected), std::string::npos) << p.err.text;
         EXPECT_EQ(p.bank.count, 0u);

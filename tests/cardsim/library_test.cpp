@@ -85,7 +85,8 @@ TEST(SimLibrary, FailuresHaveStatusesThatSayWhatWentWrong) {
     ASSERT_NE(h, 0u);
     uint32_t v = 0;
     EXPECT_EQ(VELQOR2_ReadConfig(h, 64, &v), SIM_BAD_LOCATION);
-    EXPECT_EQ(status_text(SIM_BAD_LOCATION), "location 0x40 is beyond the card's EEPROM of 64 words");
+    EXPECT_EQ(status_text(SIM_BAD_LOCATION),
+              "location 0x40 is beyond the card's EEPROM of 64 words");
     EXPECT_EQ(VELQOR2_WriteConfig(h, 0xFFFFFFFF, 1), SIM_BAD_LOCATION);
     std::string before = read_file(env.bank);
     EXPECT_EQ(VELQOR2_WriteConfig(h, 1, 0x10000), SIM_VALUE_TOO_WIDE);
@@ -116,17 +117,20 @@ TEST(SimLibrary, BadBankFilesAreReportedWithPathAndReason) {
     env.write(small_card() + "bogus line\n");
     VELQOR2_HANDLE h = 0;
     EXPECT_EQ(VELQOR2_OpenCard(5, &h), SIM_BANK_MALFORMED);
-    EXPECT_EQ(status_text(SIM_BANK_MALFORMED),
-              "bank file " + env.bank +
-                  " is malformed at line 9: expected '[card]', 'key = value' or 'location: values'");
+    EXPECT_EQ(
+        status_text(SIM_BANK_MALFORMED),
+        "bank file " + env.bank +
+            " is malformed at line 9: expected '[card]', 'key = value' or 'location: values'");
     unlink(env.bank.c_str());
     mkdir(env.bank.c_str(), 0755);
     EXPECT_EQ(VELQOR2_OpenCard(5, &h), SIM_BANK_UNREADABLE);
-    EXPECT_EQ(status_text(SIM_BANK_UNREADABLE), "cannot read bank file " + env.bank + ": not a regular file");
+    EXPECT_EQ(status_text(SIM_BANK_UNREADABLE),
+              "cannot read bank file " + env.bank + ": not a regular file");
     rmdir(env.bank.c_str());
     ASSERT_EQ(symlink(env.dir.file("missing").c_str(), env.bank.c_str()), 0);
     EXPECT_EQ(VELQOR2_OpenCard(5, &h), SIM_BANK_UNREADABLE);
-    EXPECT_EQ(status_text(SIM_BANK_UNREADABLE), "cannot read bank file " + env.bank + ": dangling symbolic link");
+    EXPECT_EQ(status_text(SIM_BANK_UNREADABLE),
+              "cannot read bank file " + env.bank + ": dangling symbolic link");
     EXPECT_EQ(h, 0u);
 }
 
@@ -198,10 +202,17 @@ TEST(SimLibrary, TraceHasOneLinePerCall) {
     std::string handle = hex;
     EXPECT_EQ(read_file(trace),
               "OpenCard id=5 -> 0\n"
-              "ReadConfig handle=" + handle + " location=64 -> " + std::to_string(SIM_BAD_LOCATION) + "\n"
-              "GetStatusString status=" + std::to_string(SIM_BAD_LOCATION) + "\n"
-              "WriteConfig handle=" + handle + " location=7 value=0x42 -> 0\n"
-              "CloseCard handle=" + handle + " -> 0\n");
+              "ReadConfig handle=" +
+                  handle + " location=64 -> " + std::to_string(SIM_BAD_LOCATION) +
+                  "\n"
+                  "GetStatusString status=" +
+                  std::to_string(SIM_BAD_LOCATION) +
+                  "\n"
+                  "WriteConfig handle=" +
+                  handle +
+                  " location=7 value=0x42 -> 0\n"
+                  "CloseCard handle=" +
+                  handle + " -> 0\n");
 }
 
 }  // namespace

@@ -39,15 +39,16 @@ sorvit_run run_sorvit(const temp_dir &dir, const std::vector<std::string> &args,
 
 size_t count_matches(const std::string &text, const std::string &pattern) {
     std::regex re(pattern);
-    return static_cast<size_t>(std::distance(std::sregex_iterator(text.begin(), text.end(), re),
-                                             std::sregex_iterator()));
+    return static_cast<size_t>(
+        std::distance(std::sregex_iterator(text.begin(), text.end(), re), std::sregex_iterator()));
 }
 
 // Whatever happened, every card opened was closed again.
 void expect_closed(const sorvit_run &r, const std::string &what) {
     EXPECT_EQ(count_matches(r.trace, "OpenCard(ByIndex)? [a-z]+=[0-9]+ -> 0\n"),
               count_matches(r.trace, "CloseCard [^\n]* -> 0\n"))
-        << what << "\n" << r.trace;
+        << what << "\n"
+        << r.trace;
 }
 
 struct cli_case {
@@ -58,7 +59,7 @@ struct cli_case {
 };
 
 std::string expected_out(const std::string &out) {
-    return out.rfind("@", 0) == 0 ? read_file(GOLDEN + "/" + out.substr(1)) : out;
+    return out.rfind('@', 0) == 0 ? read_file(GOLDEN + "/" + out.substr(1)) : out;
 }
 
 std::string joined(const std::vector<std::string> &args) {
@@ -105,10 +106,12 @@ TEST(Cli, DumpReadsLocationsInColumnOrder) {
     sorvit_run r = run_sorvit(dir, {});
     std::string order;
     std::regex re("ReadConfig [^ ]+ location=([0-9]+)");
-    for (auto m = std::sregex_iterator(r.trace.begin(), r.trace.end(), re); m != std::sregex_iterator(); ++m)
+    for (auto m = std::sregex_iterator(r.trace.begin(), r.trace.end(), re);
+         m != std::sregex_iterator(); ++m)
         order += (*m)[1].str() + ",";
     std::string expected;
-    for (int row = 0; row < 32; row++) expected += std::to_string(row) + "," + std::to_string(row + 32) + ",";
+    for (int row = 0; row < 32; row++)
+        expected += std::to_string(row) + "," + std::to_string(row + 32) + ",";
     EXPECT_EQ(order, expected);
     EXPECT_EQ(r.trace.rfind("OpenCard id=0 -> 0\nGetCardInfo ", 0), 0u) << r.trace;
 }
@@ -125,14 +128,25 @@ TEST(Cli, ReadsOneLocation) {
         {{"0x10"}, std::nullopt, CARD0 + "[0x10] = 0xab001010\n", 0},
         {{"0X10"}, std::nullopt, CARD0 + "[0x10] = 0xab001010\n", 0},
         {{"/card", "7", "16"}, std::nullopt, CARD7 + "[0x10] = 0xc010\n", 0},
-        {{"/card", "4294967295", "0"}, std::nullopt,
-         "Selected card ID is 4294967295(0xffffffff)\n[0x0] = 0xab000000\n", 0},
+        {{"/card", "4294967295", "0"},
+         std::nullopt,
+         "Selected card ID is 4294967295(0xffffffff)\n[0x0] = 0xab000000\n",
+         0},
         {{"junk"}, std::nullopt, CARD0 + "[0x0] = 0xab000000\n", 0},
-        {{"0x100"}, std::nullopt,
-         CARD0 + "Failed to read EEPROM location 0x100: location 0x100 is beyond the card's EEPROM of 256 words\n", 255},
-        {{"/card", "15", "0x21"}, std::nullopt,
-         "Selected card ID is 15(0xf)\nFailed to read EEPROM location 0x21: simulated fault: read of location 0x21 on card 15\n", 255},
-        {{"/card", "15", "0x22"}, std::nullopt, "Selected card ID is 15(0xf)\n[0x22] = 0xc022\n", 0},
+        {{"0x100"},
+         std::nullopt,
+         CARD0 + "Failed to read EEPROM location 0x100: location 0x100 is beyond the card's EEPROM "
+                 "of 256 words\n",
+         255},
+        {{"/card", "15", "0x21"},
+         std::nullopt,
+         "Selected card ID is 15(0xf)\nFailed to read EEPROM location 0x21: simulated fault: read "
+         "of location 0x21 on card 15\n",
+         255},
+        {{"/card", "15", "0x22"},
+         std::nullopt,
+         "Selected card ID is 15(0xf)\n[0x22] = 0xc022\n",
+         0},
     });
 }
 
@@ -150,8 +164,10 @@ TEST(Cli, ProtectedLocations) {
             std::string last = std::to_string(b.first_free - 1);
             char hex[16];
             snprintf(hex, sizeof hex, "%x", b.first_free - 1);
-            cases.push_back({{"/card", id, last, "7"}, "y\n", warning(card, "7", "7", hex) + DENIED, 0});
-            cases.push_back({{"/card", id, "+unlock", last, "7"}, "y\n", warning(card, "7", "7", hex), 0});
+            cases.push_back(
+                {{"/card", id, last, "7"}, "y\n", warning(card, "7", "7", hex) + DENIED, 0});
+            cases.push_back(
+                {{"/card", id, "+unlock", last, "7"}, "y\n", warning(card, "7", "7", hex), 0});
         }
         std::string first = std::to_string(b.first_free);
         char hex[16];
@@ -172,8 +188,10 @@ TEST(Cli, WritesAfterTheRightReplyOnly) {
         {{"/card", "7", "50", "0x1234"}, "\n", ask_at_50 + "Aborted.\n", 0},
         {{"/card", "7", "50", "0x1234"}, std::nullopt, ask_at_50 + "Aborted.\n", 0},
         {{"/card", "7", "5", "0x1234"}, "n\n", warning(CARD7, "4660", "1234", "5") + DENIED, 0},
-        {{"/card", "8", "44", "7", "+unlock"}, "y\n",
-         warning("Selected card ID is 8(0x8)\n", "7", "7", "2c") + DENIED, 0},
+        {{"/card", "8", "44", "7", "+unlock"},
+         "y\n",
+         warning("Selected card ID is 8(0x8)\n", "7", "7", "2c") + DENIED,
+         0},
         {{"70", "1"}, "y\n", warning(CARD0, "1", "1", "46"), 0},
         {{"1", "2", "3"}, "y\n", warning(CARD0, "2", "2", "1"), 0},
         {{"0", "4294967295"}, "y\n", warning(CARD0, "4294967295", "ffffffff", "0"), 0},
@@ -190,7 +208,10 @@ TEST(Cli, WriteReachesTheCardAndReadsBack) {
     } cases[] = {
         {{"/card", "7", "50", "0x1234"}, {"/card", "7", "50"}, "y\n", CARD7 + "[0x32] = 0x1234\n"},
         {{"/card", "7", "50", "0x1234"}, {"/card", "7", "50"}, "n\n", CARD7 + "[0x32] = 0xc032\n"},
-        {{"/card", "7", "+unlock", "5", "0xBEEF"}, {"/card", "7", "5"}, "y", CARD7 + "[0x5] = 0xbeef\n"},
+        {{"/card", "7", "+unlock", "5", "0xBEEF"},
+         {"/card", "7", "5"},
+         "y",
+         CARD7 + "[0x5] = 0xbeef\n"},
         {{"/card", "7", "5", "0xBEEF"}, {"/card", "7", "5"}, "y", CARD7 + "[0x5] = 0xc005\n"},
         {{"+f", "70", "0xCAFE"}, {"70"}, std::nullopt, CARD0 + "[0x46] = 0x0000cafe\n"},
         {{"+f", "-f", "1", "2"}, {"1"}, "n", CARD0 + "[0x1] = 0xab000101\n"},
@@ -204,28 +225,51 @@ TEST(Cli, WriteReachesTheCardAndReadsBack) {
 }
 
 TEST(Cli, FailedWritesAreReported) {
-    const std::string fault = "Failed to write EEPROM location 0x32: simulated fault: write of location 0x32 on card 14\n";
+    const std::string fault =
+        "Failed to write EEPROM location 0x32: simulated fault: write of location 0x32 on card "
+        "14\n";
     run_cases({
-        {{"/card", "14", "50", "1"}, "y\n", warning("Selected card ID is 14(0xe)\n", "1", "1", "32") + fault, 255},
+        {{"/card", "14", "50", "1"},
+         "y\n",
+         warning("Selected card ID is 14(0xe)\n", "1", "1", "32") + fault,
+         255},
         {{"/card", "14", "+f", "50", "1"}, std::nullopt, fault, 255},
-        {{"/card", "14", "50", "1"}, "n\n", warning("Selected card ID is 14(0xe)\n", "1", "1", "32") + "Aborted.\n", 0},
-        {{"/card", "7", "+f", "50", "0x12345"}, std::nullopt,
-         "Failed to write EEPROM location 0x32: value 0x12345 does not fit the card's 16-bit word\n", 255},
-        {{"+f", "0x100", "1"}, std::nullopt,
-         "Failed to write EEPROM location 0x100: location 0x100 is beyond the card's EEPROM of 256 words\n", 255},
+        {{"/card", "14", "50", "1"},
+         "n\n",
+         warning("Selected card ID is 14(0xe)\n", "1", "1", "32") + "Aborted.\n",
+         0},
+        {{"/card", "7", "+f", "50", "0x12345"},
+         std::nullopt,
+         "Failed to write EEPROM location 0x32: value 0x12345 does not fit the card's 16-bit "
+         "word\n",
+         255},
+        {{"+f", "0x100", "1"},
+         std::nullopt,
+         "Failed to write EEPROM location 0x100: location 0x100 is beyond the card's EEPROM of 256 "
+         "words\n",
+         255},
     });
 }
 
 TEST(Cli, CardSelectionAndBoardErrors) {
     std::string supported = read_file(GOLDEN + "/supported_cards.txt");
     run_cases({
-        {{"/card", "0", "/index", "0"}, std::nullopt, "Do not specify both /card and /index\n", 255},
+        {{"/card", "0", "/index", "0"},
+         std::nullopt,
+         "Do not specify both /card and /index\n",
+         255},
         {{"/index", "2"}, std::nullopt, "@dump_card8.txt", 0},
         {{"/card", "11"}, std::nullopt, supported, 255},
         {{"/card", "12", "0"}, std::nullopt, supported, 255},
         {{"/card", "13", "0", "1"}, "y\n", supported, 255},
-        {{"/card", "17"}, std::nullopt, "Failed to get card info: simulated fault: card information of card 17\n", 255},
-        {{"/card", "18"}, std::nullopt, "Failed to open card with ID 18: simulated fault: open of card 18\n", 255},
+        {{"/card", "17"},
+         std::nullopt,
+         "Failed to get card info: simulated fault: card information of card 17\n",
+         255},
+        {{"/card", "18"},
+         std::nullopt,
+         "Failed to open card with ID 18: simulated fault: open of card 18\n",
+         255},
     });
 }
 
@@ -236,7 +280,8 @@ TEST(Cli, OpenFailuresNameTheBank) {
     EXPECT_EQ(run_sorvit(dir, {"/card", "5"}).result.out,
               "Failed to open card with ID 5: no card with ID 5 in bank file " + bank + "\n");
     EXPECT_EQ(run_sorvit(dir, {"/index", "14"}).result.out,
-              "Failed to open card with index 14: no card at index 14 in bank file " + bank + " (it holds 14)\n");
+              "Failed to open card with index 14: no card at index 14 in bank file " + bank +
+                  " (it holds 14)\n");
     write_file(bank, "[card]\nid = 0\nboard_type = 12\nword_bits = 8\n");
     sorvit_run r = run_sorvit(dir, {});
     EXPECT_EQ(r.result.out, "Failed to open card with ID 0: bank file " + bank +

@@ -18,7 +18,7 @@ uint32_t env_number(const char *name, uint32_t fallback) {
 }
 
 class Contract : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         index_ = env_number("VELQOR2_CONTRACT_INDEX", 0);
         ASSERT_EQ(VELQOR2_OpenCardByIndex(index_, &handle_), VELQOR2_SUCCESS);

@@ -1,8 +1,8 @@
 // sorvit under stress: many processes writing one card at once, writers
 // killed at random moments, a hostile environment and hostile command
 // lines. Nothing is lost, nothing crashes, every failure is one line.
-#include <gtest/gtest.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -32,7 +32,8 @@ struct bank_dir {
         write_file(bank, cli_bank());
         chmod(dir.path.c_str(), 0755);  // reachable by the unprivileged runs below
     }
-    process_result sorvit(std::vector<std::string> args, std::function<void()> in_child = {}) const {
+    process_result sorvit(std::vector<std::string> args,
+                          std::function<void()> in_child = {}) const {
         program_run run;
         run.args = std::move(args);
         run.env = {{"VELQOR2_SIM_BANK", bank}};
@@ -41,12 +42,14 @@ struct bank_dir {
     }
     // The same, from a copy of sorvit and its library inside the folder, for
     // runs as another user, who may not reach the build tree.
-    process_result sorvit_copy(std::vector<std::string> args, std::function<void()> in_child) const {
+    process_result sorvit_copy(std::vector<std::string> args,
+                               std::function<void()> in_child) const {
         namespace fs = std::filesystem;
         fs::path bin = dir.file("bin");
         fs::create_directory(bin);
         fs::copy_file(SORVIT_BINARY, bin / "sorvit", fs::copy_options::overwrite_existing);
-        fs::copy_file(SORVIT_LIBRARY, bin / SORVIT_LIBRARY_SONAME, fs::copy_options::overwrite_existing);
+        fs::copy_file(SORVIT_LIBRARY, bin / SORVIT_LIBRARY_SONAME,
+                      fs::copy_options::overwrite_existing);
         fs::permissions(bin, fs::perms::all & ~fs::perms::group_write & ~fs::perms::others_write);
         program_run run;
         run.args = std::move(args);
@@ -60,8 +63,10 @@ struct bank_dir {
         EXPECT_EQ(r.status, 0) << r.out;
         std::map<unsigned, unsigned long> words;
         std::regex cell("\\[0x([0-9A-F]{2})\\] = 0x([0-9A-F]{8})");
-        for (auto m = std::sregex_iterator(r.out.begin(), r.out.end(), cell); m != std::sregex_iterator(); ++m)
-            words[static_cast<unsigned>(std::stoul((*m)[1], nullptr, 16))] = std::stoul((*m)[2], nullptr, 16);
+        for (auto m = std::sregex_iterator(r.out.begin(), r.out.end(), cell);
+             m != std::sregex_iterator(); ++m)
+            words[static_cast<unsigned>(std::stoul((*m)[1], nullptr, 16))] =
+                std::stoul((*m)[2], nullptr, 16);
         EXPECT_EQ(words.size(), 64u);
         return words;
     }
@@ -87,7 +92,9 @@ TEST(Stress, ConcurrentWritersEachKeepEveryWrite) {
             int failed = 0;
             for (unsigned w = 0; w < WRITES; w++) {
                 unsigned loc = p * WRITES + w;
-                failed |= b.sorvit({"+f", std::to_string(loc), std::to_string(0x1000 * (p + 1) + loc)}).status;
+                failed |=
+                    b.sorvit({"+f", std::to_string(loc), std::to_string(0x1000 * (p + 1) + loc)})
+                        .status;
             }
             _exit(failed ? 1 : 0);
         }
@@ -97,7 +104,8 @@ TEST(Stress, ConcurrentWritersEachKeepEveryWrite) {
     auto words = b.dump();
     for (unsigned loc = 0; loc < PROCESSES * WRITES; loc++)
         EXPECT_EQ(words[loc], 0x1000ul * (loc / WRITES + 1) + loc) << "location " << loc;
-    printf("[stress] %u processes x %u writes: %u values checked\n", PROCESSES, WRITES, PROCESSES * WRITES);
+    printf("[stress] %u processes x %u writes: %u values checked\n", PROCESSES, WRITES,
+           PROCESSES * WRITES);
 }
 
 TEST(Stress, TwoWritersOfOneLocationLeaveOneOfTheirValues) {
@@ -133,7 +141,8 @@ TEST(Stress, WritersKilledAtRandomMomentsLeaveOldOrNewValues) {
         auto words = b.dump();
         for (unsigned loc = 0; loc < 64; loc++) {
             unsigned long v = words[loc];
-            EXPECT_TRUE(v == original(loc) || ((v & 0xFFFF00FFul) == loc && (v >> 8 & 0xFF) <= kill_round))
+            EXPECT_TRUE(v == original(loc) ||
+                        ((v & 0xFFFF00FFul) == loc && (v >> 8 & 0xFF) <= kill_round))
                 << "round " << kill_round << " location " << loc << " holds " << std::hex << v;
         }
     }
@@ -155,22 +164,55 @@ TEST(Stress, HostileEnvironmentGivesOneLineAndKeepsTheBank) {
         std::function<void()> in_child;
         std::string expected;  // "%s" stands for the bank's path
     } cases[] = {
-        {"read-only folder", [](const bank_dir &b) { chmod(b.dir.path.c_str(), 0555); },
-         {"+f", "0x40", "1"}, as_nobody,
-         "Failed to write EEPROM location 0x40: cannot write bank file %s: cannot open its lock file %s.lock: Permission denied\n"},
-        {"unreadable bank", [](const bank_dir &b) { chmod(b.bank.c_str(), 0600); },
-         {"0x40"}, as_nobody, "Failed to open card with ID 0: cannot read bank file %s: Permission denied\n"},
-        {"malformed bank", [](const bank_dir &b) { write_file(b.bank, "[card]\nid = 0\nboard_type = 12\nword_bits = 32\n0: x\n"); },
-         {}, {}, "Failed to open card with ID 0: bank file %s is malformed at line 5: expected hexadecimal word values\n"},
-        {"truncated bank", [](const bank_dir &b) { write_file(b.bank, cli_bank().substr(0, 30)); },
-         {}, {}, "Failed to open card with ID 0: bank file %s is malformed at line 1: expected id, board_type and word_bits in this card\n"},
-        {"directory", [](const bank_dir &b) { unlink(b.bank.c_str()); mkdir(b.bank.c_str(), 0755); },
-         {"/index", "0"}, {}, "Failed to open card with index 0: cannot read bank file %s: not a regular file\n"},
-        {"dangling symlink", [](const bank_dir &b) { unlink(b.bank.c_str()); symlink("gone", b.bank.c_str()); },
-         {}, {}, "Failed to open card with ID 0: cannot read bank file %s: dangling symbolic link\n"},
-        {"empty bank", [](const bank_dir &b) { write_file(b.bank, ""); },
-         {}, {}, "Failed to open card with ID 0: no card with ID 0 in bank file %s\n"},
-        {"disk full", [](const bank_dir &) {}, {"+f", "0x40", "1"},
+        {"read-only folder",
+         [](const bank_dir &b) { chmod(b.dir.path.c_str(), 0555); },
+         {"+f", "0x40", "1"},
+         as_nobody,
+         "Failed to write EEPROM location 0x40: cannot write bank file %s: cannot open its lock "
+         "file %s.lock: Permission denied\n"},
+        {"unreadable bank",
+         [](const bank_dir &b) { chmod(b.bank.c_str(), 0600); },
+         {"0x40"},
+         as_nobody,
+         "Failed to open card with ID 0: cannot read bank file %s: Permission denied\n"},
+        {"malformed bank",
+         [](const bank_dir &b) {
+             write_file(b.bank, "[card]\nid = 0\nboard_type = 12\nword_bits = 32\n0: x\n");
+         },
+         {},
+         {},
+         "Failed to open card with ID 0: bank file %s is malformed at line 5: expected hexadecimal "
+         "word values\n"},
+        {"truncated bank",
+         [](const bank_dir &b) { write_file(b.bank, cli_bank().substr(0, 30)); },
+         {},
+         {},
+         "Failed to open card with ID 0: bank file %s is malformed at line 1: expected id, "
+         "board_type and word_bits in this card\n"},
+        {"directory",
+         [](const bank_dir &b) {
+             unlink(b.bank.c_str());
+             mkdir(b.bank.c_str(), 0755);
+         },
+         {"/index", "0"},
+         {},
+         "Failed to open card with index 0: cannot read bank file %s: not a regular file\n"},
+        {"dangling symlink",
+         [](const bank_dir &b) {
+             unlink(b.bank.c_str());
+             symlink("gone", b.bank.c_str());
+         },
+         {},
+         {},
+         "Failed to open card with ID 0: cannot read bank file %s: dangling symbolic link\n"},
+        {"empty bank",
+         [](const bank_dir &b) { write_file(b.bank, ""); },
+         {},
+         {},
+         "Failed to open card with ID 0: no card with ID 0 in bank file %s\n"},
+        {"disk full",
+         [](const bank_dir &) {},
+         {"+f", "0x40", "1"},
          [] {
              signal(SIGXFSZ, SIG_IGN);
              rlimit limit{1024, 1024};
@@ -190,7 +232,8 @@ TEST(Stress, HostileEnvironmentGivesOneLineAndKeepsTheBank) {
         chmod(b.dir.path.c_str(), 0755);
         for (const auto &entry : std::filesystem::directory_iterator(b.dir.path)) {
             std::string name = entry.path().filename();
-            EXPECT_TRUE(name == "bank" || name == "bank.lock" || name == "bin") << c.name << ": left behind " << name;
+            EXPECT_TRUE(name == "bank" || name == "bank.lock" || name == "bin")
+                << c.name << ": left behind " << name;
         }
     }
 }
@@ -208,11 +251,17 @@ TEST(Stress, HostileCommandLinesNeverCrash) {
     } cases[] = {
         {"huge option", {"/" + huge}, ("Unknown option: /" + huge).substr(0, 1023), 255},
         {"huge option value", {"/card", huge}, "", 0},  // reads as 0: dumps card 0
-        {"huge number", {std::string(100000, '9')}, "Selected card ID is 0(0x0)\nFailed to read EEPROM location 0xffffffff: ", 255},
+        {"huge number",
+         {std::string(100000, '9')},
+         "Selected card ID is 0(0x0)\nFailed to read EEPROM location 0xffffffff: ",
+         255},
         {"thousands of arguments", thousands, "", 0},
         {"empty arguments", {"", ""}, "", 0},
         {"high bytes", {"/\xff\xfe\x80"}, "Unknown option: /\xff\xfe\x80\n", 255},
-        {"high bytes as number", {"\xc3\xa9"}, "Selected card ID is 0(0x0)\n[0x0] = 0xab000000\n", 0},
+        {"high bytes as number",
+         {"\xc3\xa9"},
+         "Selected card ID is 0(0x0)\n[0x0] = 0xab000000\n",
+         0},
     };
     for (const auto &c : cases) {
         program_run run;
@@ -221,7 +270,8 @@ TEST(Stress, HostileCommandLinesNeverCrash) {
         process_result r = run_program(SORVIT_BINARY, run);
         EXPECT_LT(r.status, 1000) << c.name << ": killed by a signal";
         EXPECT_EQ(r.status, c.status) << c.name;
-        if (!c.expected.empty()) EXPECT_EQ(r.out.substr(0, c.expected.size()), c.expected) << c.name;
+        if (!c.expected.empty())
+            EXPECT_EQ(r.out.substr(0, c.expected.size()), c.expected) << c.name;
     }
 }
 

@@ -80,6 +80,7 @@ process_result run_program(const std::string &path, const program_run &run) {
         words.push_back(path);
         words.insert(words.end(), run.args.begin(), run.args.end());
         std::vector<char *> argv;
+        argv.reserve(words.size() + 1);
         for (auto &w : words) argv.push_back(w.data());
         argv.push_back(nullptr);
         execvp(argv[0], argv.data());

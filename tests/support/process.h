@@ -19,11 +19,11 @@ struct process_result {
 process_result run_in_child(const std::function<void()> &body);
 
 struct program_run {
-    std::vector<std::string> args;                              // after argv[0]
-    std::vector<std::pair<std::string, std::string>> env;       // set on top of ours
-    std::vector<std::string> unset_env;                         // removed
+    std::vector<std::string> args;                         // after argv[0]
+    std::vector<std::pair<std::string, std::string>> env;  // set on top of ours
+    std::vector<std::string> unset_env;                    // removed
     std::optional<std::string> input;  // standard input; nullopt: closed at once
-    std::function<void()> in_child;     // runs in the child just before exec
+    std::function<void()> in_child;    // runs in the child just before exec
 };
 
 process_result run_program(const std::string &path, const program_run &run);
