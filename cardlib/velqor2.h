@@ -36,22 +36,18 @@ typedef struct VELQOR2_CARD_INFO {
 
 /* The record's layout is part of the ABI: pin it. */
 #ifdef __cplusplus
-static_assert(sizeof(VELQOR2_CARD_INFO) == 64, "VELQOR2_CARD_INFO is 64 bytes");
-static_assert(offsetof(VELQOR2_CARD_INFO, card_id) == 0, "card_id at byte 0");
-static_assert(offsetof(VELQOR2_CARD_INFO, card_index) == 4, "card_index at byte 4");
-static_assert(offsetof(VELQOR2_CARD_INFO, board_type) == 8, "board_type at byte 8");
-static_assert(offsetof(VELQOR2_CARD_INFO, serial_number) == 12, "serial_number at byte 12");
-static_assert(offsetof(VELQOR2_CARD_INFO, eeprom_words) == 16, "eeprom_words at byte 16");
-static_assert(offsetof(VELQOR2_CARD_INFO, model_name) == 20, "model_name at byte 20");
+#define VELQOR2_STATIC_ASSERT static_assert
 #else
-_Static_assert(sizeof(VELQOR2_CARD_INFO) == 64, "VELQOR2_CARD_INFO is 64 bytes");
-_Static_assert(offsetof(VELQOR2_CARD_INFO, card_id) == 0, "card_id at byte 0");
-_Static_assert(offsetof(VELQOR2_CARD_INFO, card_index) == 4, "card_index at byte 4");
-_Static_assert(offsetof(VELQOR2_CARD_INFO, board_type) == 8, "board_type at byte 8");
-_Static_assert(offsetof(VELQOR2_CARD_INFO, serial_number) == 12, "serial_number at byte 12");
-_Static_assert(offsetof(VELQOR2_CARD_INFO, eeprom_words) == 16, "eeprom_words at byte 16");
-_Static_assert(offsetof(VELQOR2_CARD_INFO, model_name) == 20, "model_name at byte 20");
+#define VELQOR2_STATIC_ASSERT _Static_assert
 #endif
+VELQOR2_STATIC_ASSERT(sizeof(VELQOR2_CARD_INFO) == 64, "VELQOR2_CARD_INFO is 64 bytes");
+VELQOR2_STATIC_ASSERT(offsetof(VELQOR2_CARD_INFO, card_id) == 0, "card_id at byte 0");
+VELQOR2_STATIC_ASSERT(offsetof(VELQOR2_CARD_INFO, card_index) == 4, "card_index at byte 4");
+VELQOR2_STATIC_ASSERT(offsetof(VELQOR2_CARD_INFO, board_type) == 8, "board_type at byte 8");
+VELQOR2_STATIC_ASSERT(offsetof(VELQOR2_CARD_INFO, serial_number) == 12, "serial_number at byte 12");
+VELQOR2_STATIC_ASSERT(offsetof(VELQOR2_CARD_INFO, eeprom_words) == 16, "eeprom_words at byte 16");
+VELQOR2_STATIC_ASSERT(offsetof(VELQOR2_CARD_INFO, model_name) == 20, "model_name at byte 20");
+#undef VELQOR2_STATIC_ASSERT
 
 /* Opens a card. On failure *handle is left untouched. */
 VELQOR2_API VELQOR2_STATUS VELQOR2_OpenCard(uint32_t card_id, VELQOR2_HANDLE *handle);
