@@ -10,7 +10,7 @@ constexpr uint32_t DUMP_ROWS = 32;
 
 struct read_failures {
     unsigned long count;
-    char first_text[512];  // copied at once: the library may reuse its text
+    char first_text[1024];  // copied at once: the library may reuse its text
 };
 
 VELQOR2_STATUS read_word(const card_session *card, uint32_t location, uint32_t *value,
