@@ -1,6 +1,7 @@
 // sorvit as a user runs it: the built binary against the simulated library
 // with a bank of the test's own, whole standard output and exit status
 // compared, the reply fed on standard input, the library's calls traced.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/wait.h>
@@ -326,6 +327,22 @@ TEST(Cli, SdkSettingsChangeNothing) {
     sorvit_run plain = run_sorvit(dir, {"0x10"});
     sorvit_run with_sdk = run_sorvit(dir, {"/sdk", "C:/sdk", "/bitdir", "B", "0x10"});
     EXPECT_EQ(with_sdk.result.out, plain.result.out);
+}
+
+// Output that never reached its reader is a failure, not a success.
+TEST(Cli, OutputThatCannotBeWrittenFails) {
+    temp_dir dir;
+    write_file(dir.file("bank"), cli_bank());
+    for (std::vector<std::string> args : {std::vector<std::string>{}, {"0x10"}}) {
+        program_run run;
+        run.args = args;
+        run.env = {{"VELQOR2_SIM_BANK", dir.file("bank")}};
+        run.in_child = [] {
+            int full = open("/dev/full", O_WRONLY);
+            dup2(full, STDOUT_FILENO);
+        };
+        EXPECT_EQ(run_program(SORVIT_BINARY, run).status, 255) << joined(args);
+    }
 }
 
 // The question must reach a pipe before sorvit waits for the reply: a
