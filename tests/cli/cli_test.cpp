@@ -333,7 +333,7 @@ TEST(Cli, SdkSettingsChangeNothing) {
 TEST(Cli, OutputThatCannotBeWrittenFails) {
     temp_dir dir;
     write_file(dir.file("bank"), cli_bank());
-    for (std::vector<std::string> args : {std::vector<std::string>{}, {"0x10"}}) {
+    for (const std::vector<std::string> &args : {std::vector<std::string>{}, {"0x10"}}) {
         program_run run;
         run.args = args;
         run.env = {{"VELQOR2_SIM_BANK", dir.file("bank")}};
