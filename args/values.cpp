@@ -1,6 +1,5 @@
 // Typed values: every conversion between text and arg_value.
 #include <cctype>
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
