@@ -1,17 +1,39 @@
 // Bank records: allocation, lookup and error text.
 #include "bank.h"
 
+#include "sim_status.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-void sim_error_set(sim_error *err, VELQOR2_STATUS status, const char *format, ...) {
+void sim_error_vset(sim_error *err, VELQOR2_STATUS status, const char *format, va_list ap) {
     err->status = status;
+    vsnprintf(err->text, sizeof err->text, format, ap);
+}
+
+void sim_error_set(sim_error *err, VELQOR2_STATUS status, const char *format, ...) {
     va_list ap;
     va_start(ap, format);
-    vsnprintf(err->text, sizeof err->text, format, ap);
+    sim_error_vset(err, status, format, ap);
     va_end(ap);
+}
+
+bool bank_check_word(const sim_card *card, uint32_t location, const uint32_t *value,
+                     sim_error *err) {
+    if (location >= card->eeprom_words) {
+        sim_error_set(err, SIM_BAD_LOCATION,
+                      "location 0x%X is beyond the card's EEPROM of %u words",
+                      static_cast<unsigned>(location), static_cast<unsigned>(card->eeprom_words));
+        return false;
+    }
+    if (value && !word_fits(card, *value)) {
+        sim_error_set(err, SIM_VALUE_TOO_WIDE, "value 0x%X does not fit the card's 16-bit word",
+                      static_cast<unsigned>(*value));
+        return false;
+    }
+    return true;
 }
 
 void bank_free(sim_bank *bank) {

@@ -3,6 +3,7 @@
 #ifndef CARDSIM_BANK_H
 #define CARDSIM_BANK_H
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 
@@ -47,6 +48,8 @@ struct sim_error {
 
 void sim_error_set(sim_error *err, VELQOR2_STATUS status, const char *format, ...)
     __attribute__((format(printf, 3, 4)));
+void sim_error_vset(sim_error *err, VELQOR2_STATUS status, const char *format, va_list ap)
+    __attribute__((format(printf, 3, 0)));
 
 // The value every location holds until written: erased EEPROM reads all ones.
 inline uint32_t erased_word(const sim_card *card) {
@@ -55,6 +58,11 @@ inline uint32_t erased_word(const sim_card *card) {
 inline bool word_fits(const sim_card *card, uint32_t value) {
     return card->word_bits == 32 || value <= 0xFFFFu;
 }
+
+// Whether the card has the location and, when value is given, whether the
+// value fits its word; the error says which check failed.
+bool bank_check_word(const sim_card *card, uint32_t location, const uint32_t *value,
+                     sim_error *err);
 
 void bank_free(sim_bank *bank);
 sim_card *bank_find_id(const sim_bank *bank, uint32_t id);

@@ -117,9 +117,11 @@ bool read_all(int fd, char *buffer, size_t length) {
     return true;
 }
 
-// Reads and parses the bank file; the default bank when it does not exist.
-bool read_bank(const char *path, sim_bank *out, sim_error *err) {
+// Reads and parses the bank file; the default bank when it does not exist,
+// which *is_default tells when given.
+bool read_bank(const char *path, sim_bank *out, sim_error *err, bool *is_default = nullptr) {
     int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (is_default) *is_default = fd < 0 && errno == ENOENT;
     if (fd < 0 && errno == ENOENT) {
         if (bank_default(out)) return true;
         sim_error_set(err, SIM_NO_MEMORY, "out of memory building the default bank");
@@ -211,17 +213,8 @@ bool store_in(const bank_paths *p, sim_bank *bank, uint32_t card_id, uint32_t lo
                       static_cast<unsigned>(card_id), p->bank);
         return false;
     }
-    if (location >= card->eeprom_words) {
-        sim_error_set(err, SIM_BAD_LOCATION,
-                      "location 0x%X is beyond the card's EEPROM of %u words",
-                      static_cast<unsigned>(location), static_cast<unsigned>(card->eeprom_words));
-        return false;
-    }
-    if (!word_fits(card, value)) {
-        sim_error_set(err, SIM_VALUE_TOO_WIDE, "value 0x%X does not fit the card's 16-bit word",
-                      static_cast<unsigned>(value));
-        return false;
-    }
+    // The bank may have changed since the card was opened: check again.
+    if (!bank_check_word(card, location, &value, err)) return false;
     card->words[location] = value;
     size_t length = 0;
     char *text = bank_format(bank, &length);
@@ -239,15 +232,15 @@ bool store_in(const bank_paths *p, sim_bank *bank, uint32_t card_id, uint32_t lo
 bool bank_load(sim_bank *out, char *source, size_t source_size, sim_error *err) {
     bank_paths p;
     if (!resolve_paths(&p, err)) return false;
-    struct stat st;
-    bool exists = stat(p.bank, &st) == 0;
-    if (exists) snprintf(source, source_size, "bank file %s", p.bank);
-    else snprintf(source, source_size, "the default bank (%s not written yet)", p.bank);
     // Without a lock (no folder yet, or a read-only one) the load is still
     // safe: the bank file is only ever replaced whole.
     scoped_lock lock;
     lock.acquire(p.lock, LOCK_SH);
-    return read_bank(p.bank, out, err);
+    bool is_default = false;
+    if (!read_bank(p.bank, out, err, &is_default)) return false;
+    if (is_default) snprintf(source, source_size, "the default bank (%s not written yet)", p.bank);
+    else snprintf(source, source_size, "bank file %s", p.bank);
+    return true;
 }
 
 bool bank_store_word(uint32_t card_id, uint32_t location, uint32_t value, sim_error *err) {

@@ -45,10 +45,9 @@ VELQOR2_STATUS fail(VELQOR2_STATUS status, const char *format, ...)
     __attribute__((format(printf, 2, 3)));
 
 VELQOR2_STATUS fail(VELQOR2_STATUS status, const char *format, ...) {
-    t_last.status = status;
     va_list ap;
     va_start(ap, format);
-    vsnprintf(t_last.text, sizeof t_last.text, format, ap);
+    sim_error_vset(&t_last, status, format, ap);
     va_end(ap);
     return status;
 }
@@ -118,6 +117,18 @@ VELQOR2_STATUS open_card_where(bool by_index, uint32_t key, VELQOR2_HANDLE *hand
     return status;
 }
 
+// Checks, then stores the word in the bank file and in the open card.
+VELQOR2_STATUS write_word(sim_card *card, uint32_t location, uint32_t value) {
+    sim_error err;
+    if (!bank_check_word(card, location, &value, &err)) return fail(err);
+    if (card->faults & FAULT_WRITE)
+        return fail(SIM_FAULT, "simulated fault: write of location 0x%X on card %u",
+                    static_cast<unsigned>(location), static_cast<unsigned>(card->id));
+    if (!bank_store_word(card->id, location, value, &err)) return fail(err);
+    card->words[location] = value;
+    return VELQOR2_SUCCESS;
+}
+
 }  // namespace
 
 extern "C" {
@@ -167,12 +178,10 @@ VELQOR2_STATUS VELQOR2_ReadConfig(VELQOR2_HANDLE handle, uint32_t location, uint
         table_guard guard;
         const open_card *o = find_open(handle);
         const sim_card *card = o ? &o->card : nullptr;
+        sim_error err;  // filled by a failed check only: no clearing on the read path
         if (!card) status = bad_handle(handle);
         else if (!value) status = fail(SIM_NULL_ARGUMENT, "the value pointer is null");
-        else if (location >= card->eeprom_words)
-            status =
-                fail(SIM_BAD_LOCATION, "location 0x%X is beyond the card's EEPROM of %u words",
-                     static_cast<unsigned>(location), static_cast<unsigned>(card->eeprom_words));
+        else if (!bank_check_word(card, location, nullptr, &err)) status = fail(err);
         else if ((card->faults & FAULT_READ) ||
                  ((card->faults & FAULT_READ_AT) && card->fault_location == location))
             status = fail(SIM_FAULT, "simulated fault: read of location 0x%X on card %u",
@@ -189,21 +198,7 @@ VELQOR2_STATUS VELQOR2_WriteConfig(VELQOR2_HANDLE handle, uint32_t location, uin
     {
         table_guard guard;
         open_card *o = find_open(handle);
-        sim_card *card = o ? &o->card : nullptr;
-        sim_error err{};
-        if (!card) status = bad_handle(handle);
-        else if (location >= card->eeprom_words)
-            status =
-                fail(SIM_BAD_LOCATION, "location 0x%X is beyond the card's EEPROM of %u words",
-                     static_cast<unsigned>(location), static_cast<unsigned>(card->eeprom_words));
-        else if (!word_fits(card, value))
-            status = fail(SIM_VALUE_TOO_WIDE, "value 0x%X does not fit the card's 16-bit word",
-                          static_cast<unsigned>(value));
-        else if (card->faults & FAULT_WRITE)
-            status = fail(SIM_FAULT, "simulated fault: write of location 0x%X on card %u",
-                          static_cast<unsigned>(location), static_cast<unsigned>(card->id));
-        else if (!bank_store_word(card->id, location, value, &err)) status = fail(err);
-        else card->words[location] = value;
+        status = o ? write_word(&o->card, location, value) : bad_handle(handle);
     }
     trace_call("WriteConfig handle=0x%" PRIX64 " location=%u value=0x%X -> %u", handle,
                static_cast<unsigned>(location), static_cast<unsigned>(value),
