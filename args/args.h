@@ -64,6 +64,14 @@ struct command_args {
 // Returns 0, or ends the process.
 int parse_command_line(int argc, const char *const argv[], command_args *args);
 
+// Writes out what standard output holds; false when this or any earlier
+// write failed. Call it before waiting for input, so the question is seen.
+bool flush_output();
+
+// The exit status of a run that ends now: status, or -1 when any output was
+// lost, which is then said in one line on standard error, naming the error.
+int finish_output(int status);
+
 // The identity of the tool: each tool that links the module defines these.
 struct app_version {
     unsigned major;

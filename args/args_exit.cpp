@@ -2,6 +2,4 @@
 
 #include "args_internal.h"
 
-void args_exit(int status) {
-    exit(status);  // flushes standard output
-}
+void args_exit(int status) { exit(finish_output(status)); }

@@ -17,8 +17,12 @@ void replace_string(char **slot, const char *text);
 void normalize_path(char *text);
 
 void reset_option(option_desc *option);
-void set_option_value(option_desc *option, const char *text);
+// The numeric conversions return -1 and leave the value as it was unless
+// the whole text is one number that fits the type.
+int set_option_value(option_desc *option, const char *text);
 int set_value(arg_value *slot, value_type type, const char *text);
+// A positional single (the parser's own conversion of ARG_FLOAT).
+int set_single_value(arg_value *slot, const char *text);
 
 // The option's default as text, in a static buffer that each call reuses.
 const char *value_to_string(const option_desc *option);

@@ -35,7 +35,9 @@ int parse_option(int argc, const char *const argv[], int i, command_args *args) 
         if (!has_next)
             fatal_error(-1, "%s option requires parameter: %s\n", arg,
                         option->description ? option->description : "(null)");
-        set_option_value(option, argv[i + 1]);
+        if (set_option_value(option, argv[i + 1]) != 0)
+            fatal_error(-1, "Value of %s option %s is invalid: %s\n", type_name(option->type), arg,
+                        argv[i + 1]);
         return 2;
     }
     if (arg[0] == '/')
@@ -60,11 +62,8 @@ void store_positional(const char *const argv[], int first, command_args *args) {
             continue;
         }
         value_type type = args->param_types[j];
-        if (type == ARG_FLOAT) {
-            char *end;
-            float value = strtof(text, &end);
-            if (end != text) memcpy(slot, &value, sizeof value);
-        } else if (set_value(slot, type, text) != 0) {
+        int rc = type == ARG_FLOAT ? set_single_value(slot, text) : set_value(slot, type, text);
+        if (rc != 0) {
             fatal_error(-1, "Value of %s parameter %d is invalid: %s\n", type_name(type), j + 1,
                         text);
         }

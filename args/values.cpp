@@ -1,5 +1,7 @@
 // Typed values: every conversion between text and arg_value.
 #include <cctype>
+#include <cerrno>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -33,27 +35,98 @@ void slot_replace_text(arg_value *slot, const char *text, bool is_path) {
     slot_write(slot, stored);
 }
 
-// The numeric scans keep the low 32 bits of what the platform's 64-bit long
-// conversion reads (which saturates beyond 64 bits). A text without a number
-// leaves the slot as it was.
-void scan_single(arg_value *slot, const char *text, bool widen) {
+// Numbers are taken only when the whole text is one: optional white space,
+// the number, optional white space. A typo must never become a value.
+const char *skip_space(const char *s) {
+    while (isspace(static_cast<unsigned char>(*s))) s++;
+    return s;
+}
+
+bool only_space_left(const char *s) { return *skip_space(s) == '\0'; }
+
+int digit_value(char c, unsigned base) {
+    unsigned d = 99;
+    if (c >= '0' && c <= '9') d = static_cast<unsigned>(c - '0');
+    else if (c >= 'a' && c <= 'f') d = static_cast<unsigned>(c - 'a') + 10;
+    else if (c >= 'A' && c <= 'F') d = static_cast<unsigned>(c - 'A') + 10;
+    return d < base ? static_cast<int>(d) : -1;
+}
+
+constexpr uint64_t TOO_BIG = uint64_t{1} << 33;  // any magnitude past 32 bits
+
+// One or more digits; the magnitude stops growing at TOO_BIG, so no length
+// of text can overflow it. Returns the end, or null when there is no digit.
+const char *read_digits(const char *s, unsigned base, uint64_t *magnitude) {
+    if (digit_value(*s, base) < 0) return nullptr;
+    uint64_t m = 0;
+    for (int d; (d = digit_value(*s, base)) >= 0; s++)
+        if (m < TOO_BIG) m = m * base + static_cast<unsigned>(d);
+    *magnitude = m;
+    return s;
+}
+
+bool has_hex_prefix(const char *s) { return s[0] == '0' && (s[1] == 'x' || s[1] == 'X'); }
+
+// [sign] digits, then only white space. A magnitude up to 0xFFFFFFFF, or
+// with a minus sign up to 0x80000000, as the 32-bit two's complement.
+bool read_signed_whole(const char *s, unsigned base, uint32_t *out, bool *negative) {
+    *negative = *s == '-';
+    if (*s == '-' || *s == '+') s++;
+    if (base == 16 && has_hex_prefix(s) && digit_value(s[2], 16) >= 0) s += 2;
+    uint64_t magnitude;
+    s = read_digits(s, base, &magnitude);
+    if (!s || !only_space_left(s)) return false;
+    if (magnitude > (*negative ? 0x80000000u : 0xFFFFFFFFu)) return false;
+    *out = *negative ? 0u - static_cast<uint32_t>(magnitude) : static_cast<uint32_t>(magnitude);
+    return true;
+}
+
+// uint: hexadecimal after a leading "0x" (or "0X" where allowed), which the
+// first two characters alone decide; otherwise decimal.
+bool scan_uint(arg_value *slot, const char *text, bool upper_x) {
+    uint32_t value;
+    bool negative;
+    if (text[0] == '0' && (text[1] == 'x' || (upper_x && text[1] == 'X'))) {
+        uint64_t magnitude;
+        const char *end = read_digits(text + 2, 16, &magnitude);
+        if (!end || !only_space_left(end) || magnitude > 0xFFFFFFFFu) return false;
+        value = static_cast<uint32_t>(magnitude);
+    } else if (!read_signed_whole(skip_space(text), 10, &value, &negative)) {
+        return false;
+    }
+    slot_write(slot, value);
+    return true;
+}
+
+bool scan_hex(arg_value *slot, const char *text) {
+    uint32_t value;
+    bool negative;
+    if (!read_signed_whole(skip_space(text), 16, &value, &negative)) return false;
+    slot_write(slot, value);
+    return true;
+}
+
+bool scan_int(arg_value *slot, const char *text) {
+    uint32_t bits;
+    bool negative;
+    if (!read_signed_whole(skip_space(text), 10, &bits, &negative)) return false;
+    if (!negative && bits > 0x7FFFFFFFu) return false;  // a minus sign already stops at -2^31
+    slot_write(slot, static_cast<int32_t>(bits));
+    return true;
+}
+
+// What the single-precision conversion reads; a magnitude beyond the
+// single's range is refused, a tiny one becomes zero or subnormal.
+bool scan_single(arg_value *slot, const char *text, bool widen) {
+    const char *start = skip_space(text);
     char *end;
-    float value = strtof(text, &end);
-    if (end == text) return;
+    errno = 0;
+    float value = strtof(start, &end);
+    if (end == start || !only_space_left(end)) return false;
+    if (errno == ERANGE && std::isinf(value)) return false;
     if (widen) slot_write(slot, static_cast<double>(value));
     else slot_write(slot, value);
-}
-
-void scan_unsigned(arg_value *slot, const char *text, int base) {
-    char *end;
-    unsigned long value = strtoul(text, &end, base);
-    if (end != text) slot_write(slot, static_cast<uint32_t>(value));
-}
-
-void scan_signed(arg_value *slot, const char *text) {
-    char *end;
-    long value = strtol(text, &end, 10);
-    if (end != text) slot_write(slot, static_cast<int32_t>(static_cast<uint32_t>(value)));
+    return true;
 }
 
 bool equals_lowered(const char *text, const char *lower) {
@@ -72,24 +145,15 @@ int convert(arg_value *slot, value_type type, const char *text, source from) {
     switch (type) {
     case ARG_FLOAT:
         if (from == source::PARAMETER) break;  // the parser scans these itself
-        scan_single(slot, text, false);
-        return 0;
+        return scan_single(slot, text, false) ? 0 : -1;
     case ARG_DOUBLE:
-        scan_single(slot, text, true);
-        return 0;
+        return scan_single(slot, text, true) ? 0 : -1;
     case ARG_INT:
-        scan_signed(slot, text);
-        return 0;
-    case ARG_UINT: {
-        bool hex =
-            text[0] == '0' && (text[1] == 'x' || (from == source::PARAMETER && text[1] == 'X'));
-        if (hex) scan_unsigned(slot, text + 2, 16);
-        else scan_unsigned(slot, text, 10);
-        return 0;
-    }
+        return scan_int(slot, text) ? 0 : -1;
+    case ARG_UINT:
+        return scan_uint(slot, text, from == source::PARAMETER) ? 0 : -1;
     case ARG_HEX:
-        scan_unsigned(slot, text, 16);
-        return 0;
+        return scan_hex(slot, text) ? 0 : -1;
     case ARG_STRING:
     case ARG_PATH:
         slot_replace_text(slot, text, type == ARG_PATH);
@@ -157,9 +221,13 @@ void reset_option(option_desc *option) {
     }
 }
 
-void set_option_value(option_desc *option, const char *text) {
-    convert(&option->value, option->type, text, source::OPTION);
+int set_option_value(option_desc *option, const char *text) {
     option->specified = 1;
+    return convert(&option->value, option->type, text, source::OPTION);
+}
+
+int set_single_value(arg_value *slot, const char *text) {
+    return scan_single(slot, text, false) ? 0 : -1;
 }
 
 int set_value(arg_value *slot, value_type type, const char *text) {

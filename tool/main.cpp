@@ -6,9 +6,7 @@
 //
 // main runs in a fixed order: parse, select and open the card, read its
 // information, classify the board, run one mode, close the card.
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "args.h"
 #include "board.h"
@@ -91,9 +89,5 @@ int main(int argc, char *argv[]) {
     if (handle != 0) VELQOR2_CloseCard(handle);
 
     // A dump that never reached its reader is a failure, not a success.
-    if (fflush(stdout) != 0 || ferror(stdout)) {
-        fprintf(stderr, "sorvit: cannot write standard output: %s\n", strerror(errno));
-        return -1;
-    }
-    return status;
+    return finish_output(status);
 }

@@ -1,5 +1,6 @@
 // The tool's three modes, run on an open, classified card. Each returns the
-// exit status: 0, or -1 when the card failed an EEPROM access.
+// exit status: 0 when it did what was asked or the user declined the write,
+// -1 otherwise (a failed EEPROM access, a protected location, no reply).
 #ifndef TOOL_MODES_H
 #define TOOL_MODES_H
 

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "board.h"
+#include "confirm.h"
 #include "modes.h"
 
 void print_card_line(const card_session *card) {
@@ -23,33 +24,24 @@ int read_location(const card_session *card, uint32_t location) {
     return 0;
 }
 
-namespace {
-
-// Warns, asks, and returns the first character of the reply; 'n' when the
-// input has ended.
-int ask_confirmation(const card_session *card, uint32_t location, uint32_t data) {
-    print_card_line(card);
-    printf("Warning: this will write the value %lu/0x%lx to EEPROM location 0x%lx\n",
-           static_cast<unsigned long>(data), static_cast<unsigned long>(data),
-           static_cast<unsigned long>(location));
-    printf("Are you sure you want to continue (y/n)? ");
-    fflush(stdout);  // the question must be seen before the reply is read
-    int reply = getchar();
-    return reply == EOF ? 'n' : reply;
-}
-
-}  // namespace
-
 int write_location(const card_session *card, uint32_t location, uint32_t data, bool force,
                    bool unlock) {
-    int answer = force ? 'y' : ask_confirmation(card, location, data);
+    reply answer = REPLY_YES;
+    if (!force) {
+        print_card_line(card);
+        printf("Warning: this will write the value %lu/0x%lx to EEPROM location 0x%lx\n",
+               static_cast<unsigned long>(data), static_cast<unsigned long>(data),
+               static_cast<unsigned long>(location));
+        answer = ask_to_continue();
+        if (answer == REPLY_UNSEEN) return -1;  // main names the failed write
+    }
     if (is_protected_location(card->board_type, location) && !unlock) {
         printf("Permission denied to protected location.\n");
-        return 0;
+        return -1;
     }
-    if (answer != 'y' && answer != 'Y') {
+    if (answer != REPLY_YES) {
         printf("Aborted.\n");
-        return 0;
+        return answer == REPLY_NO ? 0 : -1;  // declining is a decision; no reply is not
     }
     VELQOR2_STATUS status = VELQOR2_WriteConfig(card->handle, location, data);
     if (status != VELQOR2_SUCCESS) {

@@ -63,12 +63,12 @@ TEST_F(Parse, EveryPrefixSetsAnOptionAndTheFirstNumberEndsTheScan) {
         ASSERT_EQ(d.args.supplied_count, 1) << flag;
         EXPECT_EQ(d.args.values[0].u, 7u) << flag;
     }
-    parse(&t.args, {"7", "/card", "3"});
+    parse(&t.args, {"7", "9", "/card"});
     EXPECT_FALSE(t.card().specified);
     ASSERT_EQ(t.args.supplied_count, 3);
     EXPECT_EQ(t.args.values[0].u, 7u);
-    EXPECT_EQ(t.args.values[1].u, 0u);      // '/card' is no number: the slot stays zero
-    EXPECT_STREQ(t.args.values[2].s, "3");  // past the declared ones: text
+    EXPECT_EQ(t.args.values[1].u, 9u);
+    EXPECT_STREQ(t.args.values[2].s, "/card");  // past the declared ones: text
 }
 
 TEST_F(Parse, BooleansFollowThePrefixAndAreNeverMarkedSpecified) {
@@ -80,18 +80,11 @@ TEST_F(Parse, BooleansFollowThePrefixAndAreNeverMarkedSpecified) {
     EXPECT_EQ(d.force().value.b, 0);
 }
 
-TEST_F(Parse, TakesTheNextArgumentAsValueWhateverItLooksLike) {
-    parse(&t.args, {"/card", "/?", "/index", "5", "/index", "0x10"});
-    EXPECT_TRUE(t.card().specified);
-    EXPECT_EQ(t.card().value.u, 0u);
-    EXPECT_EQ(t.index().value.u, 16u);  // the last one wins
+TEST_F(Parse, TheLastOfAnOptionGivenTwiceWins) {
+    parse(&t.args, {"/index", "5", "/index", "0x10"});
+    EXPECT_TRUE(t.index().specified);
+    EXPECT_EQ(t.index().value.u, 16u);
     EXPECT_EQ(t.args.supplied_count, 0);
-}
-
-TEST_F(Parse, AnEmptyArgumentIsPositional) {
-    parse(&t.args, {"", "/card"});
-    EXPECT_EQ(t.args.supplied_count, 2);
-    EXPECT_FALSE(t.card().specified);
 }
 
 TEST_F(Parse, SdkAndBitstreamDirectories) {
@@ -149,6 +142,15 @@ TEST_F(Parse, ErrorsPrintOneLineAndExitWithMinusOne) {
         {{"-"}, "Unknown option: -\n", 255},
         {{"+f", "/sdk"}, "/sdk option requires parameter: path to VELQOR SDK root\n", 255},
         {{"/bitdir"}, "/bitdir option requires parameter: path to bitstream directory\n", 255},
+        // The next argument is the value whatever it looks like, and must be a number.
+        {{"/card", "/?"}, "Value of uint option /card is invalid: /?\n", 255},
+        {{"-index", "0X10"}, "Value of uint option -index is invalid: 0X10\n", 255},
+        {{"+card", ""}, "Value of uint option +card is invalid: \n", 255},
+        {{"/card", "1", "/index", "1x", "/?"}, "Value of uint option /index is invalid: 1x\n", 255},
+        {{"7", "/card", "3"}, "Value of uint parameter 2 is invalid: /card\n", 255},
+        {{"", "/card"}, "Value of uint parameter 1 is invalid: \n", 255},  // positional
+        {{"4294967296"}, "Value of uint parameter 1 is invalid: 4294967296\n", 255},
+        {{"1", " 0x10"}, "Value of uint parameter 2 is invalid:  0x10\n", 255},
     };
     for (const auto &c : cases) {
         tool_declaration d;
@@ -183,6 +185,9 @@ TEST(ParseOtherDeclarations, RefusedParameterNamesTypeAndPlace) {
     auto r = parse_in_child(&args, {"/x", "5", "maybe"});
     EXPECT_EQ(r.out, "Value of boolean parameter 1 is invalid: maybe\n");
     EXPECT_EQ(r.status, 255);
+    r = parse_in_child(&args, {"/x", "5.0", "true"});
+    EXPECT_EQ(r.out, "Value of uint option /x is invalid: 5.0\n");
+    EXPECT_EQ(r.status, 255);
     r = parse_in_child(&args, {"TRUE", "1"});
     EXPECT_EQ(r.out,
               "*** internal error in args:set_value()\nValue of ? parameter 2 is invalid: 1\n");
@@ -201,6 +206,9 @@ TEST(ParseOtherDeclarations, TooFewParametersAndNullRecord) {
     EXPECT_STREQ(args.values[0].s, "one");
     EXPECT_STREQ(args.values[1].s, "p\\q");
     EXPECT_EQ(args.values[2].f, 2.5f);
+    r = parse_in_child(&args, {"one", "two", "2.5.1"});
+    EXPECT_EQ(r.out, "Value of float parameter 3 is invalid: 2.5.1\n");
+    EXPECT_EQ(r.status, 255);
 
     r = run_in_child([] {
         const char *argv[] = {"sorvit"};

@@ -32,43 +32,98 @@ TEST(NormalizePath, CleansSlashesBlanksAndOneTrailingBackslash) {
 }
 
 constexpr uint32_t UNTOUCHED = 0xDEADBEEF;
+constexpr uint32_t REFUSED = UNTOUCHED;  // refused: -1, the slot as it was
 
 struct number_case {
     value_type type;
     const char *text;
-    uint32_t expected;  // the slot's 32 bits afterwards
+    uint32_t as_parameter;  // the slot's 32 bits afterwards, or REFUSED
+    uint32_t as_option;
 };
 
-TEST(SetValue, ConvertsNumbersKeepingTheLow32Bits) {
+// Only a text that is wholly one number of the type, within 32 bits, is taken.
+TEST(Conversions, TakeWholeNumbersThatFitAndRefuseEverythingElse) {
     const number_case cases[] = {
-        {ARG_UINT, "0x1f", 31},
-        {ARG_UINT, "0X1F", 31},
-        {ARG_UINT, "31", 31},
-        {ARG_UINT, "4294967296", 0},
-        {ARG_UINT, "4294967297", 1},
-        {ARG_UINT, "-1", 0xFFFFFFFF},
-        {ARG_UINT, "99999999999999999999", 0xFFFFFFFF},  // the 64-bit scan saturates
-        {ARG_UINT, " 12", 12},
-        {ARG_UINT, "12abc", 12},
-        {ARG_UINT, "abc", UNTOUCHED},
-        {ARG_UINT, "", UNTOUCHED},
-        {ARG_UINT, "0x", UNTOUCHED},
-        {ARG_UINT, "0xg", UNTOUCHED},
-        {ARG_HEX, "ff", 255},
-        {ARG_HEX, "0XfF", 255},
-        {ARG_HEX, "-1", 0xFFFFFFFF},
-        {ARG_HEX, "100000000", 0},
-        {ARG_HEX, "x", UNTOUCHED},
-        {ARG_INT, "-5", static_cast<uint32_t>(-5)},
-        {ARG_INT, "4294967295", 0xFFFFFFFF},
-        {ARG_INT, "2147483648", 0x80000000},
-        {ARG_INT, "0x10", 0},  // decimal only: reads the 0
+        {ARG_UINT, "0x1f", 31, 31},
+        {ARG_UINT, "0X1F", 31, REFUSED},  // an option's uint takes only lower-case "0x"
+        {ARG_UINT, "31", 31, 31},
+        {ARG_UINT, " 12\t", 12, 12},
+        {ARG_UINT, "+12", 12, 12},
+        {ARG_UINT, "4294967295", 0xFFFFFFFF, 0xFFFFFFFF},
+        {ARG_UINT, "0xFFFFFFFF", 0xFFFFFFFF, 0xFFFFFFFF},
+        {ARG_UINT, "-1", 0xFFFFFFFF, 0xFFFFFFFF},
+        {ARG_UINT, "-2147483648", 0x80000000, 0x80000000},
+        {ARG_UINT, "-0", 0, 0},
+        {ARG_UINT, "4294967296", REFUSED, REFUSED},
+        {ARG_UINT, "4294967360", REFUSED, REFUSED},
+        {ARG_UINT, "0x1CAFEF00D", REFUSED, REFUSED},
+        {ARG_UINT, "-2147483649", REFUSED, REFUSED},
+        {ARG_UINT, "99999999999999999999999999", REFUSED, REFUSED},
+        {ARG_UINT, "12abc", REFUSED, REFUSED},
+        {ARG_UINT, "1,000", REFUSED, REFUSED},
+        {ARG_UINT, "O5", REFUSED, REFUSED},
+        {ARG_UINT, "abc", REFUSED, REFUSED},
+        {ARG_UINT, "", REFUSED, REFUSED},
+        {ARG_UINT, " ", REFUSED, REFUSED},
+        {ARG_UINT, "0x", REFUSED, REFUSED},
+        {ARG_UINT, "0xg", REFUSED, REFUSED},
+        {ARG_UINT, "0x0x10", REFUSED, REFUSED},
+        {ARG_UINT, "0x-1", REFUSED, REFUSED},
+        {ARG_UINT, "0x 1", REFUSED, REFUSED},
+        {ARG_UINT, " 0x10", REFUSED, REFUSED},  // the prefix is looked for at the start only
+        {ARG_UINT, "-0x10", REFUSED, REFUSED},
+        {ARG_UINT, "1e2", REFUSED, REFUSED},
+        {ARG_UINT, "/card", REFUSED, REFUSED},
+        {ARG_HEX, "ff", 255, 255},
+        {ARG_HEX, "0XfF ", 255, 255},
+        {ARG_HEX, "-1", 0xFFFFFFFF, 0xFFFFFFFF},
+        {ARG_HEX, "-0x1", 0xFFFFFFFF, 0xFFFFFFFF},
+        {ARG_HEX, "100000000", REFUSED, REFUSED},
+        {ARG_HEX, "x", REFUSED, REFUSED},
+        {ARG_HEX, "0x", REFUSED, REFUSED},
+        {ARG_HEX, "0x0x10", REFUSED, REFUSED},
+        {ARG_HEX, "fg", REFUSED, REFUSED},
+        {ARG_INT, "-5", static_cast<uint32_t>(-5), static_cast<uint32_t>(-5)},
+        {ARG_INT, " 2147483647 ", 0x7FFFFFFF, 0x7FFFFFFF},
+        {ARG_INT, "-2147483648", 0x80000000, 0x80000000},
+        {ARG_INT, "2147483648", REFUSED, REFUSED},
+        {ARG_INT, "-2147483649", REFUSED, REFUSED},
+        {ARG_INT, "4294967295", REFUSED, REFUSED},
+        {ARG_INT, "0x10", REFUSED, REFUSED},  // decimal only
+        {ARG_INT, "1e2", REFUSED, REFUSED},
     };
     for (const auto &c : cases) {
         arg_value slot{};
         slot.u = UNTOUCHED;
-        EXPECT_EQ(set_value(&slot, c.type, c.text), 0);
-        EXPECT_EQ(slot.u, c.expected) << type_name(c.type) << " '" << c.text << "'";
+        int rc = set_value(&slot, c.type, c.text);
+        EXPECT_EQ(rc, c.as_parameter == REFUSED ? -1 : 0) << type_name(c.type) << " '" << c.text;
+        EXPECT_EQ(slot.u, c.as_parameter) << type_name(c.type) << " parameter '" << c.text << "'";
+        option_desc o{};
+        o.type = c.type;
+        o.value.u = UNTOUCHED;
+        rc = set_option_value(&o, c.text);
+        EXPECT_EQ(rc, c.as_option == REFUSED ? -1 : 0) << type_name(c.type) << " '" << c.text;
+        EXPECT_EQ(o.value.u, c.as_option) << type_name(c.type) << " option '" << c.text << "'";
+    }
+}
+
+TEST(Conversions, FloatsAreWholeAndWithinTheSinglesRange) {
+    const struct {
+        const char *text;
+        bool taken;
+        float value;
+    } cases[] = {
+        {"2.5", true, 2.5f}, {" -1e2 ", true, -100.0f}, {"1e-60", true, 0.0f},
+        {"1e39", false, 0},  {"-1e39", false, 0},       {"2.5x", false, 0},
+        {"", false, 0},      {"abc", false, 0},         {"1,5", false, 0},
+    };
+    for (const auto &c : cases) {
+        arg_value single{}, wide{};
+        EXPECT_EQ(set_single_value(&single, c.text), c.taken ? 0 : -1) << "'" << c.text << "'";
+        EXPECT_EQ(set_value(&wide, ARG_DOUBLE, c.text), c.taken ? 0 : -1) << "'" << c.text << "'";
+        if (!c.taken) continue;
+        EXPECT_EQ(single.f, c.value) << "'" << c.text << "'";
+        EXPECT_EQ(wide.d, static_cast<double>(c.value)) << "'" << c.text << "'";
     }
 }
 
@@ -127,19 +182,6 @@ option_desc option_of(value_type type, arg_value default_value) {
     o.default_value = default_value;
     reset_option(&o);
     return o;
-}
-
-TEST(SetOptionValue, TakesOnlyLowerCaseHexPrefixAndKeepsDefaultOnNoNumber) {
-    const struct {
-        const char *text;
-        uint32_t expected;
-    } cases[] = {{"0x1f", 31}, {"0X1F", 0}, {"0x", 7}, {"zz", 7}, {"-1", 0xFFFFFFFF}};
-    for (const auto &c : cases) {
-        option_desc o = option_of(ARG_UINT, {.u = 7});
-        set_option_value(&o, c.text);
-        EXPECT_EQ(o.value.u, c.expected) << "'" << c.text << "'";
-        EXPECT_TRUE(o.specified);
-    }
 }
 
 TEST(SetOptionValue, ConvertsEveryType) {

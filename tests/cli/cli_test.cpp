@@ -69,6 +69,7 @@ std::string joined(const std::vector<std::string> &args) {
     return s;
 }
 
+// A run that fails changes nothing: the bank stays as it was, byte for byte.
 void run_cases(const std::vector<cli_case> &cases) {
     for (const auto &c : cases) {
         temp_dir dir;
@@ -77,6 +78,7 @@ void run_cases(const std::vector<cli_case> &cases) {
         EXPECT_EQ(r.result.out, expected_out(c.out)) << joined(c.args);
         EXPECT_EQ(r.result.status, c.status) << joined(c.args);
         expect_closed(r, joined(c.args));
+        if (c.status != 0) EXPECT_EQ(read_file(dir.file("bank")), cli_bank()) << joined(c.args);
     }
 }
 
@@ -133,7 +135,7 @@ TEST(Cli, ReadsOneLocation) {
          std::nullopt,
          "Selected card ID is 4294967295(0xffffffff)\n[0x0] = 0xab000000\n",
          0},
-        {{"junk"}, std::nullopt, CARD0 + "[0x0] = 0xab000000\n", 0},
+        {{"/card", "0x7", "16"}, std::nullopt, CARD7 + "[0x10] = 0xc010\n", 0},
         {{"0x100"},
          std::nullopt,
          CARD0 + "Failed to read EEPROM location 0x100: location 0x100 is beyond the card's EEPROM "
@@ -166,7 +168,7 @@ TEST(Cli, ProtectedLocations) {
             char hex[16];
             snprintf(hex, sizeof hex, "%x", b.first_free - 1);
             cases.push_back(
-                {{"/card", id, last, "7"}, "y\n", warning(card, "7", "7", hex) + DENIED, 0});
+                {{"/card", id, last, "7"}, "y\n", warning(card, "7", "7", hex) + DENIED, 255});
             cases.push_back(
                 {{"/card", id, "+unlock", last, "7"}, "y\n", warning(card, "7", "7", hex), 0});
         }
@@ -187,17 +189,38 @@ TEST(Cli, WritesAfterTheRightReplyOnly) {
         {{"/card", "7", "50", "0x1234"}, "n\n", ask_at_50 + "Aborted.\n", 0},
         {{"/card", "7", "50", "0x1234"}, " y\n", ask_at_50 + "Aborted.\n", 0},
         {{"/card", "7", "50", "0x1234"}, "\n", ask_at_50 + "Aborted.\n", 0},
-        {{"/card", "7", "50", "0x1234"}, std::nullopt, ask_at_50 + "Aborted.\n", 0},
-        {{"/card", "7", "5", "0x1234"}, "n\n", warning(CARD7, "4660", "1234", "5") + DENIED, 0},
+        {{"/card", "7", "5", "0x1234"}, "n\n", warning(CARD7, "4660", "1234", "5") + DENIED, 255},
         {{"/card", "8", "44", "7", "+unlock"},
          "y\n",
          warning("Selected card ID is 8(0x8)\n", "7", "7", "2c") + DENIED,
-         0},
+         255},
         {{"70", "1"}, "y\n", warning(CARD0, "1", "1", "46"), 0},
         {{"1", "2", "3"}, "y\n", warning(CARD0, "2", "2", "1"), 0},
         {{"0", "4294967295"}, "y\n", warning(CARD0, "4294967295", "ffffffff", "0"), 0},
         {{"+f", "2", "9"}, std::nullopt, "", 0},
-        {{"/card", "10", "+f", "2", "9"}, std::nullopt, DENIED, 0},
+    });
+}
+
+// Typos and writes that did not happen: each fails, and the card is untouched.
+TEST(Cli, TyposAndUndoneWritesFail) {
+    const auto invalid = [](const char *what, const char *text) {
+        return std::string("Value of uint ") + what + " is invalid: " + text + "\n";
+    };
+    run_cases({
+        {{"+f", "O5", "7"}, std::nullopt, invalid("parameter 1", "O5"), 255},
+        {{"+f", "0x40", "abc"}, std::nullopt, invalid("parameter 2", "abc"), 255},
+        {{"+f", "0x40", ""}, std::nullopt, invalid("parameter 2", ""), 255},
+        {{"+f", "0x40", "1,000"}, std::nullopt, invalid("parameter 2", "1,000"), 255},
+        {{"+f", "4294967360", "0x11"}, std::nullopt, invalid("parameter 1", "4294967360"), 255},
+        {{"+f", "0x42", "0x1CAFEF00D"}, std::nullopt, invalid("parameter 2", "0x1CAFEF00D"), 255},
+        {{"/card", "0X7", "+f", "0x30", "1"}, std::nullopt, invalid("option /card", "0X7"), 255},
+        {{"-index", "abc", "+f", "0x30", "1"}, std::nullopt, invalid("option -index", "abc"), 255},
+        {{"7", "/card", "3"}, std::nullopt, invalid("parameter 2", "/card"), 255},
+        {{"/card", "10", "+f", "2", "9"}, std::nullopt, DENIED, 255},
+        {{"/card", "7", "50", "0x1234"},
+         std::nullopt,  // no reply at all is not a decision
+         warning(CARD7, "4660", "1234", "32") + "Aborted.\n",
+         255},
     });
 }
 
@@ -215,6 +238,8 @@ TEST(Cli, WriteReachesTheCardAndReadsBack) {
          CARD7 + "[0x5] = 0xbeef\n"},
         {{"/card", "7", "5", "0xBEEF"}, {"/card", "7", "5"}, "y", CARD7 + "[0x5] = 0xc005\n"},
         {{"+f", "70", "0xCAFE"}, {"70"}, std::nullopt, CARD0 + "[0x46] = 0x0000cafe\n"},
+        {{"+f", "0x40", "-1"}, {"0x40"}, std::nullopt, CARD0 + "[0x40] = 0xffffffff\n"},
+        {{"+f", "0x40", " 7 "}, {"0x40"}, std::nullopt, CARD0 + "[0x40] = 0x00000007\n"},
         {{"+f", "-f", "1", "2"}, {"1"}, "n", CARD0 + "[0x1] = 0xab000101\n"},
     };
     for (const auto &c : cases) {
@@ -329,19 +354,27 @@ TEST(Cli, SdkSettingsChangeNothing) {
     EXPECT_EQ(with_sdk.result.out, plain.result.out);
 }
 
-// Output that never reached its reader is a failure, not a success.
+// Output that never reached its reader is a failure, not a success, named
+// by the error of the write that failed; a question nobody saw writes nothing.
 TEST(Cli, OutputThatCannotBeWrittenFails) {
-    temp_dir dir;
-    write_file(dir.file("bank"), cli_bank());
-    for (const std::vector<std::string> &args : {std::vector<std::string>{}, {"0x10"}}) {
+    const std::vector<std::string> runs[] = {{}, {"0x10"}, {"/?"}, {"/Card"}, {"60", "6"}};
+    for (const auto &args : runs) {
+        temp_dir dir;
+        write_file(dir.file("bank"), cli_bank());
         program_run run;
         run.args = args;
         run.env = {{"VELQOR2_SIM_BANK", dir.file("bank")}};
-        run.in_child = [] {
-            int full = open("/dev/full", O_WRONLY);
-            dup2(full, STDOUT_FILENO);
+        run.input = "y\n";
+        std::string errors = dir.file("stderr");
+        run.in_child = [&errors] {
+            dup2(open("/dev/full", O_WRONLY), STDOUT_FILENO);
+            dup2(open(errors.c_str(), O_WRONLY | O_CREAT, 0600), STDERR_FILENO);
         };
         EXPECT_EQ(run_program(SORVIT_BINARY, run).status, 255) << joined(args);
+        EXPECT_EQ(read_file(errors),
+                  "sorvit: cannot write standard output: No space left on device\n")
+            << joined(args);
+        EXPECT_EQ(read_file(dir.file("bank")), cli_bank()) << joined(args);
     }
 }
 

@@ -1,0 +1,16 @@
+// The question before a write, and what the reply means.
+#ifndef TOOL_CONFIRM_H
+#define TOOL_CONFIRM_H
+
+enum reply {
+    REPLY_YES,     // the reply began with 'y' or 'Y'
+    REPLY_NO,      // any other reply: the user declined
+    REPLY_NONE,    // no reply could be read (input ended, closed or failing)
+    REPLY_UNSEEN,  // the question could not be written out: nothing was read
+};
+
+// Prints "Are you sure you want to continue (y/n)? ", makes sure that it and
+// everything before it reached standard output, and reads one character.
+reply ask_to_continue();
+
+#endif
