@@ -2,32 +2,12 @@
 // 0, 32, 1, 33, ... 31, 63.
 #include <cstdio>
 
+#include "eeprom.h"
 #include "modes.h"
 
 namespace {
 
 constexpr uint32_t DUMP_ROWS = 32;
-
-struct read_failures {
-    unsigned long count;
-    char first_text[1024];  // copied at once: the library may reuse its text
-};
-
-VELQOR2_STATUS read_word(const card_session *card, uint32_t location, uint32_t *value,
-                         read_failures *failures) {
-    VELQOR2_STATUS status = VELQOR2_ReadConfig(card->handle, location, value);
-    if (status != VELQOR2_SUCCESS && failures->count++ == 0)
-        snprintf(failures->first_text, sizeof failures->first_text, "%s",
-                 VELQOR2_GetStatusString(status));
-    return status;
-}
-
-// A value, or question marks for a failed read, as many as the word has digits.
-void print_value(const card_session *card, VELQOR2_STATUS status, uint32_t value) {
-    bool wide = card->word_width == 4;
-    if (status != VELQOR2_SUCCESS) printf("0x%s", wide ? "????????" : "????");
-    else printf(wide ? "0x%08lX" : "0x%04lX", static_cast<unsigned long>(value));
-}
 
 void print_row(const card_session *card, uint32_t row, read_failures *failures) {
     const unsigned long left = row, right = row + DUMP_ROWS;
@@ -58,6 +38,6 @@ int dump_eeprom(const card_session *card) {
     read_failures failures{};
     for (uint32_t row = 0; row < DUMP_ROWS; row++) print_row(card, row, &failures);
     if (failures.count == 0) return 0;
-    printf("Failed to read %lu of 64 EEPROM locations: %s\n", failures.count, failures.first_text);
+    print_read_failures(&failures, 2 * DUMP_ROWS);
     return -1;
 }

@@ -5,11 +5,6 @@
 #include "confirm.h"
 #include "modes.h"
 
-void print_card_line(const card_session *card) {
-    printf("Selected card ID is %lu(0x%lx)\n", static_cast<unsigned long>(card->card_id),
-           static_cast<unsigned long>(card->card_id));
-}
-
 int read_location(const card_session *card, uint32_t location) {
     print_card_line(card);
     uint32_t value = 0;

@@ -57,8 +57,12 @@ unsigned classify_board(int32_t board_type) {
 }
 
 bool is_protected_location(int32_t board_type, uint32_t location) {
+    return location < protected_below(board_type);
+}
+
+uint32_t protected_below(int32_t board_type) {
     const board_class *c = find_class(board_type);
-    return c && location < c->protected_below;
+    return c ? c->protected_below : 0;
 }
 
 void print_supported_cards() {

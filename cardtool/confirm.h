@@ -1,6 +1,6 @@
 // The question before a write, and what the reply means.
-#ifndef TOOL_CONFIRM_H
-#define TOOL_CONFIRM_H
+#ifndef CARDTOOL_CONFIRM_H
+#define CARDTOOL_CONFIRM_H
 
 enum reply {
     REPLY_YES,     // the reply began with 'y' or 'Y'

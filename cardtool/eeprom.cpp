@@ -1,0 +1,22 @@
+#include "eeprom.h"
+
+#include <cstdio>
+
+VELQOR2_STATUS read_word(const card_session *card, uint32_t location, uint32_t *value,
+                         read_failures *failures) {
+    VELQOR2_STATUS status = VELQOR2_ReadConfig(card->handle, location, value);
+    if (status != VELQOR2_SUCCESS && failures->count++ == 0)
+        snprintf(failures->first_text, sizeof failures->first_text, "%s",
+                 VELQOR2_GetStatusString(status));
+    return status;
+}
+
+void print_value(const card_session *card, VELQOR2_STATUS status, uint32_t value) {
+    if (status != VELQOR2_SUCCESS) printf("0x%.*s", value_digits(card), "????????");
+    else printf("0x%0*lX", value_digits(card), static_cast<unsigned long>(value));
+}
+
+void print_read_failures(const read_failures *failures, unsigned long total) {
+    printf("Failed to read %lu of %lu EEPROM locations: %s\n", failures->count, total,
+           failures->first_text);
+}
