@@ -13,9 +13,10 @@
 enum sim_fault_mask : unsigned {
     FAULT_OPEN = 1u << 0,
     FAULT_INFO = 1u << 1,
-    FAULT_READ = 1u << 2,     // every read
-    FAULT_READ_AT = 1u << 3,  // the read of fault_location only
-    FAULT_WRITE = 1u << 4,
+    FAULT_READ = 1u << 2,      // every read
+    FAULT_READ_AT = 1u << 3,   // the read of read_fault_at only
+    FAULT_WRITE = 1u << 4,     // every write
+    FAULT_WRITE_AT = 1u << 5,  // the write of write_fault_at only
 };
 
 constexpr uint32_t BANK_DEFAULT_WORDS = 256;
@@ -30,7 +31,8 @@ struct sim_card {
     uint32_t serial;
     char model[BANK_MODEL_MAX + 1];
     unsigned faults;  // sim_fault_mask bits
-    uint32_t fault_location;
+    uint32_t read_fault_at;
+    uint32_t write_fault_at;
     uint32_t *words;  // eeprom_words values, owned
 };
 

@@ -13,7 +13,8 @@ const char HEADER[] =
     "# Each [card] is one card; its index is its place in this file, from 0.\n"
     "# Settings: id, board_type (signed), word_bits (16 or 32), eeprom_words\n"
     "# (default 256), serial, model, and any number of 'fault =' lines: open,\n"
-    "# info, read, read <location> or write. Numbers are decimal or 0x-hex.\n"
+    "# info, read, read <location>, write or write <location>. Numbers are\n"
+    "# decimal or 0x-hex.\n"
     "# Data lines 'location: value value ...' are hexadecimal; locations not\n"
     "# listed hold the erased value (all ones). Writes rewrite this file.\n";
 
@@ -66,7 +67,9 @@ void append_faults(text_buffer *b, const sim_card *card) {
     for (const auto &f : faults)
         if (card->faults & f.bit) append(b, "fault        = %s\n", f.word);
     if (card->faults & FAULT_READ_AT)
-        append(b, "fault        = read 0x%X\n", static_cast<unsigned>(card->fault_location));
+        append(b, "fault        = read 0x%X\n", static_cast<unsigned>(card->read_fault_at));
+    if (card->faults & FAULT_WRITE_AT)
+        append(b, "fault        = write 0x%X\n", static_cast<unsigned>(card->write_fault_at));
 }
 
 // Rows that hold only erased words are left out: they read back erased.

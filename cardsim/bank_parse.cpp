@@ -93,6 +93,32 @@ bool parse_i32(const char *s, int32_t *out) {
     return true;
 }
 
+// "read <location>" or "write <location>": the fault of one location.
+bool parse_located_fault(parser *p, char *value, bool *matched) {
+    static const struct {
+        const char *word;
+        unsigned bit;
+        uint32_t sim_card::*location;
+    } kinds[] = {{"read", FAULT_READ_AT, &sim_card::read_fault_at},
+                 {"write", FAULT_WRITE_AT, &sim_card::write_fault_at}};
+    for (const auto &k : kinds) {
+        size_t n = strlen(k.word);
+        if (strncmp(value, k.word, n) != 0 || !isspace(static_cast<unsigned char>(value[n])))
+            continue;
+        *matched = true;
+        if (p->draft.faults & k.bit)
+            return fail(p, k.bit == FAULT_READ_AT ? "one 'fault = read <location>' per card"
+                                                  : "one 'fault = write <location>' per card");
+        if (!parse_u32(trim(value + n), false, &(p->draft.*k.location)))
+            return fail(p, k.bit == FAULT_READ_AT ? "a location after 'fault = read'"
+                                                  : "a location after 'fault = write'");
+        p->draft.faults |= k.bit;
+        return true;
+    }
+    *matched = false;
+    return false;
+}
+
 bool parse_fault(parser *p, char *value) {
     static const struct {
         const char *word;
@@ -104,15 +130,10 @@ bool parse_fault(parser *p, char *value) {
             p->draft.faults |= w.bit;
             return true;
         }
-    if (strncmp(value, "read", 4) == 0 && isspace(static_cast<unsigned char>(value[4]))) {
-        if (p->draft.faults & FAULT_READ_AT)
-            return fail(p, "one 'fault = read <location>' per card");
-        if (!parse_u32(trim(value + 4), false, &p->draft.fault_location))
-            return fail(p, "a location after 'fault = read'");
-        p->draft.faults |= FAULT_READ_AT;
-        return true;
-    }
-    return fail(p, "fault = open, info, read, read <location> or write");
+    bool matched = false;
+    bool ok = parse_located_fault(p, value, &matched);
+    if (matched) return ok;
+    return fail(p, "fault = open, info, read, read <location>, write or write <location>");
 }
 
 bool parse_setting(parser *p, const char *key, char *value) {
@@ -178,7 +199,8 @@ bool materialise(parser *p) {
     }
     p->card->serial = d.serial;
     p->card->faults = d.faults;
-    p->card->fault_location = d.fault_location;
+    p->card->read_fault_at = d.read_fault_at;
+    p->card->write_fault_at = d.write_fault_at;
     memcpy(p->card->model, d.model, sizeof d.model);
     return true;
 }

@@ -121,7 +121,8 @@ VELQOR2_STATUS open_card_where(bool by_index, uint32_t key, VELQOR2_HANDLE *hand
 VELQOR2_STATUS write_word(sim_card *card, uint32_t location, uint32_t value) {
     sim_error err;
     if (!bank_check_word(card, location, &value, &err)) return fail(err);
-    if (card->faults & FAULT_WRITE)
+    if ((card->faults & FAULT_WRITE) ||
+        ((card->faults & FAULT_WRITE_AT) && card->write_fault_at == location))
         return fail(SIM_FAULT, "simulated fault: write of location 0x%X on card %u",
                     static_cast<unsigned>(location), static_cast<unsigned>(card->id));
     if (!bank_store_word(card->id, location, value, &err)) return fail(err);
@@ -183,7 +184,7 @@ VELQOR2_STATUS VELQOR2_ReadConfig(VELQOR2_HANDLE handle, uint32_t location, uint
         else if (!value) status = fail(SIM_NULL_ARGUMENT, "the value pointer is null");
         else if (!bank_check_word(card, location, nullptr, &err)) status = fail(err);
         else if ((card->faults & FAULT_READ) ||
-                 ((card->faults & FAULT_READ_AT) && card->fault_location == location))
+                 ((card->faults & FAULT_READ_AT) && card->read_fault_at == location))
             status = fail(SIM_FAULT, "simulated fault: read of location 0x%X on card %u",
                           static_cast<unsigned>(location), static_cast<unsigned>(card->id));
         else *value = card->words[location];

@@ -13,6 +13,8 @@ bool same(const sim_bank &a, const sim_bank &b) {
         const sim_card &x = a.cards[i], &y = b.cards[i];
         if (x.id != y.id || x.board_type != y.board_type || x.word_bits != y.word_bits ||
             x.eeprom_words != y.eeprom_words || x.serial != y.serial || x.faults != y.faults ||
+            ((x.faults & FAULT_READ_AT) && x.read_fault_at != y.read_fault_at) ||
+            ((x.faults & FAULT_WRITE_AT) && x.write_fault_at != y.write_fault_at) ||
             strcmp(x.model, y.model) != 0 ||
             memcmp(x.words, y.words, x.eeprom_words * sizeof(uint32_t)) != 0)
             return false;

@@ -33,7 +33,8 @@ void expect_same(const sim_bank &a, const sim_bank &b) {
         EXPECT_EQ(x.serial, y.serial);
         EXPECT_STREQ(x.model, y.model);
         EXPECT_EQ(x.faults, y.faults);
-        if (x.faults & FAULT_READ_AT) EXPECT_EQ(x.fault_location, y.fault_location);
+        if (x.faults & FAULT_READ_AT) EXPECT_EQ(x.read_fault_at, y.read_fault_at);
+        if (x.faults & FAULT_WRITE_AT) EXPECT_EQ(x.write_fault_at, y.write_fault_at);
         ASSERT_EQ(x.eeprom_words, y.eeprom_words);
         for (uint32_t w = 0; w < x.eeprom_words; w++)
             ASSERT_EQ(x.words[w], y.words[w]) << "card " << i << " word " << w;
@@ -91,6 +92,7 @@ TEST(Bank, EverySettingSurvivesARoundTrip) {
                "model = A model: with = signs\n"
                "fault = read 0x3   # trailing comment\n"
                "fault = write\n"
+               "fault = write 0x7\n"
                "fault = open\n"
                "0x0: 0 1 2\n"
                "8: DEADBEEF\n"
@@ -101,8 +103,9 @@ TEST(Bank, EverySettingSurvivesARoundTrip) {
     EXPECT_EQ(c.id, 0xFFFFFFFFu);
     EXPECT_EQ(c.board_type, -1);
     EXPECT_STREQ(c.model, "A model: with = signs");
-    EXPECT_EQ(c.faults, unsigned{FAULT_READ_AT | FAULT_WRITE | FAULT_OPEN});
-    EXPECT_EQ(c.fault_location, 3u);
+    EXPECT_EQ(c.faults, unsigned{FAULT_READ_AT | FAULT_WRITE | FAULT_WRITE_AT | FAULT_OPEN});
+    EXPECT_EQ(c.read_fault_at, 3u);
+    EXPECT_EQ(c.write_fault_at, 7u);
     EXPECT_EQ(c.words[1], 1u);
     EXPECT_EQ(c.words[3], 0xFFFFFFFFu);  // never listed: erased
     EXPECT_EQ(c.words[8], 0xDEADBEEFu);
@@ -146,6 +149,8 @@ TEST(Bank, MalformedBanksAreRefusedNamingTheLine) {
         {card + "fault = sometimes\n", 5, "fault = open, info"},
         {card + "fault = read x\n", 5, "a location after"},
         {card + "fault = read 1\nfault = read 2\n", 6, "one 'fault = read <location>'"},
+        {card + "fault = write 1\nfault = write 2\n", 6, "one 'fault = write <location>'"},
+        {card + "fault = write -1\n", 5, "a location after 'fault = write'"},
         {card + "model = " + std::string(44, 'm') + "\n", 5, "at most 43 characters"},
         {card + "garbage\n", 5, "'[card]', 'key = value'"},
         {card + std::string("a\0b\n", 4), 5, "not a NUL byte"},
