@@ -64,6 +64,11 @@ struct command_args {
 // Returns 0, or ends the process.
 int parse_command_line(int argc, const char *const argv[], command_args *args);
 
+// Ends the process with the too-few-parameters message (status -1) when
+// fewer than count positional arguments were given: for a tool whose
+// parameters depend on an earlier one.
+void require_parameters(const command_args *args, int count);
+
 // Writes out what standard output holds; false when this or any earlier
 // write failed. Call it before waiting for input, so the question is seen.
 bool flush_output();

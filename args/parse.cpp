@@ -100,11 +100,14 @@ int parse_command_line(int argc, const char *const argv[], command_args *args) {
     args->supplied_count = argc - i;
     args->values = nullptr;
     if (args->supplied_count > 0) store_positional(argv, i, args);
-    if (args->supplied_count < args->required_count) {
-        printf("Too few parameters supplied. Use %s /? to get help.\n",
-               args->program_name ? args->program_name : APP_NAME);
-        args_exit(-1);
-    }
+    require_parameters(args, args->required_count);
     derive_bitstream_dir(args);
     return 0;
+}
+
+void require_parameters(const command_args *args, int count) {
+    if (args->supplied_count >= count) return;
+    printf("Too few parameters supplied. Use %s /? to get help.\n",
+           args->program_name ? args->program_name : APP_NAME);
+    args_exit(-1);
 }

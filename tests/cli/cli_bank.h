@@ -4,8 +4,15 @@
 #ifndef TESTS_CLI_CLI_BANK_H
 #define TESTS_CLI_CLI_BANK_H
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include "process.h"
 
 inline std::string cli_card(unsigned id, int board_type, unsigned bits,
                             const std::string &extra = "") {
@@ -35,6 +42,27 @@ inline std::string cli_bank() {
            cli_card(14, 12, 32, "fault = write\n") + cli_card(15, 0, 16, "fault = read 0x21\n") +
            cli_card(16, 12, 32, "fault = read\n") + cli_card(17, 12, 32, "fault = info\n") +
            cli_card(18, 12, 32, "fault = open\n");
+}
+
+struct tool_run {
+    process_result result;
+    std::string trace;  // the library's calls, one a line
+};
+
+// Runs a tool of the family on the bank file "bank" in dir (none: the file
+// does not exist yet), with its library calls traced.
+inline tool_run run_tool(const std::string &binary, const temp_dir &dir,
+                         const std::vector<std::string> &args,
+                         std::optional<std::string> input = std::nullopt) {
+    program_run run;
+    run.args = args;
+    run.env = {{"VELQOR2_SIM_BANK", dir.file("bank")}, {"VELQOR2_SIM_TRACE", dir.file("trace")}};
+    run.unset_env = {"VELQOR_SDK5"};
+    run.input = std::move(input);
+    tool_run r{run_program(binary, run), ""};
+    r.trace = read_file(dir.file("trace"));
+    unlink(dir.file("trace").c_str());
+    return r;
 }
 
 #endif

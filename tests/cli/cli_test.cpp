@@ -19,23 +19,11 @@ namespace {
 
 const std::string GOLDEN = SORVIT_GOLDEN_DIR;
 
-struct sorvit_run {
-    process_result result;
-    std::string trace;
-};
+using sorvit_run = tool_run;
 
-// Runs sorvit on a bank (none: the file does not exist yet).
 sorvit_run run_sorvit(const temp_dir &dir, const std::vector<std::string> &args,
                       std::optional<std::string> input = std::nullopt) {
-    program_run run;
-    run.args = args;
-    run.env = {{"VELQOR2_SIM_BANK", dir.file("bank")}, {"VELQOR2_SIM_TRACE", dir.file("trace")}};
-    run.unset_env = {"VELQOR_SDK5"};
-    run.input = std::move(input);
-    sorvit_run r{run_program(SORVIT_BINARY, run), ""};
-    r.trace = read_file(dir.file("trace"));
-    unlink(dir.file("trace").c_str());
-    return r;
+    return run_tool(SORVIT_BINARY, dir, args, std::move(input));
 }
 
 size_t count_matches(const std::string &text, const std::string &pattern) {

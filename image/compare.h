@@ -1,0 +1,29 @@
+// What check and load share: an image, the card it is compared with, and
+// the locations where they differ.
+#ifndef IMAGE_COMPARE_H
+#define IMAGE_COMPARE_H
+
+#include "actions.h"
+#include "image_file.h"
+
+struct comparison {
+    eeprom_image image;
+    card_session card;
+    uint32_t card_values[IMAGE_LOCATIONS];  // at the image's locations
+    uint64_t differ;                        // bit n: location n differs
+    unsigned listed_count;
+};
+
+// Reads the whole image before any card is opened, opens the selected card,
+// refuses an image of another kind of board, and reads the card at the
+// image's locations. Returns 0, or prints why not and returns -1; call
+// close_card on every path.
+int start_comparison(const option_desc options[CARD_OPTION_COUNT], const char *file, comparison *c);
+
+// "   [0xNN] = 0xOLD" with the digits of the card's word.
+void print_location(const card_session *card, uint32_t location, uint32_t value);
+
+unsigned count_bits(uint64_t bits);
+const char *plural(unsigned count);  // "s" unless count is 1
+
+#endif

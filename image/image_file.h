@@ -1,0 +1,59 @@
+// The EEPROM image file: plain text that people read, diff, keep in version
+// control and edit.
+//
+//   # comment
+//   card_id    = 0          settings, each optional and at most once
+//   board_type = 12
+//   word_bits  = 32
+//   [0x00] = 0x56514812     cells in the dump's own syntax, one or more a line
+//
+// Blank lines and the dump's "Selected card ID is ..." line are ignored, so
+// a dump saved by sorvit is an image too. An image lists any subset of the
+// locations 0x00 to 0x3F, each once.
+#ifndef IMAGE_IMAGE_FILE_H
+#define IMAGE_IMAGE_FILE_H
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr uint32_t IMAGE_LOCATIONS = 64;
+constexpr size_t IMAGE_MAX_BYTES = 64 * 1024;  // a full image is about 1.5 KiB
+
+struct eeprom_image {
+    uint64_t listed;  // bit n: location n is in the image
+    uint32_t values[IMAGE_LOCATIONS];
+    unsigned lines[IMAGE_LOCATIONS];  // where each location was given
+    bool has_card_id, has_board_type, has_word_bits;
+    uint32_t card_id;
+    int32_t board_type;
+    uint32_t word_bits;  // 16 or 32
+};
+
+inline bool image_lists(const eeprom_image *image, uint32_t location) {
+    return location < IMAGE_LOCATIONS && (image->listed >> location & 1u) != 0;
+}
+
+struct image_error {
+    char text[512];  // one line, with its line feed
+};
+
+// Parses image text; name is how messages call the file. On failure the
+// error names the file, the line and what was expected there.
+bool parse_image(const char *text, size_t length, const char *name, eeprom_image *out,
+                 image_error *err);
+
+// Reads and parses an image file ('-' is standard input); prints why not.
+// Opening never blocks, whatever kind of file the path names.
+bool read_image_file(const char *path, eeprom_image *out);
+
+// Puts text in the file whole or not at all (temporary file, flush,
+// rename); '-' is standard output. Prints why not.
+bool write_image_file(const char *path, const char *text, size_t length);
+
+// Whether the path is '-', standard input or output.
+bool is_standard_stream(const char *path);
+
+// How messages call a file: "(standard input)" for '-'.
+const char *image_name(const char *path);
+
+#endif

@@ -1,0 +1,211 @@
+// Reads the image text format (see image_file.h).
+#include <cctype>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "image_file.h"
+
+namespace {
+
+struct parser {
+    const char *name;
+    unsigned line;
+    eeprom_image *image;
+    image_error *err;
+};
+
+bool fail(const parser *p, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+// One line, cut where it must be, ending in a line feed whatever its length.
+void set_error(image_error *err, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+void set_error(image_error *err, const char *format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    int n = vsnprintf(err->text, sizeof err->text - 1, format, ap);
+    va_end(ap);
+    size_t length = n < 0 ? 0 : strnlen(err->text, sizeof err->text - 2);
+    memcpy(err->text + length, "\n", 2);
+}
+
+bool fail(const parser *p, const char *format, ...) {
+    char expected[256];
+    va_list ap;
+    va_start(ap, format);
+    vsnprintf(expected, sizeof expected, format, ap);
+    va_end(ap);
+    set_error(p->err, "Image file %s is invalid at line %u: expected %s", p->name, p->line,
+              expected);
+    return false;
+}
+
+const char *skip_space(const char *s) {
+    while (isspace(static_cast<unsigned char>(*s))) s++;
+    return s;
+}
+
+char *trim(char *s) {
+    while (isspace(static_cast<unsigned char>(*s))) s++;
+    size_t n = strlen(s);
+    while (n > 0 && isspace(static_cast<unsigned char>(s[n - 1]))) s[--n] = '\0';
+    return s;
+}
+
+int hex_digit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// "0x" and hexadecimal digits, at most 32 bits; returns the end or null.
+const char *read_hex(const char *s, uint32_t *out) {
+    if (s[0] != '0' || (s[1] != 'x' && s[1] != 'X') || hex_digit(s[2]) < 0) return nullptr;
+    uint64_t value = 0;
+    for (s += 2; hex_digit(*s) >= 0; s++) {
+        value = value * 16 + static_cast<unsigned>(hex_digit(*s));
+        if (value > 0xFFFFFFFFu) return nullptr;
+    }
+    *out = static_cast<uint32_t>(value);
+    return s;
+}
+
+// A whole setting value: decimal, or "0x" hexadecimal; a minus sign for
+// the signed board type.
+bool read_number(const char *s, bool is_signed, uint32_t *out) {
+    bool negative = is_signed && *s == '-';
+    if (negative) s++;
+    const char *end = read_hex(s, out);
+    if (!end) {
+        uint64_t value = 0;
+        for (end = s; *end >= '0' && *end <= '9' && value <= 0xFFFFFFFFu; end++)
+            value = value * 10 + static_cast<unsigned>(*end - '0');
+        if (end == s || value > (is_signed ? 0x7FFFFFFFu + negative : 0xFFFFFFFFu)) return false;
+        *out = static_cast<uint32_t>(value);
+    }
+    if (*end != '\0') return false;
+    if (negative) *out = 0u - *out;
+    return true;
+}
+
+bool parse_setting(parser *p, const char *key, const char *value) {
+    eeprom_image *im = p->image;
+    bool *seen;
+    bool ok;
+    if (strcmp(key, "card_id") == 0) {
+        seen = &im->has_card_id;
+        ok = read_number(value, false, &im->card_id);
+    } else if (strcmp(key, "board_type") == 0) {
+        seen = &im->has_board_type;
+        uint32_t bits = 0;
+        ok = read_number(value, true, &bits);
+        im->board_type = static_cast<int32_t>(bits);
+    } else if (strcmp(key, "word_bits") == 0) {
+        seen = &im->has_word_bits;
+        ok = read_number(value, false, &im->word_bits) &&
+             (im->word_bits == 16 || im->word_bits == 32);
+    } else {
+        return fail(p, "a setting: card_id, board_type or word_bits");
+    }
+    if (*seen) return fail(p, "each setting once");
+    *seen = true;
+    return ok || fail(p, "%s = a number%s", key, *key == 'w' ? " (16 or 32)" : "");
+}
+
+// One cell, "[0xNN] = 0xVALUE"; returns the end or null.
+const char *parse_cell(parser *p, const char *s) {
+    uint32_t location, value;
+    const char *end = s[0] == '[' ? read_hex(s + 1, &location) : nullptr;
+    if (!end || *end != ']') {
+        fail(p, "a cell '[0xNN] = 0xVALUE'");
+        return nullptr;
+    }
+    end = skip_space(end + 1);
+    if (*end != '=') {
+        fail(p, "'=' after the location in a cell '[0xNN] = 0xVALUE'");
+        return nullptr;
+    }
+    end = skip_space(end + 1);
+    if (strncmp(end, "0x?", 3) == 0 || strncmp(end, "0X?", 3) == 0) {
+        fail(p, "a value at 0x%02X, not question marks (the dump could not read it)",
+             static_cast<unsigned>(location));
+        return nullptr;
+    }
+    const char *after = read_hex(end, &value);
+    if (!after || (*after != '\0' && !isspace(static_cast<unsigned char>(*after)))) {
+        fail(p, "a hexadecimal value '0x...' of at most 32 bits at 0x%02X",
+             static_cast<unsigned>(location));
+        return nullptr;
+    }
+    eeprom_image *im = p->image;
+    if (location >= IMAGE_LOCATIONS) {
+        fail(p, "a location from 0x00 to 0x3F, not 0x%X", static_cast<unsigned>(location));
+        return nullptr;
+    }
+    if (image_lists(im, location)) {
+        fail(p, "each location once: 0x%02X is also at line %u", static_cast<unsigned>(location),
+             im->lines[location]);
+        return nullptr;
+    }
+    im->listed |= uint64_t{1} << location;
+    im->values[location] = value;
+    im->lines[location] = p->line;
+    return after;
+}
+
+bool parse_line(parser *p, char *line) {
+    if (char *hash = strchr(line, '#')) *hash = '\0';
+    const char *text = skip_space(line);
+    if (*text == '\0' || strncmp(text, "Selected card ID is ", 20) == 0) return true;
+    if (*text == '[') {
+        for (const char *s = text; *s; s = skip_space(s))
+            if (!(s = parse_cell(p, s))) return false;
+        return true;
+    }
+    char *eq = strchr(line, '=');
+    if (!eq) return fail(p, "a cell '[0xNN] = 0xVALUE', a setting 'key = value' or a comment");
+    *eq = '\0';
+    return parse_setting(p, trim(line), trim(eq + 1));
+}
+
+// Values must fit the word width the image declares.
+bool check_widths(parser *p) {
+    if (!p->image->has_word_bits || p->image->word_bits == 32) return true;
+    for (uint32_t loc = 0; loc < IMAGE_LOCATIONS; loc++)
+        if (image_lists(p->image, loc) && p->image->values[loc] > 0xFFFFu) {
+            p->line = p->image->lines[loc];
+            return fail(p, "a value that fits 16-bit words at 0x%02X", static_cast<unsigned>(loc));
+        }
+    return true;
+}
+
+}  // namespace
+
+bool parse_image(const char *text, size_t length, const char *name, eeprom_image *out,
+                 image_error *err) {
+    *out = eeprom_image{};
+    parser p{name, 0, out, err};
+    if (length > IMAGE_MAX_BYTES) {
+        set_error(err, "Image file %s is invalid: larger than %zu KiB", name,
+                  IMAGE_MAX_BYTES / 1024);
+        return false;
+    }
+    static char line[IMAGE_MAX_BYTES + 1];  // a line is at most the whole text
+    for (size_t pos = 0; pos < length;) {
+        p.line++;
+        const char *start = text + pos;
+        const void *nl = memchr(start, '\n', length - pos);
+        size_t n = nl ? static_cast<size_t>(static_cast<const char *>(nl) - start) : length - pos;
+        pos += n + (nl ? 1 : 0);
+        if (memchr(start, '\0', n)) return fail(&p, "text, not a NUL byte");
+        memcpy(line, start, n);
+        line[n] = '\0';
+        if (!parse_line(&p, line)) return false;
+    }
+    if (out->listed == 0) {
+        set_error(err, "Image file %s is invalid: it lists no location", name);
+        return false;
+    }
+    return check_widths(&p);
+}

@@ -1,0 +1,71 @@
+// sorvit-image: whole-EEPROM images of the cards of a host.
+//
+//   sorvit-image [options] list          the host's cards
+//   sorvit-image [options] save FILE     the selected card's EEPROM to FILE
+//   sorvit-image [options] check FILE    the card against FILE
+//   sorvit-image [options] load FILE     FILE back onto the card
+//
+// main parses, picks the action and ends the run through the output
+// check; each action opens and closes its card itself.
+#include <cstdio>
+#include <cstring>
+
+#include "actions.h"
+
+namespace {
+
+enum param_index { PARAM_ACTION, PARAM_FILE, PARAM_COUNT };
+
+struct action {
+    const char *name;
+    int (*run)(const option_desc *options, const char *file);  // null: list
+};
+
+const action ACTIONS[] = {
+    {"list", nullptr},
+    {"save", save_image},
+    {"check", check_image},
+    {"load", load_image},
+};
+
+int run_action(command_args *args) {
+    const char *name = args->values[PARAM_ACTION].s;
+    const action *chosen = nullptr;
+    for (const action &a : ACTIONS)
+        if (name && strcmp(name, a.name) == 0) chosen = &a;
+    if (!chosen) {
+        printf("Unknown action '%s': use list, save, check or load\n", name ? name : "");
+        return -1;
+    }
+    int wanted = chosen->run ? 2 : 1;
+    require_parameters(args, wanted);
+    if (args->supplied_count > wanted) {
+        printf("Too many parameters supplied: %s takes %s. Use %s /? to get help.\n", chosen->name,
+               chosen->run ? "one file" : "no file", APP_NAME);
+        return -1;
+    }
+    if (!chosen->run) return list_cards();
+    const char *file = args->values[PARAM_FILE].s;
+    return chosen->run(args->options, file ? file : "");
+}
+
+}  // namespace
+
+int main(int argc, char *argv[]) {
+    option_desc options[CARD_OPTION_COUNT];
+    declare_card_options(options);
+    static const value_type PARAM_TYPES[] = {ARG_STRING, ARG_STRING};
+    static const char *const PARAM_NAMES[] = {"action", "file"};
+    static const char *const PARAM_DESCS[] = {"list, save, check or load",
+                                              "image file; '-' is standard input or output"};
+    command_args args{};
+    args.option_count = CARD_OPTION_COUNT;
+    args.param_types = PARAM_TYPES;
+    args.param_names = PARAM_NAMES;
+    args.param_descs = PARAM_DESCS;
+    args.param_count = PARAM_COUNT;
+    args.required_count = 1;
+    args.options = options;
+    parse_command_line(argc, argv, &args);
+    return finish_output(run_action(&args));
+}
