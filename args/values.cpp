@@ -98,20 +98,13 @@ bool scan_uint(arg_value *slot, const char *text, bool upper_x) {
     return true;
 }
 
-bool scan_hex(arg_value *slot, const char *text) {
-    uint32_t value;
-    bool negative;
-    if (!read_signed_whole(skip_space(text), 16, &value, &negative)) return false;
-    slot_write(slot, value);
-    return true;
-}
-
-bool scan_int(arg_value *slot, const char *text) {
+// hex, and int (decimal, -2^31 to 2^31 - 1): both keep the 32 bits.
+bool scan_signed(arg_value *slot, const char *text, unsigned base, bool int_range) {
     uint32_t bits;
     bool negative;
-    if (!read_signed_whole(skip_space(text), 10, &bits, &negative)) return false;
-    if (!negative && bits > 0x7FFFFFFFu) return false;  // a minus sign already stops at -2^31
-    slot_write(slot, static_cast<int32_t>(bits));
+    if (!read_signed_whole(skip_space(text), base, &bits, &negative)) return false;
+    if (int_range && !negative && bits > 0x7FFFFFFFu) return false;  // '-' stops at -2^31
+    slot_write(slot, bits);
     return true;
 }
 
@@ -149,11 +142,11 @@ int convert(arg_value *slot, value_type type, const char *text, source from) {
     case ARG_DOUBLE:
         return scan_single(slot, text, true) ? 0 : -1;
     case ARG_INT:
-        return scan_int(slot, text) ? 0 : -1;
+        return scan_signed(slot, text, 10, true) ? 0 : -1;
     case ARG_UINT:
         return scan_uint(slot, text, from == source::PARAMETER) ? 0 : -1;
     case ARG_HEX:
-        return scan_hex(slot, text) ? 0 : -1;
+        return scan_signed(slot, text, 16, false) ? 0 : -1;
     case ARG_STRING:
     case ARG_PATH:
         slot_replace_text(slot, text, type == ARG_PATH);

@@ -4,12 +4,31 @@
 
 #include "board.h"
 
+namespace {
+
 void declare_card_options(option_desc options[CARD_OPTION_COUNT]) {
     options[OPT_CARD] = {"card", ARG_UINT, "ID of card to use", {.u = 0}, 0, {}};
     options[OPT_INDEX] = {"index", ARG_UINT, "index of card to use", {.u = 0}, 0, {}};
     options[OPT_FORCE] = {"f", ARG_BOOLEAN, "If TRUE, don't confirm when writing", {.b = 0}, 0, {}};
     options[OPT_UNLOCK] = {"unlock", ARG_BOOLEAN, "If TRUE, allow write to protected locations",
                            {.b = 0}, 0,           {}};
+}
+
+}  // namespace
+
+void parse_family_command(int argc, char *argv[], const parameter_list &parameters,
+                          family_command *command) {
+    declare_card_options(command->options);
+    command_args &args = command->args;
+    args = command_args{};
+    args.option_count = CARD_OPTION_COUNT;
+    args.param_types = parameters.types;
+    args.param_names = parameters.names;
+    args.param_descs = parameters.descriptions;
+    args.param_count = parameters.count;
+    args.required_count = parameters.required;
+    args.options = command->options;
+    parse_command_line(argc, argv, &args);
 }
 
 namespace {

@@ -11,7 +11,27 @@
 
 // The family's options, in the order of the usage screen.
 enum card_option { OPT_CARD, OPT_INDEX, OPT_FORCE, OPT_UNLOCK, CARD_OPTION_COUNT };
-void declare_card_options(option_desc options[CARD_OPTION_COUNT]);
+
+// A program's positional parameters, as the argument module takes them.
+struct parameter_list {
+    const value_type *types;
+    const char *const *names;
+    const char *const *descriptions;
+    int count;
+    int required;
+};
+
+// The command line of a program of the family: the family's options and
+// the program's own parameters. The record lives as long as the process.
+struct family_command {
+    option_desc options[CARD_OPTION_COUNT];
+    command_args args;
+};
+
+// Declares the options and parameters and parses the command line; returns
+// with the results, or ends the process (the usage screen, an error).
+void parse_family_command(int argc, char *argv[], const parameter_list &parameters,
+                          family_command *command);
 
 struct card_session {
     VELQOR2_HANDLE handle;  // 0 while no card is open

@@ -52,20 +52,11 @@ int run_action(command_args *args) {
 }  // namespace
 
 int main(int argc, char *argv[]) {
-    option_desc options[CARD_OPTION_COUNT];
-    declare_card_options(options);
-    static const value_type PARAM_TYPES[] = {ARG_STRING, ARG_STRING};
-    static const char *const PARAM_NAMES[] = {"action", "file"};
-    static const char *const PARAM_DESCS[] = {"list, save, check or load",
-                                              "image file; '-' is standard input or output"};
-    command_args args{};
-    args.option_count = CARD_OPTION_COUNT;
-    args.param_types = PARAM_TYPES;
-    args.param_names = PARAM_NAMES;
-    args.param_descs = PARAM_DESCS;
-    args.param_count = PARAM_COUNT;
-    args.required_count = 1;
-    args.options = options;
-    parse_command_line(argc, argv, &args);
-    return finish_output(run_action(&args));
+    static const value_type types[PARAM_COUNT] = {ARG_STRING, ARG_STRING};
+    static const char *const names[PARAM_COUNT] = {"action", "file"};
+    static const char *const descriptions[PARAM_COUNT] = {
+        "list, save, check or load", "image file; '-' is standard input or output"};
+    static family_command command;
+    parse_family_command(argc, argv, {types, names, descriptions, PARAM_COUNT, 1}, &command);
+    return finish_output(run_action(&command.args));
 }

@@ -12,6 +12,10 @@
 
 namespace {
 
+const value_type PARAM_TYPES[] = {ARG_UINT, ARG_UINT};
+const char *const PARAM_NAMES[] = {"location", "data"};
+const char *const PARAM_DESCS[] = {"EEPROM location", "Data value to write"};
+
 int run_mode(const command_args *args, const card_session *card) {
     const option_desc *options = args->options;
     switch (args->supplied_count) {
@@ -28,24 +32,12 @@ int run_mode(const command_args *args, const card_session *card) {
 }  // namespace
 
 int main(int argc, char *argv[]) {
-    option_desc options[CARD_OPTION_COUNT];
-    declare_card_options(options);
-    static const value_type PARAM_TYPES[] = {ARG_UINT, ARG_UINT};
-    static const char *const PARAM_NAMES[] = {"location", "data"};
-    static const char *const PARAM_DESCS[] = {"EEPROM location", "Data value to write"};
-    command_args args{};
-    args.option_count = CARD_OPTION_COUNT;
-    args.param_types = PARAM_TYPES;
-    args.param_names = PARAM_NAMES;
-    args.param_descs = PARAM_DESCS;
-    args.param_count = 2;
-    args.required_count = 0;
-    args.options = options;
-    parse_command_line(argc, argv, &args);
+    static family_command command;
+    parse_family_command(argc, argv, {PARAM_TYPES, PARAM_NAMES, PARAM_DESCS, 2, 0}, &command);
 
     card_session card{};
-    int status = open_selected_card(options, &card);
-    if (status == 0) status = run_mode(&args, &card);
+    int status = open_selected_card(command.options, &card);
+    if (status == 0) status = run_mode(&command.args, &card);
     close_card(&card);
     // A dump that never reached its reader is a failure, not a success.
     return finish_output(status);
