@@ -17,7 +17,7 @@
 #include <cstdint>
 
 constexpr uint32_t IMAGE_LOCATIONS = 64;
-constexpr size_t IMAGE_MAX_BYTES = 64 * 1024;  // a full image is about 1.5 KiB
+constexpr size_t IMAGE_MAX_BYTES = size_t{64} * 1024;  // a full image is about 1.5 KiB
 
 struct eeprom_image {
     uint64_t listed;  // bit n: location n is in the image

@@ -38,6 +38,6 @@ int dump_eeprom(const card_session *card) {
     read_failures failures{};
     for (uint32_t row = 0; row < DUMP_ROWS; row++) print_row(card, row, &failures);
     if (failures.count == 0) return 0;
-    print_read_failures(&failures, 2 * DUMP_ROWS);
+    print_read_failures(&failures, 2ul * DUMP_ROWS);
     return -1;
 }

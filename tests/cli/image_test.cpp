@@ -27,7 +27,7 @@ struct image_dir {
 // What a user runs first, on the default bank, as the README shows it.
 TEST(Image, RoundTripOnTheDefaultBank) {
     temp_dir dir;
-    const auto image = [&dir](std::vector<std::string> args) {
+    const auto image = [&dir](const std::vector<std::string> &args) {
         return run_tool(SORVIT_IMAGE_BINARY, dir, args).result;
     };
     process_result list = image({"list"});
