@@ -1,6 +1,8 @@
 // Standard output is checked, not trusted: output that never reached its
 // reader makes the run a failure, named by the error of the write that
 // failed.
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,7 +16,6 @@ int g_output_error;  // errno of the first failed write; 0 while none failed
 }  // namespace
 
 bool flush_output() {
-    errno = 0;
     if (fflush(stdout) != 0 && g_output_error == 0) g_output_error = errno ? errno : EIO;
     // A write inside printf can fail unseen; the stream remembers that it did.
     if (ferror(stdout) && g_output_error == 0) g_output_error = EIO;
@@ -23,6 +24,7 @@ bool flush_output() {
 
 int finish_output(int status) {
     if (flush_output()) return status;
-    fprintf(stderr, "%s: cannot write standard output: %s\n", APP_NAME, strerror(g_output_error));
+    dprintf(STDERR_FILENO, "%s: cannot write standard output: %s\n", APP_NAME,
+            strerror(g_output_error));
     return -1;
 }

@@ -169,9 +169,7 @@ void replace_string(char **slot, const char *text) {
     free(*slot);
     *slot = nullptr;
     if (!text) return;
-    size_t size = strlen(text) + 1;
-    char *copy = static_cast<char *>(malloc(size));
-    if (copy) *slot = static_cast<char *>(memcpy(copy, text, size));
+    *slot = strdup(text);  // its length plus one byte; null when that cannot be had
 }
 
 void normalize_path(char *text) {

@@ -49,16 +49,20 @@ sim_card *bank_find_id(const sim_bank *bank, uint32_t id) {
 }
 
 sim_card *bank_add_card(sim_bank *bank, uint32_t id, int32_t board_type, uint32_t word_bits,
-                        uint32_t eeprom_words) {
+                        uint32_t eeprom_words, bool with_words) {
     if (bank->count == bank->capacity) {
         size_t capacity = bank->capacity ? bank->capacity * 2 : 8;
-        void *grown = realloc(bank->cards, capacity * sizeof(sim_card));
+        void *grown = bank->cards ? realloc(bank->cards, capacity * sizeof(sim_card))
+                                  : malloc(capacity * sizeof(sim_card));
         if (!grown) return nullptr;
         bank->cards = static_cast<sim_card *>(grown);
         bank->capacity = capacity;
     }
-    auto *words = static_cast<uint32_t *>(malloc(eeprom_words * sizeof(uint32_t)));
-    if (!words) return nullptr;
+    uint32_t *words = nullptr;
+    if (with_words) {
+        words = static_cast<uint32_t *>(malloc(size_t{eeprom_words} * sizeof(uint32_t)));
+        if (!words) return nullptr;
+    }
     sim_card *card = &bank->cards[bank->count++];
     *card = sim_card{};
     card->id = id;
@@ -66,6 +70,12 @@ sim_card *bank_add_card(sim_bank *bank, uint32_t id, int32_t board_type, uint32_
     card->word_bits = word_bits;
     card->eeprom_words = eeprom_words;
     card->words = words;
-    for (uint32_t i = 0; i < eeprom_words; i++) words[i] = erased_word(card);
+    if (!words) return card;
+    // Two words a store: an open fills a whole card before it reads any line.
+    const uint32_t erased = erased_word(card);
+    const uint64_t two = uint64_t{erased} << 32 | erased;
+    uint32_t i = 0;
+    for (; i + 2 <= eeprom_words; i += 2) memcpy(&words[i], &two, sizeof two);
+    if (i < eeprom_words) words[i] = erased;
     return card;
 }

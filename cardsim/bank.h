@@ -19,9 +19,15 @@ enum sim_fault_mask : unsigned {
     FAULT_WRITE_AT = 1u << 5,  // the write of write_fault_at only
 };
 
+// Limits that every load and every write share, far above any real host
+// (a few cards of 256 words). A bank within them formats to well under
+// BANK_MAX_BYTES, so a write can never make the bank unreadable.
 constexpr uint32_t BANK_DEFAULT_WORDS = 256;
-constexpr uint32_t BANK_MAX_WORDS = 65536;  // bounds the memory one card may take
-constexpr size_t BANK_MODEL_MAX = 43;       // the info record's 44 bytes, less the NUL
+constexpr uint32_t BANK_MAX_WORDS = 65536;           // of one card
+constexpr size_t BANK_MAX_CARDS = 4096;              // in one bank
+constexpr uint64_t BANK_MAX_TOTAL_WORDS = 4u << 20;  // of all cards together
+constexpr size_t BANK_MAX_BYTES = size_t{64} << 20;  // of the bank file
+constexpr size_t BANK_MODEL_MAX = 43;                // the info record's 44 bytes, less the NUL
 
 struct sim_card {
     uint32_t id;
@@ -33,7 +39,8 @@ struct sim_card {
     unsigned faults;  // sim_fault_mask bits
     uint32_t read_fault_at;
     uint32_t write_fault_at;
-    uint32_t *words;  // eeprom_words values, owned
+    uint32_t *words;  // eeprom_words values, owned; null for a card not loaded
+    unsigned line;    // of its "[card]" in the bank file, for messages
 };
 
 struct sim_bank {
@@ -69,20 +76,33 @@ bool bank_check_word(const sim_card *card, uint32_t location, const uint32_t *va
 void bank_free(sim_bank *bank);
 sim_card *bank_find_id(const sim_bank *bank, uint32_t id);
 
-// Appends a card with the given settings and all words erased.
-// Returns null when memory runs out.
+// Which cards a load fills with their words: every card (for a write,
+// which rewrites the whole bank), or only the one that an open selects.
+// The others keep their settings, for lookups, and no words.
+struct bank_selection {
+    bool all;
+    bool by_index;
+    uint32_t key;  // the index or the card ID
+};
+constexpr bank_selection BANK_ALL{true, false, 0};
+
+// Appends a card with the given settings, its words all erased when
+// with_words, else none. Returns null when memory runs out.
 sim_card *bank_add_card(sim_bank *bank, uint32_t id, int32_t board_type, uint32_t word_bits,
-                        uint32_t eeprom_words);
+                        uint32_t eeprom_words, bool with_words);
 
 // Parses bank text; on failure fills err (SIM_BANK_MALFORMED naming path and
-// line, or SIM_NO_MEMORY) and leaves *out empty.
-bool bank_parse(const char *text, size_t length, const char *path, sim_bank *out, sim_error *err);
+// line, or SIM_NO_MEMORY) and leaves *out empty. With BANK_ALL every line is
+// checked. An open needs less: it stops after the card it selects, and of
+// the cards before it reads the settings but not the data lines.
+bool bank_parse(const char *text, size_t length, const char *path, const bank_selection &which,
+                sim_bank *out, sim_error *err);
 
 // Renders the bank as text that bank_parse reads back to the same bank.
 // Returns a heap text (free it) or null when memory runs out.
 char *bank_format(const sim_bank *bank, size_t *length);
 
 // The bank a new user sees before any write: one card of each kind of board.
-bool bank_default(sim_bank *out);
+bool bank_default(const bank_selection &which, sim_bank *out);
 
 #endif

@@ -62,17 +62,19 @@ void fill_contents(sim_card *card, const default_card &d) {
 
 }  // namespace
 
-bool bank_default(sim_bank *out) {
+bool bank_default(const bank_selection &which, sim_bank *out) {
     sim_bank bank{};
     for (const default_card &d : DEFAULT_CARDS) {
-        sim_card *card = bank_add_card(&bank, d.id, d.board_type, d.word_bits, BANK_DEFAULT_WORDS);
+        bool selected = which.all || (which.by_index ? bank.count == which.key : d.id == which.key);
+        sim_card *card =
+            bank_add_card(&bank, d.id, d.board_type, d.word_bits, BANK_DEFAULT_WORDS, selected);
         if (!card) {
             bank_free(&bank);
             return false;
         }
         card->serial = d.serial;
         strncpy(card->model, d.model, BANK_MODEL_MAX);
-        fill_contents(card, d);
+        if (selected) fill_contents(card, d);
     }
     *out = bank;
     return true;

@@ -7,8 +7,10 @@
 //
 // '#' starts a comment. Settings come before a card's first data line, so
 // that every data line can be checked against the card's size and width.
-#include <cctype>
+// The parser works on the text in place, a line at a time: an open reads
+// the bank once per run, so this is most of what the library costs.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "bank.h"
@@ -27,15 +29,34 @@ enum setting_bit : unsigned {
     KEY_MODEL = 1u << 5,
 };
 
+// A piece of the text, [begin, end).
+struct span {
+    const char *begin;
+    const char *end;
+    size_t size() const { return static_cast<size_t>(end - begin); }
+    // Whether the span starts with word; then, whether that is all of it.
+    const char *after(const char *word) const {
+        const char *c = begin;
+        for (; *word; word++, c++)
+            if (c == end || *c != *word) return nullptr;
+        return c;
+    }
+    bool is(const char *word) const { return after(word) == end; }
+};
+
 struct parser {
     const char *path;
     unsigned line;
+    bank_selection which;
     sim_bank bank;
+    uint64_t total_words;  // declared by the cards so far
     bool in_card;
     unsigned card_line;  // line of the current card's "[card]"
     unsigned seen;       // setting_bit of the settings given
     sim_card draft;      // settings of the current card
     sim_card *card;      // the current card, once its first data line is read
+    bool selected_found;
+    bool done;  // the selected card is complete: an open needs no more
     sim_error *err;
 };
 
@@ -45,34 +66,46 @@ bool fail(parser *p, const char *expected) {
     return false;
 }
 
-char *trim(char *s) {
-    while (isspace(static_cast<unsigned char>(*s))) s++;
-    size_t n = strlen(s);
-    while (n > 0 && isspace(static_cast<unsigned char>(s[n - 1]))) s[--n] = '\0';
+bool fail_at(parser *p, unsigned line, const char *expected) {
+    p->line = line;
+    return fail(p, expected);
+}
+
+// White space as isspace() has it in the "C" locale.
+bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+span trim(span s) {
+    while (s.begin < s.end && is_space(*s.begin)) s.begin++;
+    while (s.end > s.begin && is_space(s.end[-1])) s.end--;
     return s;
 }
 
-int digit_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return 99;
-}
-
-// A whole token as an unsigned 32-bit number: decimal, or hexadecimal with
-// "0x"; with hex_only, hexadecimal with or without "0x".
-bool parse_u32(const char *s, bool hex_only, uint32_t *out) {
-    unsigned base = hex_only ? 16 : 10;
-    if (s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
-        base = 16;
-        s += 2;
+struct digit_table {
+    signed char value[256];
+    constexpr digit_table() : value() {
+        for (int c = 0; c < 256; c++)
+            value[c] = c >= '0' && c <= '9'   ? static_cast<signed char>(c - '0')
+                       : c >= 'a' && c <= 'f' ? static_cast<signed char>(c - 'a' + 10)
+                       : c >= 'A' && c <= 'F' ? static_cast<signed char>(c - 'A' + 10)
+                                              : static_cast<signed char>(99);
     }
-    if (*s == '\0') return false;
+};
+constexpr digit_table DIGITS;
+
+// A whole span as an unsigned 32-bit number: decimal, or hexadecimal with
+// "0x"; with hex_only, hexadecimal with or without "0x".
+bool parse_u32(span s, bool hex_only, uint32_t *out) {
+    int base = hex_only ? 16 : 10;
+    if (s.size() >= 2 && s.begin[0] == '0' && (s.begin[1] == 'x' || s.begin[1] == 'X')) {
+        base = 16;
+        s.begin += 2;
+    }
+    if (s.begin == s.end) return false;
     uint64_t value = 0;
-    for (; *s; s++) {
-        int d = digit_value(*s);
-        if (d >= static_cast<int>(base)) return false;
-        value = value * base + static_cast<unsigned>(d);
+    for (const char *c = s.begin; c < s.end; c++) {
+        int d = DIGITS.value[static_cast<unsigned char>(*c)];
+        if (d >= base) return false;
+        value = value * static_cast<unsigned>(base) + static_cast<unsigned>(d);
         if (value > 0xFFFFFFFFu) return false;
     }
     *out = static_cast<uint32_t>(value);
@@ -80,11 +113,13 @@ bool parse_u32(const char *s, bool hex_only, uint32_t *out) {
 }
 
 // Signed decimal, or a 32-bit pattern in hexadecimal ("0xFFFFFFFF" is -1).
-bool parse_i32(const char *s, int32_t *out) {
-    bool negative = s[0] == '-';
+bool parse_i32(span s, int32_t *out) {
+    bool negative = s.size() > 0 && s.begin[0] == '-';
+    span digits{s.begin + (negative ? 1 : 0), s.end};
     uint32_t magnitude;
-    if (!parse_u32(negative ? s + 1 : s, false, &magnitude)) return false;
-    if (!negative && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+    if (!parse_u32(digits, false, &magnitude)) return false;
+    if (!negative && s.size() >= 2 && s.begin[0] == '0' &&
+        (s.begin[1] == 'x' || s.begin[1] == 'X')) {
         *out = static_cast<int32_t>(magnitude);
         return true;
     }
@@ -94,24 +129,24 @@ bool parse_i32(const char *s, int32_t *out) {
 }
 
 // "read <location>" or "write <location>": the fault of one location.
-bool parse_located_fault(parser *p, char *value, bool *matched) {
+bool parse_located_fault(parser *p, span value, bool *matched) {
     static const struct {
         const char *word;
         unsigned bit;
         uint32_t sim_card::*location;
-    } kinds[] = {{"read", FAULT_READ_AT, &sim_card::read_fault_at},
-                 {"write", FAULT_WRITE_AT, &sim_card::write_fault_at}};
+        const char *once;
+        const char *missing;
+    } kinds[] = {{"read", FAULT_READ_AT, &sim_card::read_fault_at,
+                  "one 'fault = read <location>' per card", "a location after 'fault = read'"},
+                 {"write", FAULT_WRITE_AT, &sim_card::write_fault_at,
+                  "one 'fault = write <location>' per card", "a location after 'fault = write'"}};
     for (const auto &k : kinds) {
-        size_t n = strlen(k.word);
-        if (strncmp(value, k.word, n) != 0 || !isspace(static_cast<unsigned char>(value[n])))
-            continue;
+        const char *rest = value.after(k.word);
+        if (!rest || rest == value.end || !is_space(*rest)) continue;
         *matched = true;
-        if (p->draft.faults & k.bit)
-            return fail(p, k.bit == FAULT_READ_AT ? "one 'fault = read <location>' per card"
-                                                  : "one 'fault = write <location>' per card");
-        if (!parse_u32(trim(value + n), false, &(p->draft.*k.location)))
-            return fail(p, k.bit == FAULT_READ_AT ? "a location after 'fault = read'"
-                                                  : "a location after 'fault = write'");
+        if (p->draft.faults & k.bit) return fail(p, k.once);
+        if (!parse_u32(trim({rest, value.end}), false, &(p->draft.*k.location)))
+            return fail(p, k.missing);
         p->draft.faults |= k.bit;
         return true;
     }
@@ -119,14 +154,14 @@ bool parse_located_fault(parser *p, char *value, bool *matched) {
     return false;
 }
 
-bool parse_fault(parser *p, char *value) {
+bool parse_fault(parser *p, span value) {
     static const struct {
         const char *word;
         unsigned bit;
     } words[] = {
         {"open", FAULT_OPEN}, {"info", FAULT_INFO}, {"read", FAULT_READ}, {"write", FAULT_WRITE}};
     for (const auto &w : words)
-        if (strcmp(value, w.word) == 0) {
+        if (value.is(w.word)) {
             p->draft.faults |= w.bit;
             return true;
         }
@@ -136,27 +171,7 @@ bool parse_fault(parser *p, char *value) {
     return fail(p, "fault = open, info, read, read <location>, write or write <location>");
 }
 
-bool parse_setting(parser *p, const char *key, char *value) {
-    static const struct {
-        const char *name;
-        unsigned bit;
-    } keys[] = {{"id", KEY_ID},
-                {"board_type", KEY_BOARD_TYPE},
-                {"word_bits", KEY_WORD_BITS},
-                {"eeprom_words", KEY_EEPROM_WORDS},
-                {"serial", KEY_SERIAL},
-                {"model", KEY_MODEL}};
-    if (!p->in_card) return fail(p, "'[card]' before the first setting");
-    if (p->card) return fail(p, "settings before the card's first data line");
-    if (strcmp(key, "fault") == 0) return parse_fault(p, value);
-    unsigned bit = 0;
-    for (const auto &k : keys)
-        if (strcmp(key, k.name) == 0) bit = k.bit;
-    if (bit == 0)
-        return fail(p,
-                    "a setting: id, board_type, word_bits, eeprom_words, serial, model or fault");
-    if (p->seen & bit) return fail(p, "each setting once per card");
-    p->seen |= bit;
+bool set_setting(parser *p, unsigned bit, span value) {
     sim_card *d = &p->draft;
     switch (bit) {
     case KEY_ID:
@@ -174,25 +189,55 @@ bool parse_setting(parser *p, const char *key, char *value) {
     case KEY_SERIAL:
         return parse_u32(value, false, &d->serial) || fail(p, "an unsigned 32-bit serial number");
     default:  // KEY_MODEL
-        if (strlen(value) > BANK_MODEL_MAX) return fail(p, "a model name of at most 43 characters");
-        memcpy(d->model, value, strlen(value) + 1);
+        if (value.size() > BANK_MODEL_MAX) return fail(p, "a model name of at most 43 characters");
+        for (size_t i = 0; i < sizeof d->model; i++)
+            d->model[i] = i < value.size() ? value.begin[i] : '\0';
         return true;
     }
 }
 
-// Turns the draft into a card of the bank, once its settings are complete.
+bool parse_setting(parser *p, span key, span value) {
+    static const struct {
+        const char *name;
+        unsigned bit;
+    } keys[] = {{"id", KEY_ID},
+                {"board_type", KEY_BOARD_TYPE},
+                {"word_bits", KEY_WORD_BITS},
+                {"eeprom_words", KEY_EEPROM_WORDS},
+                {"serial", KEY_SERIAL},
+                {"model", KEY_MODEL}};
+    if (!p->in_card) return fail(p, "'[card]' before the first setting");
+    if (p->card) return fail(p, "settings before the card's first data line");
+    if (key.is("fault")) return parse_fault(p, value);
+    unsigned bit = 0;
+    for (const auto &k : keys)
+        if (key.is(k.name)) bit = k.bit;
+    if (bit == 0)
+        return fail(p,
+                    "a setting: id, board_type, word_bits, eeprom_words, serial, model or fault");
+    if (p->seen & bit) return fail(p, "each setting once per card");
+    p->seen |= bit;
+    return set_setting(p, bit, value);
+}
+
+// Turns the draft into a card of the bank, once its settings are complete;
+// with its words only when the load selects it.
 bool materialise(parser *p) {
     const unsigned required = KEY_ID | KEY_BOARD_TYPE | KEY_WORD_BITS;
-    if ((p->seen & required) != required) {
-        p->line = p->card_line;
-        return fail(p, "id, board_type and word_bits in this card");
-    }
-    if (bank_find_id(&p->bank, p->draft.id)) {
-        p->line = p->card_line;
-        return fail(p, "a card id not used by an earlier card");
-    }
+    if ((p->seen & required) != required)
+        return fail_at(p, p->card_line, "id, board_type and word_bits in this card");
     const sim_card &d = p->draft;
-    p->card = bank_add_card(&p->bank, d.id, d.board_type, d.word_bits, d.eeprom_words);
+    if (p->bank.count >= BANK_MAX_CARDS)
+        return fail_at(p, p->card_line, "at most 4096 cards in a bank (the simulator's limit)");
+    p->total_words += d.eeprom_words;
+    if (p->total_words > BANK_MAX_TOTAL_WORDS)
+        return fail_at(p, p->card_line,
+                       "at most 4194304 words in all cards together (the simulator's limit)");
+    const bank_selection &w = p->which;
+    bool selected =
+        w.all || (w.by_index ? p->bank.count == w.key : d.id == w.key && !p->selected_found);
+    p->selected_found |= selected;
+    p->card = bank_add_card(&p->bank, d.id, d.board_type, d.word_bits, d.eeprom_words, selected);
     if (!p->card) {
         sim_error_set(p->err, SIM_NO_MEMORY, "out of memory reading bank file %s", p->path);
         return false;
@@ -201,85 +246,180 @@ bool materialise(parser *p) {
     p->card->faults = d.faults;
     p->card->read_fault_at = d.read_fault_at;
     p->card->write_fault_at = d.write_fault_at;
+    p->card->line = p->card_line;
     memcpy(p->card->model, d.model, sizeof d.model);
     return true;
 }
 
 bool finish_card(parser *p) {
     if (p->in_card && !p->card && !materialise(p)) return false;
+    if (p->in_card && p->card->words && !p->which.all) p->done = true;
     p->in_card = false;
     return true;
 }
 
-bool parse_data(parser *p, char *address_text, char *values) {
+bool is_separator(const char *c, const char *end) { return c == end || *c == ' ' || *c == '\t'; }
+
+// Eight hexadecimal digits, the token that the bank's writer puts down for a
+// 32-bit word, decoded eight bytes at a time; false for any other token.
+bool read_eight_digits(const char *c, const char *end, uint32_t *value) {
+    if (end - c < 8 || !is_separator(c + 8, end)) return false;
+    constexpr uint64_t ONES = 0x0101010101010101u, HIGH = 0x8080808080808080u;
+    uint64_t x;
+    memcpy(&x, c, 8);  // byte i is c[i]
+    // With every byte below 0x80, adding to a byte never carries into the next.
+    uint64_t lower = x | ONES * 0x20;
+    uint64_t digit = (x + ONES * (0x80 - '0')) & ~(x + ONES * (0x80 - '9' - 1)) & HIGH;
+    uint64_t letter = (lower + ONES * (0x80 - 'a')) & ~(lower + ONES * (0x80 - 'f' - 1)) & HIGH;
+    if ((x & HIGH) != 0 || (digit | letter) != HIGH) return false;
+    uint64_t nibbles = (x & ONES * 0x0F) + (letter >> 7) * 9;  // byte i: the value of c[i]
+    uint64_t pairs = (nibbles << 4 | nibbles >> 8) & 0x00FF00FF00FF00FFu;  // bytes 0, 2, 4, 6
+    uint64_t quads = (pairs | pairs >> 8) & 0x0000FFFF0000FFFFu;           // bytes 0, 1, 4, 5
+    *value = __builtin_bswap32(static_cast<uint32_t>(quads | quads >> 16));
+    return true;
+}
+
+// Four digits, the token of a 16-bit word: unrolled, no branch per digit.
+bool read_four_digits(const char *c, const char *end, uint32_t *value) {
+    constexpr int N = 4;
+    if (end - c < N || !is_separator(c + N, end)) return false;
+    unsigned bad = 0, v = 0;
+#pragma GCC unroll 4
+    for (int i = 0; i < N; i++) {
+        unsigned d = static_cast<unsigned>(DIGITS.value[static_cast<unsigned char>(c[i])]);
+        bad |= d;
+        v = v << 4 | (d & 15u);
+    }
+    *value = v;
+    return bad < 16;
+}
+
+// A token of any length: hexadecimal digits that fit in 32 bits.
+const char *read_digits(const char *c, const char *end, uint32_t *value) {
+    const char *const first = c;
+    uint32_t v = 0;
+    unsigned d = 0;
+    // Nine digits or more only with leading zeros: the value stays 32 bits.
+    while (c < end &&
+           (d = static_cast<unsigned>(DIGITS.value[static_cast<unsigned char>(*c)])) < 16) {
+        if (v >> 28) break;
+        v = v << 4 | d;
+        c++;
+    }
+    *value = v;
+    return c == first || !is_separator(c, end) ? nullptr : c;
+}
+
+bool parse_data(parser *p, span address_text, span values) {
     if (!p->in_card) return fail(p, "'[card]' before the first data line");
     if (!p->card && !materialise(p)) return false;
+    sim_card *card = p->card;
+    if (!card->words) return true;  // a card this load leaves out
     uint32_t address;
     if (!parse_u32(trim(address_text), true, &address))
         return fail(p, "a hexadecimal location before ':'");
-    sim_card *card = p->card;
-    char *save = nullptr;
-    for (char *tok = strtok_r(values, " \t", &save); tok; tok = strtok_r(nullptr, " \t", &save)) {
+    // Values in one pass over the text: this is most of what a load reads.
+    const char *c = values.begin;
+    const char *const end = values.end;
+    for (;;) {
+        while (c < end && (*c == ' ' || *c == '\t')) c++;
+        if (c == end) return true;
+        if (end - c >= 2 && c[0] == '0' && (c[1] == 'x' || c[1] == 'X')) c += 2;
         uint32_t value;
-        if (!parse_u32(tok, true, &value)) return fail(p, "hexadecimal word values");
+        if (read_eight_digits(c, end, &value)) c += 8;
+        else if (read_four_digits(c, end, &value)) c += 4;
+        else if (!(c = read_digits(c, end, &value))) return fail(p, "hexadecimal word values");
         if (address >= card->eeprom_words)
             return fail(p, "locations below the card's eeprom_words");
         if (!word_fits(card, value)) return fail(p, "values that fit the card's word_bits");
         card->words[address++] = value;
     }
-    return true;
 }
 
-bool parse_line(parser *p, char *line) {
-    char *hash = strchr(line, '#');
-    if (hash) *hash = '\0';
-    char *text = trim(line);
-    if (*text == '\0') return true;
-    if (strcmp(text, "[card]") == 0) {
+void start_card(parser *p) {
+    p->in_card = true;
+    p->card_line = p->line;
+    p->seen = 0;
+    p->card = nullptr;
+    p->draft = sim_card{};
+    p->draft.eeprom_words = BANK_DEFAULT_WORDS;
+}
+
+bool parse_line(parser *p, const char *begin, const char *end) {
+    while (begin < end && is_space(*begin)) begin++;
+    if (begin == end || *begin == '#') return true;  // most lines a bank holds
+    if (const void *hash = memchr(begin, '#', static_cast<size_t>(end - begin)))
+        end = static_cast<const char *>(hash);
+    span text = trim({begin, end});
+    if (text.begin == text.end) return true;
+    if (text.is("[card]")) {
         if (!finish_card(p)) return false;
-        p->in_card = true;
-        p->card_line = p->line;
-        p->seen = 0;
-        p->card = nullptr;
-        p->draft = sim_card{};
-        p->draft.eeprom_words = BANK_DEFAULT_WORDS;
+        if (!p->done) start_card(p);
         return true;
     }
-    if (char *eq = strchr(text, '=')) {
-        *eq = '\0';
-        return parse_setting(p, trim(text), trim(eq + 1));
+    if (const void *eq = memchr(text.begin, '=', text.size())) {
+        const char *at = static_cast<const char *>(eq);
+        return parse_setting(p, trim({text.begin, at}), trim({at + 1, text.end}));
     }
-    if (char *colon = strchr(text, ':')) {
-        *colon = '\0';
-        return parse_data(p, text, colon + 1);
+    if (const void *colon = memchr(text.begin, ':', text.size())) {
+        const char *at = static_cast<const char *>(colon);
+        return parse_data(p, {text.begin, at}, {at + 1, text.end});
     }
     return fail(p, "'[card]', 'key = value' or 'location: values'");
 }
 
+int by_id_then_line(const void *a, const void *b) {
+    const sim_card *x = *static_cast<const sim_card *const *>(a);
+    const sim_card *y = *static_cast<const sim_card *const *>(b);
+    if (x->id != y->id) return x->id < y->id ? -1 : 1;
+    return x->line < y->line ? -1 : x->line > y->line ? 1 : 0;
+}
+
+// Duplicate IDs, in O(n log n): the first card, in file order, whose ID an
+// earlier card already has.
+bool check_unique_ids(parser *p) {
+    size_t n = p->bank.count;
+    if (n < 2) return true;
+    auto **order = static_cast<sim_card **>(malloc(n * sizeof(sim_card *)));
+    if (!order) {
+        sim_error_set(p->err, SIM_NO_MEMORY, "out of memory reading bank file %s", p->path);
+        return false;
+    }
+    for (size_t i = 0; i < n; i++) order[i] = &p->bank.cards[i];
+    qsort(order, n, sizeof *order, by_id_then_line);
+    unsigned first_repeat = 0;
+    for (size_t i = 1; i < n; i++)
+        if (order[i]->id == order[i - 1]->id &&
+            (first_repeat == 0 || order[i]->line < first_repeat))
+            first_repeat = order[i]->line;
+    free(order);
+    return first_repeat == 0 || fail_at(p, first_repeat, "a card id not used by an earlier card");
+}
+
 }  // namespace
 
-bool bank_parse(const char *text, size_t length, const char *path, sim_bank *out, sim_error *err) {
+bool bank_parse(const char *text, size_t length, const char *path, const bank_selection &which,
+                sim_bank *out, sim_error *err) {
     parser p{};
     p.path = path;
+    p.which = which;
     p.err = err;
-    char line[MAX_LINE];
-    size_t pos = 0;
     bool ok = true;
-    while (ok && pos < length) {
+    // One search for a NUL byte; it is refused when a line that holds it is read.
+    const void *nul = memchr(text, '\0', length);
+    const char *first_nul = nul ? static_cast<const char *>(nul) : text + length;
+    for (size_t pos = 0; ok && !p.done && pos < length;) {
         p.line++;
         const char *start = text + pos;
         const void *nl = memchr(start, '\n', length - pos);
         size_t n = nl ? static_cast<size_t>(static_cast<const char *>(nl) - start) : length - pos;
         pos += n + (nl ? 1 : 0);
         if (n >= MAX_LINE) ok = fail(&p, "a line shorter than 4096 bytes");
-        else if (memchr(start, '\0', n)) ok = fail(&p, "text, not a NUL byte");
-        else {
-            memcpy(line, start, n);
-            line[n] = '\0';
-            ok = parse_line(&p, line);
-        }
+        else if (first_nul < start + n) ok = fail(&p, "text, not a NUL byte");
+        else ok = parse_line(&p, start, start + n);
     }
-    if (ok) ok = finish_card(&p);
+    if (ok && !p.done) ok = finish_card(&p);
+    if (ok) ok = check_unique_ids(&p);
     if (!ok) {
         bank_free(&p.bank);
         return false;

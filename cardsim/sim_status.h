@@ -18,6 +18,7 @@ enum : VELQOR2_STATUS {
     SIM_NULL_ARGUMENT,       // an out pointer was null
     SIM_TOO_MANY_OPEN,       // the handle table is full
     SIM_NO_MEMORY,           // an allocation failed
+    SIM_BANK_LOCKED,         // another process held the bank's lock too long
 };
 
 #endif

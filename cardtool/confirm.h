@@ -10,7 +10,8 @@ enum reply {
 };
 
 // Prints "Are you sure you want to continue (y/n)? ", makes sure that it and
-// everything before it reached standard output, and reads one character.
+// everything before it reached standard output, and reads the reply: the
+// first character of one line of standard input.
 reply ask_to_continue();
 
 #endif

@@ -27,7 +27,7 @@ bool same(const sim_bank &a, const sim_bank &b) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     sim_bank bank{};
     sim_error err{};
-    if (!bank_parse(reinterpret_cast<const char *>(data), size, "fuzz", &bank, &err)) {
+    if (!bank_parse(reinterpret_cast<const char *>(data), size, "fuzz", BANK_ALL, &bank, &err)) {
         if (err.text[0] == '\0') __builtin_trap();  // every refusal explains itself
         return 0;
     }
@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     char *text = bank_format(&bank, &length);
     if (!text) __builtin_trap();
     sim_bank back{};
-    if (!bank_parse(text, length, "fuzz", &back, &err) || !same(bank, back)) __builtin_trap();
+    if (!bank_parse(text, length, "fuzz", BANK_ALL, &back, &err) || !same(bank, back)) __builtin_trap();
     free(text);
     bank_free(&bank);
     bank_free(&back);

@@ -20,7 +20,7 @@ struct parsed {
 void parse_into(parsed *p, const std::string &text) {
     p->bank = {};
     p->err = {};
-    p->ok = bank_parse(text.data(), text.size(), "/b/bank", &p->bank, &p->err);
+    p->ok = bank_parse(text.data(), text.size(), "/b/bank", BANK_ALL, &p->bank, &p->err);
 }
 
 void expect_same(const sim_bank &a, const sim_bank &b) {
@@ -54,7 +54,7 @@ void expect_round_trip(const sim_bank &bank) {
 
 TEST(Bank, DefaultBankHasEveryKindOfBoardAndPlausibleContents) {
     sim_bank bank{};
-    ASSERT_TRUE(bank_default(&bank));
+    ASSERT_TRUE(bank_default(BANK_ALL, &bank));
     ASSERT_EQ(bank.count, 4u);
     const struct {
         uint32_t id;

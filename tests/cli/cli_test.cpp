@@ -366,6 +366,21 @@ TEST(Cli, OutputThatCannotBeWrittenFails) {
     }
 }
 
+// A reply is one line: a script answers several questions a line each, and
+// whatever follows is left for the next reader.
+TEST(Cli, EachQuestionReadsOneLineOfInput) {
+    temp_dir dir;
+    write_file(dir.file("bank"), cli_bank());
+    program_run run;
+    const std::string sorvit = SORVIT_BINARY;
+    run.args = {"-c", sorvit + " 60 6 >/dev/null; " + sorvit + " 61 7 >/dev/null; cat"};
+    run.env = {{"VELQOR2_SIM_BANK", dir.file("bank")}};
+    run.input = "yes please\nno\nleft over\n";
+    EXPECT_EQ(run_program("/bin/sh", run).out, "left over\n");
+    EXPECT_EQ(run_sorvit(dir, {"60"}).result.out, CARD0 + "[0x3c] = 0x00000006\n");
+    EXPECT_EQ(run_sorvit(dir, {"61"}).result.out, CARD0 + "[0x3d] = 0xab003d3d\n");
+}
+
 // The question must reach a pipe before sorvit waits for the reply: a
 // script that answers only after seeing it would otherwise hang.
 TEST(Cli, QuestionIsFlushedBeforeTheReplyIsRead) {

@@ -1,0 +1,202 @@
+// The bank's location, its folder, the writers' lock file and their
+// temporary files. Nothing here follows a link it was not asked to, or
+// blocks on a special file.
+#include "bank_files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+
+#include "bank_store.h"
+#include "sim_status.h"
+
+namespace {
+
+// a then b, when they fit; by hand, as every open runs it.
+bool copy_path(char *out, const char *a, const char *b = "") {
+    size_t n = 0;
+    for (const char *part : {a, b})
+        for (; *part; part++) {
+            if (n + 1 >= PATH_MAX) return false;
+            out[n++] = *part;
+        }
+    out[n] = '\0';
+    return true;
+}
+
+const char *nonempty_env(const char *name) {
+    const char *v = getenv(name);
+    return v && *v ? v : nullptr;
+}
+
+bool same_file(const struct stat &a, const struct stat &b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+void pause_ms(long ms) {
+    timespec t{ms / 1000, (ms % 1000) * 1000000L};
+    while (nanosleep(&t, &t) != 0 && errno == EINTR) {
+    }
+}
+
+double now_seconds() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+}  // namespace
+
+bool find_bank(bank_location *where, sim_error *err) {
+    const char *base;
+    bool ok;
+    where->named = false;
+    if ((base = nonempty_env("VELQOR2_SIM_BANK"))) {
+        where->named = true;
+        ok = copy_path(where->path, base);
+    } else if ((base = nonempty_env("XDG_STATE_HOME")) && base[0] == '/') {
+        ok = copy_path(where->path, base, "/velqor2-sim/bank");  // a relative one is ignored
+    } else if ((base = nonempty_env("HOME"))) {
+        ok = copy_path(where->path, base, "/.local/state/velqor2-sim/bank");
+    } else {
+        sim_error_set(err, SIM_BANK_UNREADABLE,
+                      "bank file unknown: set VELQOR2_SIM_BANK, XDG_STATE_HOME or HOME");
+        return false;
+    }
+    if (!ok) sim_error_set(err, SIM_BANK_UNREADABLE, "bank file path too long: %.200s...", base);
+    return ok;
+}
+
+bool resolve_target(const bank_location &where, bank_target *t, sim_error *err) {
+    t->named = where.named;
+    memcpy(t->bank, where.path, sizeof t->bank);
+    struct stat st;
+    if (lstat(t->bank, &st) == 0 && S_ISLNK(st.st_mode) && !realpath(where.path, t->bank)) {
+        sim_error_set(err, SIM_BANK_UNWRITABLE, "cannot write bank file %s: %s", where.path,
+                      errno == ENOENT ? "dangling symbolic link" : strerror(errno));
+        return false;
+    }
+    memcpy(t->folder, t->bank, sizeof t->folder);
+    char *slash = strrchr(t->folder, '/');
+    const char *name = slash ? slash + 1 : t->bank;
+    if (!slash) strcpy(t->folder, ".");
+    else if (slash == t->folder) slash[1] = '\0';
+    else *slash = '\0';
+    if (strlen(name) > NAME_MAX || !copy_path(t->lock, t->bank, ".lock") ||
+        strlen(t->bank) + sizeof TEMP_MARK + TEMP_RANDOM > PATH_MAX) {
+        sim_error_set(err, SIM_BANK_UNWRITABLE, "bank file path too long: %.200s...", t->bank);
+        return false;
+    }
+    memcpy(t->name, name, strlen(name) + 1);
+    return true;
+}
+
+bool make_folder(const bank_target &t, sim_error *err) {
+    // The state folder under the XDG default is private; one that the user
+    // named is made as the umask says.
+    const mode_t mode = t.named ? 0777 : 0700;
+    char path[PATH_MAX];
+    memcpy(path, t.folder, PATH_MAX);
+    bool ok = true;
+    for (char *s = path + 1; ok && *s; s++) {
+        if (*s != '/') continue;
+        *s = '\0';
+        ok = mkdir(path, mode) == 0 || errno == EEXIST;
+        *s = '/';
+    }
+    if (ok) ok = mkdir(path, mode) == 0 || errno == EEXIST;
+    if (!ok)
+        sim_error_set(err, SIM_BANK_UNWRITABLE, "cannot write bank file %s: cannot create %s: %s",
+                      t.bank, t.folder, strerror(errno));
+    return ok;
+}
+
+bool writer_lock::acquire(const bank_target &t, sim_error *err) {
+    const double deadline = now_seconds() + BANK_LOCK_WAIT_SECONDS;
+    long wait_ms = 1;
+    for (;;) {
+        if (fd < 0) {
+            fd = open(t.lock, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY,
+                      0666);
+            struct stat st;
+            const char *problem = fd < 0 && errno == ELOOP ? "it is a symbolic link"
+                                  : fd < 0                 ? strerror(errno)
+                                  : fstat(fd, &st) != 0    ? strerror(errno)
+                                  : !S_ISREG(st.st_mode)   ? "not a regular file"
+                                                           : nullptr;
+            if (problem) {
+                sim_error_set(err, SIM_BANK_UNWRITABLE,
+                              "cannot write bank file %s: cannot open its lock file %s: %s", t.bank,
+                              t.lock, problem);
+                release();
+                return false;
+            }
+        }
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            if (still_held(t)) return true;
+            release();  // removed or replaced while we waited: start again
+            continue;
+        }
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            sim_error_set(err, SIM_BANK_UNWRITABLE, "cannot write bank file %s: cannot lock %s: %s",
+                          t.bank, t.lock, strerror(errno));
+            release();
+            return false;
+        }
+        if (now_seconds() > deadline) {
+            sim_error_set(err, SIM_BANK_LOCKED,
+                          "bank file %s is locked by another process: gave up after waiting %u s "
+                          "for %s",
+                          t.bank, BANK_LOCK_WAIT_SECONDS, t.lock);
+            release();
+            return false;
+        }
+        pause_ms(wait_ms);
+        wait_ms = wait_ms < 32 ? wait_ms * 2 : 50;
+    }
+}
+
+bool writer_lock::still_held(const bank_target &t) const {
+    struct stat held, now;
+    return fd >= 0 && fstat(fd, &held) == 0 && lstat(t.lock, &now) == 0 && same_file(held, now);
+}
+
+void writer_lock::release() {
+    if (fd >= 0) close(fd);  // closing releases the lock
+    fd = -1;
+}
+
+void remove_leftovers(const bank_target &t) {
+    int dir_fd = open(t.folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *dir = dir_fd >= 0 ? fdopendir(dir_fd) : nullptr;
+    if (!dir) {
+        if (dir_fd >= 0) close(dir_fd);
+        return;
+    }
+    const size_t name_length = strlen(t.name), mark_length = sizeof TEMP_MARK - 1;
+    while (const dirent *entry = readdir(dir)) {
+        const char *n = entry->d_name;
+        if (strlen(n) != name_length + mark_length + TEMP_RANDOM ||
+            memcmp(n, t.name, name_length) != 0 ||
+            memcmp(n + name_length, TEMP_MARK, mark_length) != 0)
+            continue;
+        struct stat st;
+        if (fstatat(dir_fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode))
+            unlinkat(dir_fd, entry->d_name, 0);
+    }
+    closedir(dir);
+}
+
+bool may_write(const char *path, const struct stat &st) {
+    if (geteuid() == 0) return (st.st_mode & 0222) != 0;  // root is kept to the mode too
+    return faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0;
+}

@@ -1,0 +1,57 @@
+// Where the bank lives, and the files a writer keeps beside it.
+#ifndef CARDSIM_BANK_FILES_H
+#define CARDSIM_BANK_FILES_H
+
+#include <limits.h>
+#include <sys/types.h>
+
+#include "bank.h"
+
+// The bank file as named: VELQOR2_SIM_BANK, else $XDG_STATE_HOME (when it is
+// absolute) or $HOME/.local/state, then velqor2-sim/bank.
+struct bank_location {
+    char path[PATH_MAX];
+    bool named;  // by VELQOR2_SIM_BANK: folders made for it get 0777 less the umask, else 0700
+};
+bool find_bank(bank_location *where, sim_error *err);
+
+// What a writer works on: a symbolic link's target (so the link survives the
+// rename), its folder, its name, and the lock file beside it.
+struct bank_target {
+    char bank[PATH_MAX];
+    char folder[PATH_MAX];
+    char name[NAME_MAX + 1];
+    char lock[PATH_MAX];
+    bool named;
+};
+bool resolve_target(const bank_location &where, bank_target *target, sim_error *err);
+
+// Creates the folder and its missing parents.
+bool make_folder(const bank_target &target, sim_error *err);
+
+// The writer's lock on target.lock, held for the life of the object.
+struct writer_lock {
+    int fd = -1;
+    writer_lock() = default;
+    writer_lock(const writer_lock &) = delete;
+    writer_lock &operator=(const writer_lock &) = delete;
+    ~writer_lock() { release(); }
+    // Waits at most BANK_LOCK_WAIT_SECONDS; fails with SIM_BANK_LOCKED then.
+    bool acquire(const bank_target &target, sim_error *err);
+    // Whether the file locked is still the one at the lock's path: a lock
+    // file removed or replaced meanwhile protects nothing.
+    bool still_held(const bank_target &target) const;
+    void release();
+};
+
+// Temporary files are "<bank>.tmp-" and six characters that mkstemp
+// chooses; a writer holding the lock removes those that killed writers
+// left behind.
+constexpr char TEMP_MARK[] = ".tmp-";
+constexpr size_t TEMP_RANDOM = 6;
+void remove_leftovers(const bank_target &target);
+
+// Whether this process may replace the bank, as its mode says (root too).
+bool may_write(const char *path, const struct stat &st);
+
+#endif
