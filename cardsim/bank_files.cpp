@@ -48,13 +48,13 @@ void pause_ms(long ms) {
     }
 }
 
+}  // namespace
+
 double now_seconds() {
     timespec t{};
     clock_gettime(CLOCK_MONOTONIC, &t);
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
-
-}  // namespace
 
 bool find_bank(bank_location *where, sim_error *err) {
     const char *base;
@@ -141,12 +141,10 @@ bool writer_lock::acquire(const bank_target &t, sim_error *err) {
                 return false;
             }
         }
-        if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            if (still_held(t)) return true;
-            release();  // removed or replaced while we waited: start again
-            continue;
-        }
-        if (errno != EWOULDBLOCK && errno != EINTR) {
+        bool locked = flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (locked && still_held(t)) return true;
+        if (locked) release();  // removed or replaced while we waited: start again
+        else if (errno != EWOULDBLOCK && errno != EINTR) {
             sim_error_set(err, SIM_BANK_UNWRITABLE, "cannot write bank file %s: cannot lock %s: %s",
                           t.bank, t.lock, strerror(errno));
             release();

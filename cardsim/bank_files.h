@@ -51,6 +51,9 @@ constexpr char TEMP_MARK[] = ".tmp-";
 constexpr size_t TEMP_RANDOM = 6;
 void remove_leftovers(const bank_target &target);
 
+// Seconds on the monotonic clock, for the writers' time limits.
+double now_seconds();
+
 // Whether this process may replace the bank, as its mode says (root too).
 bool may_write(const char *path, const struct stat &st);
 

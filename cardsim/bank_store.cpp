@@ -201,7 +201,8 @@ bool bank_store_word(uint32_t card_id, uint32_t location, uint32_t value, sim_er
     bank_target t;
     if (!find_bank(&where, err) || !resolve_target(where, &t, err) || !make_folder(t, err))
         return false;
-    for (int tries = 0; tries < 100; tries++) {
+    const double deadline = now_seconds() + BANK_LOCK_WAIT_SECONDS;
+    while (now_seconds() < deadline) {
         attempt a = store_once(t, card_id, location, value, err);
         if (a != attempt::AGAIN) return a == attempt::DONE;
     }

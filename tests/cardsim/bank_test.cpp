@@ -114,11 +114,41 @@ TEST(Bank, EverySettingSurvivesARoundTrip) {
     expect_round_trip(p.bank);
 }
 
+// An open reads up to the card it selects, and the data lines of the cards
+// before it not at all; a write reads everything.
+TEST(Bank, AnOpenParsesOnlyWhatItNeeds) {
+    const std::string text =
+        "[card]\nid = 9\nboard_type = 0\nword_bits = 16\n0: garbage\n"
+        "[card]\nid = 3\nboard_type = 0\nword_bits = 16\n0: 0000abcd 1\n"
+        "[card]\nmore garbage\n";
+    sim_bank bank{};
+    sim_error err{};
+    ASSERT_TRUE(bank_parse(text.data(), text.size(), "b", {false, false, 3}, &bank, &err))
+        << err.text;
+    ASSERT_EQ(bank.count, 2u);
+    EXPECT_EQ(bank.cards[0].words, nullptr);
+    EXPECT_EQ(bank.cards[1].words[0], 0xABCDu);
+    EXPECT_EQ(bank.cards[1].words[1], 1u);
+    bank_free(&bank);
+    EXPECT_FALSE(bank_parse(text.data(), text.size(), "b", BANK_ALL, &bank, &err));
+    EXPECT_FALSE(bank_parse(text.data(), text.size(), "b", {false, true, 2}, &bank, &err));
+}
+
 TEST(Bank, EmptyTextIsAnEmptyBank) {
     parsed p;
     parse_into(&p, "# nothing here\n\n");
     EXPECT_TRUE(p.ok);
     EXPECT_EQ(p.bank.count, 0u);
+}
+
+// n cards of five lines each, IDs from 0; the card at place k starts at
+// line 5k + 1.
+std::string many_cards(unsigned n, unsigned words) {
+    std::string text;
+    for (unsigned k = 0; k < n; k++)
+        text += "[card]\nid = " + std::to_string(k) +
+                "\nboard_type = 0\nword_bits = 16\neeprom_words = " + std::to_string(words) + "\n";
+    return text;
 }
 
 TEST(Bank, MalformedBanksAreRefusedNamingTheLine) {
@@ -155,6 +185,21 @@ TEST(Bank, MalformedBanksAreRefusedNamingTheLine) {
         {card + "garbage\n", 5, "'[card]', 'key = value'"},
         {card + std::string("a\0b\n", 4), 5, "not a NUL byte"},
         {card + std::string(5000, ' ') + "\n", 5, "shorter than 4096"},
+        // Eight-digit values are read eight bytes at a time: every byte just
+        // outside the digits and the letters is refused.
+        {card + "0: 0000ABC/\n", 5, "hexadecimal word values"},
+        {card + "0: 0000ABC:\n", 5, "hexadecimal word values"},
+        {card + "0: 0000ABC@\n", 5, "hexadecimal word values"},
+        {card + "0: 0000ABCG\n", 5, "hexadecimal word values"},
+        {card + "0: 0000abc`\n", 5, "hexadecimal word values"},
+        {card + "0: 0000abcg\n", 5, "hexadecimal word values"},
+        {card + "0: 0000abc\xe1\n", 5, "hexadecimal word values"},
+        {card + "0: 0000abcd0\n", 5, "fit the card's word_bits"},
+        // The limits every load and write share.
+        {many_cards(65, 65536), 321, "at most 4194304 words in all cards together"},
+        {many_cards(4097, 1), 20481, "at most 4096 cards in a bank"},
+        {many_cards(4096, 1) + "[card]\nid = 7\n", 20481, "id, board_type and word_bits"},
+        {many_cards(3000, 1) + card, 15001, "a card id not used by an earlier card"},
     };
     for (const auto &c : cases) {
         parsed p;

@@ -1,9 +1,11 @@
 // sorvit under stress: many processes writing one card at once, writers
 // killed at random moments, a hostile environment and hostile command
 // lines. Nothing is lost, nothing crashes, every failure is one line.
+#include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,6 +18,7 @@
 #include <map>
 #include <random>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,8 +31,8 @@ namespace {
 struct bank_dir {
     temp_dir dir;
     std::string bank = dir.file("bank");
-    bank_dir() {
-        write_file(bank, cli_bank());
+    explicit bank_dir(const std::string &text = cli_bank()) {
+        write_file(bank, text);
         chmod(dir.path.c_str(), 0755);  // reachable by the unprivileged runs below
     }
     process_result sorvit(std::vector<std::string> args,
@@ -86,30 +89,93 @@ void wait_all(const std::vector<pid_t> &children) {
     }
 }
 
-TEST(Stress, ConcurrentWritersEachKeepEveryWrite) {
-    bank_dir b;
-    constexpr unsigned PROCESSES = 8, WRITES = 8;
-    std::vector<pid_t> children;
-    for (unsigned p = 0; p < PROCESSES; p++) {
+// Location -> value of the first card, read from the bank file itself.
+std::map<unsigned, unsigned long> first_card_words(const std::string &text) {
+    std::map<unsigned, unsigned long> words;
+    size_t first_card = text.find("\n[card]");
+    std::istringstream lines(
+        text.substr(first_card, text.find("\n[card]", first_card + 1) - first_card));
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("0x", 0) != 0) continue;  // data lines: "0xNNNN: values"
+        std::istringstream values(line.substr(line.find(':') + 1));
+        unsigned loc = static_cast<unsigned>(std::stoul(line, nullptr, 16));
+        for (std::string v; values >> v;) words[loc++] = std::stoul(v, nullptr, 16);
+    }
+    return words;
+}
+
+// Writers, readers dumping all the while, and something that keeps removing
+// the lock file (as an age-based /tmp cleaner does): no write is lost and
+// no read fails.
+TEST(Stress, ConcurrentWritersReadersAndARemovedLockLoseNothing) {
+    bank_dir b(cli_card(0, 12, 32, "eeprom_words = 512\n"));
+    constexpr unsigned WRITERS = 8, WRITES = 50, READERS = 2;
+    std::vector<pid_t> writers, others;
+    for (unsigned p = 0; p < WRITERS; p++) {
         pid_t pid = fork();
         if (pid == 0) {
             int failed = 0;
             for (unsigned w = 0; w < WRITES; w++) {
                 unsigned loc = p * WRITES + w;
                 failed |=
-                    b.sorvit({"+f", std::to_string(loc), std::to_string(0x1000 * (p + 1) + loc)})
+                    b.sorvit({"+f", std::to_string(loc), std::to_string(0x10000 * (p + 1) + loc)})
                         .status;
             }
             _exit(failed ? 1 : 0);
         }
-        children.push_back(pid);
+        writers.push_back(pid);
     }
-    wait_all(children);
-    auto words = b.dump();
-    for (unsigned loc = 0; loc < PROCESSES * WRITES; loc++)
-        EXPECT_EQ(words[loc], 0x1000ul * (loc / WRITES + 1) + loc) << "location " << loc;
-    printf("[stress] %u processes x %u writes: %u values checked\n", PROCESSES, WRITES,
-           PROCESSES * WRITES);
+    std::string failed_reads = b.dir.file("failed-reads");
+    for (unsigned r = 0; r < READERS; r++) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            for (;;)
+                if (b.sorvit({}).status != 0) write_file(failed_reads, "a read failed");
+        }
+        others.push_back(pid);
+    }
+    pid_t remover = fork();
+    if (remover == 0)
+        for (;;) {
+            unlink((b.bank + ".lock").c_str());
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    others.push_back(remover);
+    wait_all(writers);
+    for (pid_t pid : others) kill(pid, SIGKILL);
+    for (pid_t pid : others) waitpid(pid, nullptr, 0);
+    auto words = first_card_words(read_file(b.bank));
+    unsigned lost = 0;
+    for (unsigned loc = 0; loc < WRITERS * WRITES; loc++)
+        lost += words[loc] != 0x10000ul * (loc / WRITES + 1) + loc;
+    EXPECT_EQ(lost, 0u);
+    EXPECT_EQ(read_file(failed_reads), "");
+    printf(
+        "[stress] %u writers x %u writes, %u readers, lock file removed all the while: "
+        "%u of %u values lost\n",
+        WRITERS, WRITES, READERS, lost, WRITERS * WRITES);
+}
+
+// A reader never waits for a lock; a writer waits a bounded time for one
+// that another process holds (stopped, or simply holding it), then says so.
+TEST(Stress, ReadersNeverWaitAndWritersWaitABoundedTime) {
+    bank_dir b;
+    std::string before = read_file(b.bank);
+    int fd = open((b.bank + ".lock").c_str(), O_RDONLY | O_CREAT, 0644);
+    ASSERT_EQ(flock(fd, LOCK_EX), 0);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(b.sorvit({"0x10"}).status, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    process_result r = b.sorvit({"+f", "0x10", "1"});
+    auto waited = std::chrono::steady_clock::now() - start;
+    close(fd);
+    EXPECT_EQ(r.out, "Failed to write EEPROM location 0x10: bank file " + b.bank +
+                         " is locked by another process: gave up after waiting 5 s for " + b.bank +
+                         ".lock\n");
+    EXPECT_EQ(r.status, 255);
+    EXPECT_GE(waited, std::chrono::seconds(5));
+    EXPECT_LT(waited, std::chrono::seconds(8));
+    EXPECT_EQ(read_file(b.bank), before);
 }
 
 TEST(Stress, TwoWritersOfOneLocationLeaveOneOfTheirValues) {
@@ -127,10 +193,23 @@ TEST(Stress, TwoWritersOfOneLocationLeaveOneOfTheirValues) {
     }
 }
 
+// Names in the bank's folder other than the bank and its lock.
+std::vector<std::string> files_beside(const bank_dir &b) {
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(b.dir.path)) {
+        std::string name = entry.path().filename();
+        if (name != "bank" && name != "bank.lock") names.push_back(name);
+    }
+    return names;
+}
+
+// Killed writers leave the old value or the new, and the next writer
+// removes the temporary files they left. SORVIT_STRESS_KILLS runs longer.
 TEST(Stress, WritersKilledAtRandomMomentsLeaveOldOrNewValues) {
     bank_dir b;
     std::mt19937 random(2026);
-    constexpr int KILLS = 20;
+    const char *kills = getenv("SORVIT_STRESS_KILLS");
+    const int KILLS = kills ? atoi(kills) : 40;
     for (int kill_round = 1; kill_round <= KILLS; kill_round++) {
         pid_t pid = fork();
         if (pid == 0) {
@@ -146,11 +225,44 @@ TEST(Stress, WritersKilledAtRandomMomentsLeaveOldOrNewValues) {
         for (unsigned loc = 0; loc < 64; loc++) {
             unsigned long v = words[loc];
             EXPECT_TRUE(v == original(loc) ||
-                        ((v & 0xFFFF00FFul) == loc && (v >> 8 & 0xFF) <= kill_round))
+                        ((v & 0xFF) == loc && (v >> 8) <= static_cast<unsigned long>(kill_round)))
                 << "round " << kill_round << " location " << loc << " holds " << std::hex << v;
         }
     }
-    printf("[stress] %d writers killed with SIGKILL; the bank loaded after each\n", KILLS);
+    size_t left = files_beside(b).size();
+    EXPECT_EQ(b.sorvit({"+f", "0", "0"}).status, 0);
+    EXPECT_EQ(files_beside(b), std::vector<std::string>{});
+    printf(
+        "[stress] %d writers killed with SIGKILL; the bank loaded after each; %zu files "
+        "left beside it, 0 after one more write\n",
+        KILLS, left);
+}
+
+// A new bank, its lock and its folders: the modes the umask allows, 0700
+// for the private state folder, and no relative XDG_STATE_HOME.
+TEST(Stress, NewFilesAndFoldersGetTheModesTheUmaskAllows) {
+    temp_dir home;
+    program_run run;
+    run.args = {"+f", "0x40", "1"};
+    run.env = {{"HOME", home.path}, {"XDG_STATE_HOME", "relative/state"}};
+    run.unset_env = {"VELQOR2_SIM_BANK"};
+    run.in_child = [] { umask(027); };
+    ASSERT_EQ(run_program(SORVIT_BINARY, run).status, 0);
+    const auto mode = [](const std::string &path) {
+        struct stat st {};
+        stat(path.c_str(), &st);
+        return st.st_mode & 07777;
+    };
+    std::string state = home.path + "/.local/state";
+    EXPECT_EQ(mode(home.path + "/.local"), 0700u);
+    EXPECT_EQ(mode(state + "/velqor2-sim"), 0700u);
+    EXPECT_EQ(mode(state + "/velqor2-sim/bank"), 0640u);
+    EXPECT_EQ(mode(state + "/velqor2-sim/bank.lock"), 0640u);
+    run.env = {{"VELQOR2_SIM_BANK", home.file("named/bank")}};
+    run.unset_env = {};
+    ASSERT_EQ(run_program(SORVIT_BINARY, run).status, 0);
+    EXPECT_EQ(mode(home.file("named")), 0750u);
+    EXPECT_FALSE(std::filesystem::exists("relative"));
 }
 
 // Runs the rest of a child as an unprivileged user, so that file
@@ -214,6 +326,39 @@ TEST(Stress, HostileEnvironmentGivesOneLineAndKeepsTheBank) {
          {},
          {},
          "Failed to open card with ID 0: no card with ID 0 in bank file %s\n"},
+        {"FIFO as the bank",
+         [](const bank_dir &b) {
+             unlink(b.bank.c_str());
+             mkfifo(b.bank.c_str(), 0644);
+         },
+         {"+f", "0x40", "1"},
+         [] { alarm(10); },  // a blocking open would hang here
+         "Failed to open card with ID 0: cannot read bank file %s: not a regular file\n"},
+        {"bank made read-only by its owner",
+         [](const bank_dir &b) { chmod(b.bank.c_str(), 0444); },
+         {"+f", "0x40", "1"},
+         {},
+         "Failed to write EEPROM location 0x40: cannot write bank file %s: Permission denied\n"},
+        {"lock file planted as a link",
+         [](const bank_dir &b) {
+             symlink((b.dir.path + "/planted").c_str(), (b.bank + ".lock").c_str());
+         },
+         {"+f", "0x40", "1"},
+         {},
+         "Failed to write EEPROM location 0x40: cannot write bank file %s: cannot open its lock "
+         "file %s.lock: it is a symbolic link\n"},
+        {"bank beyond the limits",
+         [](const bank_dir &b) {
+             std::string text;
+             for (int k = 0; k < 65; k++)
+                 text += "[card]\nid=" + std::to_string(k) +
+                         "\nboard_type=12\nword_bits=32\neeprom_words=65536\n";
+             write_file(b.bank, text);
+         },
+         {"/card", "64", "+f", "0x40", "1"},
+         {},
+         "Failed to open card with ID 64: bank file %s is malformed at line 321: expected at most "
+         "4194304 words in all cards together (the simulator's limit)\n"},
         {"disk full",
          [](const bank_dir &) {},
          {"+f", "0x40", "1"},
@@ -227,12 +372,15 @@ TEST(Stress, HostileEnvironmentGivesOneLineAndKeepsTheBank) {
     for (const auto &c : cases) {
         bank_dir b;
         c.setup(b);
-        std::string before = read_file(b.bank);
+        const auto contents = [&b] {  // a FIFO is never opened here: that would block
+            return std::filesystem::is_regular_file(b.bank) ? read_file(b.bank) : "not a file";
+        };
+        std::string before = contents();
         process_result r = b.sorvit_copy(c.args, c.in_child);
         std::string expected = std::regex_replace(c.expected, std::regex("%s"), b.bank);
         EXPECT_EQ(r.out, expected) << c.name;
         EXPECT_EQ(r.status, 255) << c.name;
-        EXPECT_EQ(read_file(b.bank), before) << c.name;
+        EXPECT_EQ(contents(), before) << c.name;
         chmod(b.dir.path.c_str(), 0755);
         for (const auto &entry : std::filesystem::directory_iterator(b.dir.path)) {
             std::string name = entry.path().filename();
