@@ -396,6 +396,23 @@ bool check_unique_ids(parser *p) {
     return first_repeat == 0 || fail_at(p, first_repeat, "a card id not used by an earlier card");
 }
 
+// A NUL byte is refused in any line that is read. The text is searched a
+// block at a time, as far as the parse has come: an open that stops early
+// does not search the rest.
+struct nul_search {
+    const char *end;
+    const char *searched;  // up to here
+    const char *found;
+    bool found_before(const char *limit) {
+        while (!found && searched < limit) {
+            size_t block = end - searched < 4096 ? static_cast<size_t>(end - searched) : 4096;
+            found = static_cast<const char *>(memchr(searched, '\0', block));
+            searched += block;
+        }
+        return found && found < limit;
+    }
+};
+
 }  // namespace
 
 bool bank_parse(const char *text, size_t length, const char *path, const bank_selection &which,
@@ -405,9 +422,7 @@ bool bank_parse(const char *text, size_t length, const char *path, const bank_se
     p.which = which;
     p.err = err;
     bool ok = true;
-    // One search for a NUL byte; it is refused when a line that holds it is read.
-    const void *nul = memchr(text, '\0', length);
-    const char *first_nul = nul ? static_cast<const char *>(nul) : text + length;
+    nul_search nul{text + length, text, nullptr};
     for (size_t pos = 0; ok && !p.done && pos < length;) {
         p.line++;
         const char *start = text + pos;
@@ -415,7 +430,7 @@ bool bank_parse(const char *text, size_t length, const char *path, const bank_se
         size_t n = nl ? static_cast<size_t>(static_cast<const char *>(nl) - start) : length - pos;
         pos += n + (nl ? 1 : 0);
         if (n >= MAX_LINE) ok = fail(&p, "a line shorter than 4096 bytes");
-        else if (first_nul < start + n) ok = fail(&p, "text, not a NUL byte");
+        else if (nul.found_before(start + n)) ok = fail(&p, "text, not a NUL byte");
         else ok = parse_line(&p, start, start + n);
     }
     if (ok && !p.done) ok = finish_card(&p);
