@@ -16,7 +16,8 @@ const char HEADER[] =
     "# info, read, read <location>, write or write <location>. Numbers are\n"
     "# decimal or 0x-hex.\n"
     "# Data lines 'location: value value ...' are hexadecimal; locations not\n"
-    "# listed hold the erased value (all ones). Writes rewrite this file.\n";
+    "# listed hold the erased value (all ones). Writes rewrite this file.\n"
+    "# Limits: 4096 cards, 65536 words a card, 4194304 words in all.\n";
 
 constexpr uint32_t WORDS_PER_LINE = 8;
 
