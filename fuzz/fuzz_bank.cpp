@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     char *text = bank_format(&bank, &length);
     if (!text) __builtin_trap();
     sim_bank back{};
-    if (!bank_parse(text, length, "fuzz", BANK_ALL, &back, &err) || !same(bank, back)) __builtin_trap();
+    if (!bank_parse(text, length, "fuzz", BANK_ALL, &back, &err) || !same(bank, back))
+        __builtin_trap();
     free(text);
     bank_free(&bank);
     bank_free(&back);
