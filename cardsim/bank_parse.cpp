@@ -14,9 +14,12 @@
 #include <cstring>
 
 #include "bank.h"
+#include "bank_lex.h"
 #include "sim_status.h"
 
 namespace {
+
+using namespace bank_lex;
 
 constexpr size_t MAX_LINE = 4096;
 
@@ -27,21 +30,6 @@ enum setting_bit : unsigned {
     KEY_EEPROM_WORDS = 1u << 3,
     KEY_SERIAL = 1u << 4,
     KEY_MODEL = 1u << 5,
-};
-
-// A piece of the text, [begin, end).
-struct span {
-    const char *begin;
-    const char *end;
-    size_t size() const { return static_cast<size_t>(end - begin); }
-    // Whether the span starts with word; then, whether that is all of it.
-    const char *after(const char *word) const {
-        const char *c = begin;
-        for (; *word; word++, c++)
-            if (c == end || *c != *word) return nullptr;
-        return c;
-    }
-    bool is(const char *word) const { return after(word) == end; }
 };
 
 struct parser {
@@ -69,63 +57,6 @@ bool fail(parser *p, const char *expected) {
 bool fail_at(parser *p, unsigned line, const char *expected) {
     p->line = line;
     return fail(p, expected);
-}
-
-// White space as isspace() has it in the "C" locale.
-bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-span trim(span s) {
-    while (s.begin < s.end && is_space(*s.begin)) s.begin++;
-    while (s.end > s.begin && is_space(s.end[-1])) s.end--;
-    return s;
-}
-
-struct digit_table {
-    signed char value[256];
-    constexpr digit_table() : value() {
-        for (int c = 0; c < 256; c++)
-            value[c] = c >= '0' && c <= '9'   ? static_cast<signed char>(c - '0')
-                       : c >= 'a' && c <= 'f' ? static_cast<signed char>(c - 'a' + 10)
-                       : c >= 'A' && c <= 'F' ? static_cast<signed char>(c - 'A' + 10)
-                                              : static_cast<signed char>(99);
-    }
-};
-constexpr digit_table DIGITS;
-
-// A whole span as an unsigned 32-bit number: decimal, or hexadecimal with
-// "0x"; with hex_only, hexadecimal with or without "0x".
-bool parse_u32(span s, bool hex_only, uint32_t *out) {
-    int base = hex_only ? 16 : 10;
-    if (s.size() >= 2 && s.begin[0] == '0' && (s.begin[1] == 'x' || s.begin[1] == 'X')) {
-        base = 16;
-        s.begin += 2;
-    }
-    if (s.begin == s.end) return false;
-    uint64_t value = 0;
-    for (const char *c = s.begin; c < s.end; c++) {
-        int d = DIGITS.value[static_cast<unsigned char>(*c)];
-        if (d >= base) return false;
-        value = value * static_cast<unsigned>(base) + static_cast<unsigned>(d);
-        if (value > 0xFFFFFFFFu) return false;
-    }
-    *out = static_cast<uint32_t>(value);
-    return true;
-}
-
-// Signed decimal, or a 32-bit pattern in hexadecimal ("0xFFFFFFFF" is -1).
-bool parse_i32(span s, int32_t *out) {
-    bool negative = s.size() > 0 && s.begin[0] == '-';
-    span digits{s.begin + (negative ? 1 : 0), s.end};
-    uint32_t magnitude;
-    if (!parse_u32(digits, false, &magnitude)) return false;
-    if (!negative && s.size() >= 2 && s.begin[0] == '0' &&
-        (s.begin[1] == 'x' || s.begin[1] == 'X')) {
-        *out = static_cast<int32_t>(magnitude);
-        return true;
-    }
-    if (negative ? magnitude > 0x80000000u : magnitude > 0x7FFFFFFFu) return false;
-    *out = negative ? static_cast<int32_t>(0u - magnitude) : static_cast<int32_t>(magnitude);
-    return true;
 }
 
 // "read <location>" or "write <location>": the fault of one location.
@@ -258,58 +189,6 @@ bool finish_card(parser *p) {
     return true;
 }
 
-bool is_separator(const char *c, const char *end) { return c == end || *c == ' ' || *c == '\t'; }
-
-// Eight hexadecimal digits, the token that the bank's writer puts down for a
-// 32-bit word, decoded eight bytes at a time; false for any other token.
-bool read_eight_digits(const char *c, const char *end, uint32_t *value) {
-    if (end - c < 8 || !is_separator(c + 8, end)) return false;
-    constexpr uint64_t ONES = 0x0101010101010101u, HIGH = 0x8080808080808080u;
-    uint64_t x;
-    memcpy(&x, c, 8);  // byte i is c[i]
-    // With every byte below 0x80, adding to a byte never carries into the next.
-    uint64_t lower = x | ONES * 0x20;
-    uint64_t digit = (x + ONES * (0x80 - '0')) & ~(x + ONES * (0x80 - '9' - 1)) & HIGH;
-    uint64_t letter = (lower + ONES * (0x80 - 'a')) & ~(lower + ONES * (0x80 - 'f' - 1)) & HIGH;
-    if ((x & HIGH) != 0 || (digit | letter) != HIGH) return false;
-    uint64_t nibbles = (x & ONES * 0x0F) + (letter >> 7) * 9;  // byte i: the value of c[i]
-    uint64_t pairs = (nibbles << 4 | nibbles >> 8) & 0x00FF00FF00FF00FFu;  // bytes 0, 2, 4, 6
-    uint64_t quads = (pairs | pairs >> 8) & 0x0000FFFF0000FFFFu;           // bytes 0, 1, 4, 5
-    *value = __builtin_bswap32(static_cast<uint32_t>(quads | quads >> 16));
-    return true;
-}
-
-// Four digits, the token of a 16-bit word: unrolled, no branch per digit.
-bool read_four_digits(const char *c, const char *end, uint32_t *value) {
-    constexpr int N = 4;
-    if (end - c < N || !is_separator(c + N, end)) return false;
-    unsigned bad = 0, v = 0;
-#pragma GCC unroll 4
-    for (int i = 0; i < N; i++) {
-        unsigned d = static_cast<unsigned>(DIGITS.value[static_cast<unsigned char>(c[i])]);
-        bad |= d;
-        v = v << 4 | (d & 15u);
-    }
-    *value = v;
-    return bad < 16;
-}
-
-// A token of any length: hexadecimal digits that fit in 32 bits.
-const char *read_digits(const char *c, const char *end, uint32_t *value) {
-    const char *const first = c;
-    uint32_t v = 0;
-    unsigned d = 0;
-    // Nine digits or more only with leading zeros: the value stays 32 bits.
-    while (c < end &&
-           (d = static_cast<unsigned>(DIGITS.value[static_cast<unsigned char>(*c)])) < 16) {
-        if (v >> 28) break;
-        v = v << 4 | d;
-        c++;
-    }
-    *value = v;
-    return c == first || !is_separator(c, end) ? nullptr : c;
-}
-
 bool parse_data(parser *p, span address_text, span values) {
     if (!p->in_card) return fail(p, "'[card]' before the first data line");
     if (!p->card && !materialise(p)) return false;
@@ -368,9 +247,14 @@ bool parse_line(parser *p, const char *begin, const char *end) {
     return fail(p, "'[card]', 'key = value' or 'location: values'");
 }
 
+struct id_line {
+    uint32_t id;
+    unsigned line;
+};
+
 int by_id_then_line(const void *a, const void *b) {
-    const sim_card *x = *static_cast<const sim_card *const *>(a);
-    const sim_card *y = *static_cast<const sim_card *const *>(b);
+    const auto *x = static_cast<const id_line *>(a);
+    const auto *y = static_cast<const id_line *>(b);
     if (x->id != y->id) return x->id < y->id ? -1 : 1;
     return x->line < y->line ? -1 : x->line > y->line ? 1 : 0;
 }
@@ -380,38 +264,20 @@ int by_id_then_line(const void *a, const void *b) {
 bool check_unique_ids(parser *p) {
     size_t n = p->bank.count;
     if (n < 2) return true;
-    auto **order = static_cast<sim_card **>(malloc(n * sizeof(sim_card *)));
+    auto *order = static_cast<id_line *>(malloc(n * sizeof(id_line)));
     if (!order) {
         sim_error_set(p->err, SIM_NO_MEMORY, "out of memory reading bank file %s", p->path);
         return false;
     }
-    for (size_t i = 0; i < n; i++) order[i] = &p->bank.cards[i];
-    qsort(order, n, sizeof *order, by_id_then_line);
+    for (size_t i = 0; i < n; i++) order[i] = {p->bank.cards[i].id, p->bank.cards[i].line};
+    qsort(order, n, sizeof(id_line), by_id_then_line);
     unsigned first_repeat = 0;
     for (size_t i = 1; i < n; i++)
-        if (order[i]->id == order[i - 1]->id &&
-            (first_repeat == 0 || order[i]->line < first_repeat))
-            first_repeat = order[i]->line;
+        if (order[i].id == order[i - 1].id && (first_repeat == 0 || order[i].line < first_repeat))
+            first_repeat = order[i].line;
     free(order);
     return first_repeat == 0 || fail_at(p, first_repeat, "a card id not used by an earlier card");
 }
-
-// A NUL byte is refused in any line that is read. The text is searched a
-// block at a time, as far as the parse has come: an open that stops early
-// does not search the rest.
-struct nul_search {
-    const char *end;
-    const char *searched;  // up to here
-    const char *found;
-    bool found_before(const char *limit) {
-        while (!found && searched < limit) {
-            size_t block = end - searched < 4096 ? static_cast<size_t>(end - searched) : 4096;
-            found = static_cast<const char *>(memchr(searched, '\0', block));
-            searched += block;
-        }
-        return found && found < limit;
-    }
-};
 
 }  // namespace
 

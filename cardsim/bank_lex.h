@@ -1,0 +1,159 @@
+// The bank's words and numbers, read in place: spans of the text, numbers,
+// and the tokens of data lines, fast enough that an open costs little.
+// Inline, for the parser's inner loops.
+#ifndef CARDSIM_BANK_LEX_H
+#define CARDSIM_BANK_LEX_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace bank_lex {
+
+// A piece of the text, [begin, end).
+struct span {
+    const char *begin;
+    const char *end;
+    size_t size() const { return static_cast<size_t>(end - begin); }
+    // Whether the span starts with word; then, whether that is all of it.
+    const char *after(const char *word) const {
+        const char *c = begin;
+        for (; *word; word++, c++)
+            if (c == end || *c != *word) return nullptr;
+        return c;
+    }
+    bool is(const char *word) const { return after(word) == end; }
+};
+
+// White space as isspace() has it in the "C" locale.
+inline bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+inline span trim(span s) {
+    while (s.begin < s.end && is_space(*s.begin)) s.begin++;
+    while (s.end > s.begin && is_space(s.end[-1])) s.end--;
+    return s;
+}
+
+// The value of a hexadecimal digit; 99 for any other byte.
+struct digit_table {
+    unsigned char value[256];
+    constexpr digit_table() : value() {
+        for (int c = 0; c < 256; c++)
+            value[c] = static_cast<unsigned char>(c >= '0' && c <= '9'   ? c - '0'
+                                                  : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                  : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                                         : 99);
+    }
+};
+inline constexpr digit_table DIGITS;
+
+// A whole span as an unsigned 32-bit number: decimal, or hexadecimal with
+// "0x"; with hex_only, hexadecimal with or without "0x".
+inline bool parse_u32(span s, bool hex_only, uint32_t *out) {
+    int base = hex_only ? 16 : 10;
+    if (s.size() >= 2 && s.begin[0] == '0' && (s.begin[1] == 'x' || s.begin[1] == 'X')) {
+        base = 16;
+        s.begin += 2;
+    }
+    if (s.begin == s.end) return false;
+    uint64_t value = 0;
+    for (const char *c = s.begin; c < s.end; c++) {
+        int d = DIGITS.value[static_cast<unsigned char>(*c)];
+        if (d >= base) return false;
+        value = value * static_cast<unsigned>(base) + static_cast<unsigned>(d);
+        if (value > 0xFFFFFFFFu) return false;
+    }
+    *out = static_cast<uint32_t>(value);
+    return true;
+}
+
+// Signed decimal, or a 32-bit pattern in hexadecimal ("0xFFFFFFFF" is -1).
+inline bool parse_i32(span s, int32_t *out) {
+    bool negative = s.size() > 0 && s.begin[0] == '-';
+    span digits{s.begin + (negative ? 1 : 0), s.end};
+    uint32_t magnitude;
+    if (!parse_u32(digits, false, &magnitude)) return false;
+    if (!negative && s.size() >= 2 && s.begin[0] == '0' &&
+        (s.begin[1] == 'x' || s.begin[1] == 'X')) {
+        *out = static_cast<int32_t>(magnitude);
+        return true;
+    }
+    if (negative ? magnitude > 0x80000000u : magnitude > 0x7FFFFFFFu) return false;
+    *out = negative ? static_cast<int32_t>(0u - magnitude) : static_cast<int32_t>(magnitude);
+    return true;
+}
+
+inline bool is_separator(const char *c, const char *end) {
+    return c == end || *c == ' ' || *c == '\t';
+}
+
+// Eight hexadecimal digits, the token that the bank's writer puts down for a
+// 32-bit word, decoded eight bytes at a time; false for any other token.
+inline bool read_eight_digits(const char *c, const char *end, uint32_t *value) {
+    if (end - c < 8 || !is_separator(c + 8, end)) return false;
+    constexpr uint64_t ONES = 0x0101010101010101u, HIGH = 0x8080808080808080u;
+    uint64_t x;
+    memcpy(&x, c, 8);  // byte i is c[i]
+    // With every byte below 0x80, adding to a byte never carries into the next.
+    uint64_t lower = x | ONES * 0x20;
+    uint64_t digit = (x + ONES * (0x80 - '0')) & ~(x + ONES * (0x80 - '9' - 1)) & HIGH;
+    uint64_t letter = (lower + ONES * (0x80 - 'a')) & ~(lower + ONES * (0x80 - 'f' - 1)) & HIGH;
+    if ((x & HIGH) != 0 || (digit | letter) != HIGH) return false;
+    uint64_t nibbles = (x & ONES * 0x0F) + (letter >> 7) * 9;  // byte i: the value of c[i]
+    uint64_t pairs = (nibbles << 4 | nibbles >> 8) & 0x00FF00FF00FF00FFu;  // bytes 0, 2, 4, 6
+    uint64_t quads = (pairs | pairs >> 8) & 0x0000FFFF0000FFFFu;           // bytes 0, 1, 4, 5
+    *value = __builtin_bswap32(static_cast<uint32_t>(quads | quads >> 16));
+    return true;
+}
+
+// Four digits, the token of a 16-bit word: unrolled, no branch per digit.
+inline bool read_four_digits(const char *c, const char *end, uint32_t *value) {
+    constexpr int N = 4;
+    if (end - c < N || !is_separator(c + N, end)) return false;
+    unsigned bad = 0, v = 0;
+#pragma GCC unroll 4
+    for (int i = 0; i < N; i++) {
+        unsigned d = static_cast<unsigned>(DIGITS.value[static_cast<unsigned char>(c[i])]);
+        bad |= d;
+        v = v << 4 | (d & 15u);
+    }
+    *value = v;
+    return bad < 16;
+}
+
+// A token of any length: hexadecimal digits that fit in 32 bits.
+inline const char *read_digits(const char *c, const char *end, uint32_t *value) {
+    const char *const first = c;
+    uint32_t v = 0;
+    unsigned d = 0;
+    // Nine digits or more only with leading zeros: the value stays 32 bits.
+    while (c < end &&
+           (d = static_cast<unsigned>(DIGITS.value[static_cast<unsigned char>(*c)])) < 16) {
+        if (v >> 28) break;
+        v = v << 4 | d;
+        c++;
+    }
+    *value = v;
+    return c == first || !is_separator(c, end) ? nullptr : c;
+}
+
+// A NUL byte is refused in any line that is read. The text is searched a
+// block at a time, as far as the parse has come: an open that stops early
+// does not search the rest.
+struct nul_search {
+    const char *end;
+    const char *searched;  // up to here
+    const char *found;
+    bool found_before(const char *limit) {
+        while (!found && searched < limit) {
+            size_t block = end - searched < 4096 ? static_cast<size_t>(end - searched) : 4096;
+            found = static_cast<const char *>(memchr(searched, '\0', block));
+            searched += block;
+        }
+        return found && found < limit;
+    }
+};
+
+}  // namespace bank_lex
+
+#endif
