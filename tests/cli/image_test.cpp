@@ -91,6 +91,12 @@ const std::string ASK =
     "Warning: this will write 1 EEPROM location of card 7(0x7)\n"
     "Are you sure you want to continue (y/n)? ";
 
+const std::string SPARE_15 =
+    "Selected card ID is 15(0xf)\nImage file @a.img was saved from card 7(0x7)\n";
+const std::string READ_FAULT =
+    "   [0x21] = 0x????\nFailed to read 1 of 64 EEPROM locations: "
+    "simulated fault: read of location 0x21 on card 15\n";
+
 TEST(Image, LoadAsksOnceAndHonoursProtection) {
     run_image_cases({
         {{"/card", "7", "load", "@a.img"},
@@ -117,26 +123,10 @@ TEST(Image, LoadAsksOnceAndHonoursProtection) {
          "Selected card ID is 10(0xa)\n"
          "Image file @a.img is for board type 0; card 10 is board type 1\n",
          255},
-        {{"/card", "15", "check", "@a.img"},
-         std::nullopt,
-         "Selected card ID is 15(0xf)\n"
-         "Image file @a.img was saved from card 7(0x7)\n   [0x21] = 0x????\n"
-         "Failed to read 1 of 64 EEPROM locations: simulated fault: read of location 0x21 "
-         "on card 15\n",
-         255},
-        {{"/card", "15", "+f", "load", "@a.img"},
-         std::nullopt,
-         "Selected card ID is 15(0xf)\n"
-         "Image file @a.img was saved from card 7(0x7)\n   [0x21] = 0x????\n"
-         "Failed to read 1 of 64 EEPROM locations: simulated fault: read of location 0x21 "
-         "on card 15\n",
-         255},
-        {{"/card", "15", "save", "@b.img"},
-         std::nullopt,
-         "   [0x21] = 0x????\n"
-         "Failed to read 1 of 64 EEPROM locations: simulated fault: read of location 0x21 "
-         "on card 15\nNo image written.\n",
-         255},
+        // A failed read stops every action before it writes anything.
+        {{"/card", "15", "check", "@a.img"}, std::nullopt, SPARE_15 + READ_FAULT, 255},
+        {{"/card", "15", "+f", "load", "@a.img"}, std::nullopt, SPARE_15 + READ_FAULT, 255},
+        {{"/card", "15", "save", "@b.img"}, std::nullopt, READ_FAULT + "No image written.\n", 255},
         {{"/card", "7", "load", "-"},
          "",
          "An image from standard input needs +f: standard input "
