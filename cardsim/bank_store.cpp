@@ -199,8 +199,16 @@ bool bank_load(const bank_selection &which, sim_bank *out, bank_origin *origin, 
 bool bank_store_word(uint32_t card_id, uint32_t location, uint32_t value, sim_error *err) {
     bank_location where;
     bank_target t;
-    if (!find_bank(&where, err) || !resolve_target(where, &t, err) || !make_folder(t, err))
+    if (!find_bank(&where, err) || !resolve_target(where, &t, err)) return false;
+    // Nothing is created beside a bank that is not a regular file (a device,
+    // a FIFO): it is refused before the lock file is.
+    struct stat st;
+    if (stat(t.bank, &st) == 0 && !S_ISREG(st.st_mode)) {
+        sim_error_set(err, SIM_BANK_UNWRITABLE, "cannot write bank file %s: not a regular file",
+                      t.bank);
         return false;
+    }
+    if (!make_folder(t, err)) return false;
     const double deadline = now_seconds() + BANK_LOCK_WAIT_SECONDS;
     while (now_seconds() < deadline) {
         attempt a = store_once(t, card_id, location, value, err);

@@ -2,6 +2,7 @@
 // moment: no write is lost and the bank always loads.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "sim_env.h"
+#include "sim_status.h"
 #include "velqor2.h"
 
 namespace {
@@ -82,6 +84,26 @@ TEST(BankStore, WriterKilledAtAnyMomentLeavesALoadableBank) {
         VELQOR2_CloseCard(h);
     }
     EXPECT_GT(written, 0u) << "the writers never got a write in";
+}
+
+}  // namespace
+
+namespace {
+
+// A bank that became a special file after the open: the write is refused
+// and nothing is created beside it, not even the lock file.
+TEST(BankStore, WriterCreatesNothingBesideASpecialFile) {
+    sim_bank_env env;
+    env.write(small_card());
+    VELQOR2_HANDLE h = open_or_zero(CARD);
+    ASSERT_NE(h, 0u);
+    ASSERT_EQ(unlink(env.bank.c_str()), 0);
+    ASSERT_EQ(mkfifo(env.bank.c_str(), 0644), 0);
+    EXPECT_NE(VELQOR2_WriteConfig(h, 1, 2), VELQOR2_SUCCESS);
+    EXPECT_EQ(std::string(VELQOR2_GetStatusString(SIM_BANK_UNWRITABLE)),
+              "cannot write bank file " + env.bank + ": not a regular file");
+    EXPECT_NE(access((env.bank + ".lock").c_str(), F_OK), 0);
+    VELQOR2_CloseCard(h);
 }
 
 }  // namespace
