@@ -35,11 +35,7 @@ bool image_fits_card(const eeprom_image *im, const card_session *card, const cha
 
 const char *plural(unsigned count) { return count == 1 ? "" : "s"; }
 
-unsigned count_bits(uint64_t bits) {
-    unsigned n = 0;
-    for (; bits; bits &= bits - 1) n++;
-    return n;
-}
+unsigned count_bits(uint64_t bits) { return static_cast<unsigned>(__builtin_popcountll(bits)); }
 
 void print_location(const card_session *card, uint32_t location, uint32_t value) {
     printf("   [0x%02lX] = 0x%0*lX", static_cast<unsigned long>(location), value_digits(card),

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "bank.h"
 #include "sim_status.h"
@@ -153,11 +154,12 @@ std::string many_cards(unsigned n, unsigned words) {
 
 TEST(Bank, MalformedBanksAreRefusedNamingTheLine) {
     const std::string card = "[card]\nid = 1\nboard_type = 0\nword_bits = 16\n";  // lines 1-4
-    const struct {
+    struct malformed_case {
         std::string text;
         unsigned line;
         const char *expected;
-    } cases[] = {
+    };
+    std::vector<malformed_case> cases = {
         {"id = 1\n", 1, "'[card]' before the first setting"},
         {"0: 1\n", 1, "'[card]' before the first data line"},
         {card + "colour = red\n", 5, "a setting"},
@@ -185,15 +187,6 @@ TEST(Bank, MalformedBanksAreRefusedNamingTheLine) {
         {card + "garbage\n", 5, "'[card]', 'key = value'"},
         {card + std::string("a\0b\n", 4), 5, "not a NUL byte"},
         {card + std::string(5000, ' ') + "\n", 5, "shorter than 4096"},
-        // Eight-digit values are read eight bytes at a time: every byte just
-        // outside the digits and the letters is refused.
-        {card + "0: 0000ABC/\n", 5, "hexadecimal word values"},
-        {card + "0: 0000ABC:\n", 5, "hexadecimal word values"},
-        {card + "0: 0000ABC@\n", 5, "hexadecimal word values"},
-        {card + "0: 0000ABCG\n", 5, "hexadecimal word values"},
-        {card + "0: 0000abc`\n", 5, "hexadecimal word values"},
-        {card + "0: 0000abcg\n", 5, "hexadecimal word values"},
-        {card + "0: 0000abc\xe1\n", 5, "hexadecimal word values"},
         {card + "0: 0000abcd0\n", 5, "fit the card's word_bits"},
         // The limits every load and write share.
         {many_cards(65, 65536), 321, "at most 4194304 words in all cards together"},
@@ -201,6 +194,10 @@ TEST(Bank, MalformedBanksAreRefusedNamingTheLine) {
         {many_cards(4096, 1) + "[card]\nid = 7\n", 20481, "id, board_type and word_bits"},
         {many_cards(3000, 1) + card, 15001, "a card id not used by an earlier card"},
     };
+    // Eight-digit values are read eight bytes at a time: every byte just
+    // outside the digits and the letters is refused.
+    for (char outside : std::string("/:@G`g\xe1"))
+        cases.push_back({card + "0: 0000abc" + outside + "\n", 5, "hexadecimal word values"});
     for (const auto &c : cases) {
         parsed p;
         parse_into(&p, c.text);
