@@ -179,6 +179,9 @@ attempt store_once(const bank_target &t, uint32_t card_id, uint32_t location, ui
     if (rename(temp, t.bank) != 0) {
         int saved = errno;
         unlink(temp);
+        // Gone: the lock file was removed after the check above, and the
+        // writer that took the new lock cleared our temporary file away.
+        if (saved == ENOENT) return attempt::AGAIN;
         unwritable(err, t.bank, saved);
         return attempt::FAILED;
     }
