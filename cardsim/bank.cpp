@@ -1,12 +1,12 @@
-// Bank records: allocation, lookup and error text.
+// Bank records: allocation, location sets and error text.
 #include "bank.h"
-
-#include "sim_status.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "sim_status.h"
 
 void sim_error_vset(sim_error *err, VELQOR2_STATUS status, const char *format, va_list ap) {
     err->status = status;
@@ -18,6 +18,47 @@ void sim_error_set(sim_error *err, VELQOR2_STATUS status, const char *format, ..
     va_start(ap, format);
     sim_error_vset(err, status, format, ap);
     va_end(ap);
+}
+
+namespace {
+
+// The place of the first entry not below location.
+uint32_t lower_bound(const location_set *set, uint32_t location) {
+    uint32_t low = 0, high = set->count;
+    while (low < high) {
+        uint32_t mid = low + (high - low) / 2;
+        if (set->at[mid] < location) low = mid + 1;
+        else high = mid;
+    }
+    return low;
+}
+
+}  // namespace
+
+bool location_set_add(location_set *set, uint32_t location) {
+    uint32_t place = lower_bound(set, location);
+    if (place < set->count && set->at[place] == location) return true;
+    if (set->count == set->capacity) {
+        uint32_t capacity = set->capacity ? set->capacity * 2 : 4;
+        void *grown = realloc(set->at, size_t{capacity} * sizeof(uint32_t));
+        if (!grown) return false;
+        set->at = static_cast<uint32_t *>(grown);
+        set->capacity = capacity;
+    }
+    memmove(&set->at[place + 1], &set->at[place], (set->count - place) * sizeof(uint32_t));
+    set->at[place] = location;
+    set->count++;
+    return true;
+}
+
+bool location_set_find(const location_set *set, uint32_t location) {
+    uint32_t place = lower_bound(set, location);
+    return place < set->count && set->at[place] == location;
+}
+
+void location_set_free(location_set *set) {
+    free(set->at);
+    *set = location_set{};
 }
 
 bool bank_check_word(const sim_card *card, uint32_t location, const uint32_t *value,
@@ -37,45 +78,42 @@ bool bank_check_word(const sim_card *card, uint32_t location, const uint32_t *va
 }
 
 void bank_free(sim_bank *bank) {
-    for (size_t i = 0; i < bank->count; i++) free(bank->cards[i].words);
+    for (size_t i = 0; i < bank->count; i++) {
+        sim_card *card = &bank->cards[i];
+        free(card->words);
+        location_set_free(&card->read_faults);
+        location_set_free(&card->write_faults);
+    }
     free(bank->cards);
     *bank = sim_bank{};
 }
 
-sim_card *bank_find_id(const sim_bank *bank, uint32_t id) {
-    for (size_t i = 0; i < bank->count; i++)
-        if (bank->cards[i].id == id) return &bank->cards[i];
-    return nullptr;
-}
-
-sim_card *bank_add_card(sim_bank *bank, uint32_t id, int32_t board_type, uint32_t word_bits,
-                        uint32_t eeprom_words, bool with_words) {
+sim_card *bank_add_card(sim_bank *bank, const sim_card &settings) {
     if (bank->count == bank->capacity) {
         size_t capacity = bank->capacity ? bank->capacity * 2 : 8;
+        // malloc for the first: an open of one card calls no realloc at all.
         void *grown = bank->cards ? realloc(bank->cards, capacity * sizeof(sim_card))
                                   : malloc(capacity * sizeof(sim_card));
         if (!grown) return nullptr;
         bank->cards = static_cast<sim_card *>(grown);
         bank->capacity = capacity;
     }
-    uint32_t *words = nullptr;
-    if (with_words) {
-        words = static_cast<uint32_t *>(malloc(size_t{eeprom_words} * sizeof(uint32_t)));
-        if (!words) return nullptr;
-    }
     sim_card *card = &bank->cards[bank->count++];
-    *card = sim_card{};
-    card->id = id;
-    card->board_type = board_type;
-    card->word_bits = word_bits;
-    card->eeprom_words = eeprom_words;
-    card->words = words;
-    if (!words) return card;
+    *card = settings;
+    card->words = nullptr;
+    return card;
+}
+
+bool card_erase_words(sim_card *card) {
+    auto *words = static_cast<uint32_t *>(malloc(size_t{card->eeprom_words} * sizeof(uint32_t)));
+    if (!words) return false;
     // Two words a store: an open fills a whole card before it reads any line.
     const uint32_t erased = erased_word(card);
     const uint64_t two = uint64_t{erased} << 32 | erased;
     uint32_t i = 0;
-    for (; i + 2 <= eeprom_words; i += 2) memcpy(&words[i], &two, sizeof two);
-    if (i < eeprom_words) words[i] = erased;
-    return card;
+    for (; i + 2 <= card->eeprom_words; i += 2) memcpy(&words[i], &two, sizeof two);
+    if (i < card->eeprom_words) words[i] = erased;
+    free(card->words);
+    card->words = words;
+    return true;
 }

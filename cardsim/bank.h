@@ -1,5 +1,6 @@
 // The simulated card bank: its records, its text format and its defaults.
-// The bank is plain data; bank_store.h moves it to and from the file.
+// The bank is plain data; bank_scan.h reads it from text, bank_store.h
+// moves it to and from the file.
 #ifndef CARDSIM_BANK_H
 #define CARDSIM_BANK_H
 
@@ -9,14 +10,13 @@
 
 #include "velqor2.h"
 
-// Operations that a card can be marked to fail.
+// Operations that a card can be marked to fail as a whole; faults of single
+// locations are kept in the card's location lists.
 enum sim_fault_mask : unsigned {
     FAULT_OPEN = 1u << 0,
     FAULT_INFO = 1u << 1,
-    FAULT_READ = 1u << 2,      // every read
-    FAULT_READ_AT = 1u << 3,   // the read of read_fault_at only
-    FAULT_WRITE = 1u << 4,     // every write
-    FAULT_WRITE_AT = 1u << 5,  // the write of write_fault_at only
+    FAULT_READ = 1u << 2,   // every read
+    FAULT_WRITE = 1u << 4,  // every write
 };
 
 // Limits that every load and every write share, far above any real host
@@ -29,6 +29,20 @@ constexpr uint64_t BANK_MAX_TOTAL_WORDS = 4u << 20;  // of all cards together
 constexpr size_t BANK_MAX_BYTES = size_t{64} << 20;  // of the bank file
 constexpr size_t BANK_MODEL_MAX = 43;                // the info record's 44 bytes, less the NUL
 
+// A set of locations, ascending and each once: the faults of single
+// locations. Giving one twice changes nothing.
+struct location_set {
+    uint32_t *at;  // owned
+    uint32_t count;
+    uint32_t capacity;
+};
+bool location_set_add(location_set *set, uint32_t location);  // false when memory runs out
+bool location_set_find(const location_set *set, uint32_t location);
+inline bool location_set_has(const location_set *set, uint32_t location) {
+    return set->count != 0 && location_set_find(set, location);  // nearly every card: empty
+}
+void location_set_free(location_set *set);
+
 struct sim_card {
     uint32_t id;
     int32_t board_type;
@@ -37,10 +51,14 @@ struct sim_card {
     uint32_t serial;
     char model[BANK_MODEL_MAX + 1];
     unsigned faults;  // sim_fault_mask bits
-    uint32_t read_fault_at;
-    uint32_t write_fault_at;
-    uint32_t *words;  // eeprom_words values, owned; null for a card not loaded
+    location_set read_faults;
+    location_set write_faults;
+    uint32_t *words;  // eeprom_words values, owned; null until the card is decoded
     unsigned line;    // of its "[card]" in the bank file, for messages
+    // Its data lines in the text it was read from, decoded on first use.
+    size_t data_begin, data_end;
+    unsigned data_line;  // the line at data_begin
+    bool builtin;        // a card of the built-in bank: its words are made, not read
 };
 
 struct sim_bank {
@@ -68,28 +86,35 @@ inline bool word_fits(const sim_card *card, uint32_t value) {
     return card->word_bits == 32 || value <= 0xFFFFu;
 }
 
+inline bool read_fails(const sim_card *card, uint32_t location) {
+    return (card->faults & FAULT_READ) || location_set_has(&card->read_faults, location);
+}
+inline bool write_fails(const sim_card *card, uint32_t location) {
+    return (card->faults & FAULT_WRITE) || location_set_has(&card->write_faults, location);
+}
+
 // Whether the card has the location and, when value is given, whether the
 // value fits its word; the error says which check failed.
 bool bank_check_word(const sim_card *card, uint32_t location, const uint32_t *value,
                      sim_error *err);
 
 void bank_free(sim_bank *bank);
-sim_card *bank_find_id(const sim_bank *bank, uint32_t id);
 
-// Which cards a load fills with their words: every card (for a write,
-// which rewrites the whole bank), or only the one that an open selects.
-// The others keep their settings, for lookups, and no words.
+// Appends a card with the given settings and no words. Returns null when
+// memory runs out. The card's fault lists move into the bank.
+sim_card *bank_add_card(sim_bank *bank, const sim_card &settings);
+
+// Gives the card its words, all erased. False when memory runs out.
+bool card_erase_words(sim_card *card);
+
+// Which cards bank_parse decodes: every card, or only the one an open
+// selects (the others keep their settings, and no words).
 struct bank_selection {
     bool all;
     bool by_index;
     uint32_t key;  // the index or the card ID
 };
 constexpr bank_selection BANK_ALL{true, false, 0};
-
-// Appends a card with the given settings, its words all erased when
-// with_words, else none. Returns null when memory runs out.
-sim_card *bank_add_card(sim_bank *bank, uint32_t id, int32_t board_type, uint32_t word_bits,
-                        uint32_t eeprom_words, bool with_words);
 
 // Parses bank text; on failure fills err (SIM_BANK_MALFORMED naming path and
 // line, or SIM_NO_MEMORY) and leaves *out empty. With BANK_ALL every line is
@@ -98,11 +123,14 @@ sim_card *bank_add_card(sim_bank *bank, uint32_t id, int32_t board_type, uint32_
 bool bank_parse(const char *text, size_t length, const char *path, const bank_selection &which,
                 sim_bank *out, sim_error *err);
 
-// Renders the bank as text that bank_parse reads back to the same bank.
-// Returns a heap text (free it) or null when memory runs out.
+// Renders a bank whose cards all have their words as text that bank_parse
+// reads back to the same bank. Returns a heap text (free it) or null when
+// memory runs out.
 char *bank_format(const sim_bank *bank, size_t *length);
 
-// The bank a new user sees before any write: one card of each kind of board.
-bool bank_default(const bank_selection &which, sim_bank *out);
+// The bank a new user sees before any write: one card of each kind of
+// board. Their words are made when a card is first used (bank_default_words).
+bool bank_default(sim_bank *out);
+bool bank_default_words(sim_card *card);
 
 #endif

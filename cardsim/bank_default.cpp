@@ -62,20 +62,32 @@ void fill_contents(sim_card *card, const default_card &d) {
 
 }  // namespace
 
-bool bank_default(const bank_selection &which, sim_bank *out) {
+bool bank_default(sim_bank *out) {
     sim_bank bank{};
     for (const default_card &d : DEFAULT_CARDS) {
-        bool selected = which.all || (which.by_index ? bank.count == which.key : d.id == which.key);
-        sim_card *card =
-            bank_add_card(&bank, d.id, d.board_type, d.word_bits, BANK_DEFAULT_WORDS, selected);
-        if (!card) {
+        sim_card settings{};
+        settings.id = d.id;
+        settings.board_type = d.board_type;
+        settings.word_bits = d.word_bits;
+        settings.eeprom_words = BANK_DEFAULT_WORDS;
+        settings.serial = d.serial;
+        settings.builtin = true;
+        strncpy(settings.model, d.model, BANK_MODEL_MAX);
+        if (!bank_add_card(&bank, settings)) {
             bank_free(&bank);
             return false;
         }
-        card->serial = d.serial;
-        strncpy(card->model, d.model, BANK_MODEL_MAX);
-        if (selected) fill_contents(card, d);
     }
     *out = bank;
     return true;
+}
+
+bool bank_default_words(sim_card *card) {
+    for (const default_card &d : DEFAULT_CARDS)
+        if (d.id == card->id) {
+            if (!card_erase_words(card)) return false;
+            fill_contents(card, d);
+            return true;
+        }
+    return card_erase_words(card);
 }

@@ -16,10 +16,12 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "bank_store.h"
 #include "sim_status.h"
 
 namespace {
+
+constexpr unsigned DEFAULT_LOCK_WAIT_MS = 5000;
+constexpr unsigned MAX_LOCK_WAIT_MS = 60000;
 
 // a then b, when they fit; by hand, as every open runs it.
 bool copy_path(char *out, const char *a, const char *b = "") {
@@ -48,12 +50,29 @@ void pause_ms(long ms) {
     }
 }
 
+bool unwritable(sim_error *err, const char *bank, const char *problem) {
+    sim_error_set(err, SIM_BANK_UNWRITABLE, "cannot write bank file %s: %s", bank, problem);
+    return false;
+}
+
 }  // namespace
 
-double now_seconds() {
+long long now_ms() {
     timespec t{};
     clock_gettime(CLOCK_MONOTONIC, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+    return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+unsigned lock_wait_ms() {
+    const char *text = getenv("VELQOR2_SIM_LOCK_WAIT_MS");
+    if (!text || !*text) return DEFAULT_LOCK_WAIT_MS;
+    unsigned long ms = 0;
+    for (const char *c = text; *c; c++) {
+        if (*c < '0' || *c > '9') return DEFAULT_LOCK_WAIT_MS;
+        ms = ms * 10 + static_cast<unsigned>(*c - '0');
+        if (ms > MAX_LOCK_WAIT_MS) return DEFAULT_LOCK_WAIT_MS;
+    }
+    return static_cast<unsigned>(ms);
 }
 
 bool find_bank(bank_location *where, sim_error *err) {
@@ -76,36 +95,34 @@ bool find_bank(bank_location *where, sim_error *err) {
     return ok;
 }
 
+void copy_location(bank_location *to, const bank_location &from) {
+    to->named = from.named;
+    copy_path(to->path, from.path);  // the part of the path that is used
+}
+
 bool resolve_target(const bank_location &where, bank_target *t, sim_error *err) {
     t->named = where.named;
-    memcpy(t->bank, where.path, sizeof t->bank);
-    struct stat st;
-    if (lstat(t->bank, &st) == 0 && S_ISLNK(st.st_mode) && !realpath(where.path, t->bank)) {
-        sim_error_set(err, SIM_BANK_UNWRITABLE, "cannot write bank file %s: %s", where.path,
-                      errno == ENOENT ? "dangling symbolic link" : strerror(errno));
+    int error = atomic_resolve(where.path, &t->file);
+    if (error == EISDIR || error == EINVAL)
+        return unwritable(err, t->file.path, "not a regular file");
+    if (error == 0 && t->file.through_dangling_link)
+        return unwritable(err, where.path, "dangling symbolic link");
+    if (error == 0 && !copy_path(t->lock, t->file.path, ".lock")) error = ENAMETOOLONG;
+    if (error == ENAMETOOLONG) {
+        sim_error_set(err, SIM_BANK_UNWRITABLE, "bank file path too long: %.200s...", where.path);
         return false;
     }
-    memcpy(t->folder, t->bank, sizeof t->folder);
-    char *slash = strrchr(t->folder, '/');
-    const char *name = slash ? slash + 1 : t->bank;
-    if (!slash) strcpy(t->folder, ".");
-    else if (slash == t->folder) slash[1] = '\0';
-    else *slash = '\0';
-    if (strlen(name) > NAME_MAX || !copy_path(t->lock, t->bank, ".lock") ||
-        strlen(t->bank) + sizeof TEMP_MARK + TEMP_RANDOM > PATH_MAX) {
-        sim_error_set(err, SIM_BANK_UNWRITABLE, "bank file path too long: %.200s...", t->bank);
-        return false;
-    }
-    memcpy(t->name, name, strlen(name) + 1);
-    return true;
+    return error == 0 || unwritable(err, where.path, strerror(error));
 }
 
 bool make_folder(const bank_target &t, sim_error *err) {
+    struct stat st;
+    if (stat(t.file.folder, &st) == 0) return true;  // the usual case: one call
     // The state folder under the XDG default is private; one that the user
     // named is made as the umask says.
     const mode_t mode = t.named ? 0777 : 0700;
     char path[PATH_MAX];
-    memcpy(path, t.folder, PATH_MAX);
+    memcpy(path, t.file.folder, PATH_MAX);
     bool ok = true;
     for (char *s = path + 1; ok && *s; s++) {
         if (*s != '/') continue;
@@ -116,45 +133,52 @@ bool make_folder(const bank_target &t, sim_error *err) {
     if (ok) ok = mkdir(path, mode) == 0 || errno == EEXIST;
     if (!ok)
         sim_error_set(err, SIM_BANK_UNWRITABLE, "cannot write bank file %s: cannot create %s: %s",
-                      t.bank, t.folder, strerror(errno));
+                      t.file.path, t.file.folder, strerror(errno));
     return ok;
 }
 
+// Opens the lock file without following a link and without blocking.
+bool open_lock(const bank_target &t, int *fd, sim_error *err) {
+    *fd = open(t.lock, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
+    struct stat st;
+    const char *problem = *fd < 0 && errno == ELOOP ? "it is a symbolic link"
+                          : *fd < 0                 ? strerror(errno)
+                          : fstat(*fd, &st) != 0    ? strerror(errno)
+                          : !S_ISREG(st.st_mode)    ? "not a regular file"
+                                                    : nullptr;
+    if (!problem) return true;
+    sim_error_set(err, SIM_BANK_UNWRITABLE,
+                  "cannot write bank file %s: cannot open its lock file %s: %s", t.file.path,
+                  t.lock, problem);
+    return false;
+}
+
 bool writer_lock::acquire(const bank_target &t, sim_error *err) {
-    const double deadline = now_seconds() + BANK_LOCK_WAIT_SECONDS;
+    const unsigned wait = lock_wait_ms();
+    const long long deadline = now_ms() + wait;
     long wait_ms = 1;
     for (;;) {
-        if (fd < 0) {
-            fd = open(t.lock, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY,
-                      0666);
-            struct stat st;
-            const char *problem = fd < 0 && errno == ELOOP ? "it is a symbolic link"
-                                  : fd < 0                 ? strerror(errno)
-                                  : fstat(fd, &st) != 0    ? strerror(errno)
-                                  : !S_ISREG(st.st_mode)   ? "not a regular file"
-                                                           : nullptr;
-            if (problem) {
-                sim_error_set(err, SIM_BANK_UNWRITABLE,
-                              "cannot write bank file %s: cannot open its lock file %s: %s", t.bank,
-                              t.lock, problem);
-                release();
-                return false;
-            }
+        if (fd < 0 && !open_lock(t, &fd, err)) {
+            release();
+            return false;
         }
         bool locked = flock(fd, LOCK_EX | LOCK_NB) == 0;
         if (locked && still_held(t)) return true;
         if (locked) release();  // removed or replaced while we waited: start again
         else if (errno != EWOULDBLOCK && errno != EINTR) {
             sim_error_set(err, SIM_BANK_UNWRITABLE, "cannot write bank file %s: cannot lock %s: %s",
-                          t.bank, t.lock, strerror(errno));
+                          t.file.path, t.lock, strerror(errno));
             release();
             return false;
         }
-        if (now_seconds() > deadline) {
+        if (now_ms() >= deadline) {
+            char waited[32];
+            if (wait % 1000 == 0) snprintf(waited, sizeof waited, "%u s", wait / 1000);
+            else snprintf(waited, sizeof waited, "%u ms", wait);
             sim_error_set(err, SIM_BANK_LOCKED,
-                          "bank file %s is locked by another process: gave up after waiting %u s "
+                          "bank file %s is locked by another process: gave up after waiting %s "
                           "for %s",
-                          t.bank, BANK_LOCK_WAIT_SECONDS, t.lock);
+                          t.file.path, waited, t.lock);
             release();
             return false;
         }
@@ -174,17 +198,17 @@ void writer_lock::release() {
 }
 
 void remove_leftovers(const bank_target &t) {
-    int dir_fd = open(t.folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int dir_fd = open(t.file.folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR *dir = dir_fd >= 0 ? fdopendir(dir_fd) : nullptr;
     if (!dir) {
         if (dir_fd >= 0) close(dir_fd);
         return;
     }
-    const size_t name_length = strlen(t.name), mark_length = sizeof TEMP_MARK - 1;
+    const size_t name_length = strlen(t.file.name), mark_length = sizeof TEMP_MARK - 1;
     while (const dirent *entry = readdir(dir)) {
         const char *n = entry->d_name;
         if (strlen(n) != name_length + mark_length + TEMP_RANDOM ||
-            memcmp(n, t.name, name_length) != 0 ||
+            memcmp(n, t.file.name, name_length) != 0 ||
             memcmp(n + name_length, TEMP_MARK, mark_length) != 0)
             continue;
         struct stat st;
@@ -192,9 +216,4 @@ void remove_leftovers(const bank_target &t) {
             unlinkat(dir_fd, entry->d_name, 0);
     }
     closedir(dir);
-}
-
-bool may_write(const char *path, const struct stat &st) {
-    if (geteuid() == 0) return (st.st_mode & 0222) != 0;  // root is kept to the mode too
-    return faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0;
 }

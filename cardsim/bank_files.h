@@ -3,8 +3,8 @@
 #define CARDSIM_BANK_FILES_H
 
 #include <limits.h>
-#include <sys/types.h>
 
+#include "atomic_file.h"
 #include "bank.h"
 
 // The bank file as named: VELQOR2_SIM_BANK, else $XDG_STATE_HOME (when it is
@@ -14,13 +14,12 @@ struct bank_location {
     bool named;  // by VELQOR2_SIM_BANK: folders made for it get 0777 less the umask, else 0700
 };
 bool find_bank(bank_location *where, sim_error *err);
+void copy_location(bank_location *to, const bank_location &from);
 
-// What a writer works on: a symbolic link's target (so the link survives the
-// rename), its folder, its name, and the lock file beside it.
+// What a writer works on: the bank (a symbolic link's target, so the link
+// survives the rename) and the lock file beside it.
 struct bank_target {
-    char bank[PATH_MAX];
-    char folder[PATH_MAX];
-    char name[NAME_MAX + 1];
+    atomic_target file;
     char lock[PATH_MAX];
     bool named;
 };
@@ -29,6 +28,10 @@ bool resolve_target(const bank_location &where, bank_target *target, sim_error *
 // Creates the folder and its missing parents.
 bool make_folder(const bank_target &target, sim_error *err);
 
+// How long a writer waits for another writer's lock before it gives up:
+// VELQOR2_SIM_LOCK_WAIT_MS (0 to 60000), else 5 s.
+unsigned lock_wait_ms();
+
 // The writer's lock on target.lock, held for the life of the object.
 struct writer_lock {
     int fd = -1;
@@ -36,7 +39,7 @@ struct writer_lock {
     writer_lock(const writer_lock &) = delete;
     writer_lock &operator=(const writer_lock &) = delete;
     ~writer_lock() { release(); }
-    // Waits at most BANK_LOCK_WAIT_SECONDS; fails with SIM_BANK_LOCKED then.
+    // Waits at most lock_wait_ms(); fails with SIM_BANK_LOCKED then.
     bool acquire(const bank_target &target, sim_error *err);
     // Whether the file locked is still the one at the lock's path: a lock
     // file removed or replaced meanwhile protects nothing.
@@ -44,17 +47,13 @@ struct writer_lock {
     void release();
 };
 
-// Temporary files are "<bank>.tmp-" and six characters that mkstemp
-// chooses; a writer holding the lock removes those that killed writers
-// left behind.
+// Temporary files are "<bank>.tmp-" and six random characters; a writer
+// holding the lock removes those that killed writers left behind.
 constexpr char TEMP_MARK[] = ".tmp-";
 constexpr size_t TEMP_RANDOM = 6;
 void remove_leftovers(const bank_target &target);
 
-// Seconds on the monotonic clock, for the writers' time limits.
-double now_seconds();
-
-// Whether this process may replace the bank, as its mode says (root too).
-bool may_write(const char *path, const struct stat &st);
+// Milliseconds on the monotonic clock, for the writers' time limits.
+long long now_ms();
 
 #endif

@@ -1,6 +1,6 @@
-// Writes the bank in the text format that bank_parse reads.
-#include <cstdarg>
-#include <cstdio>
+// Writes the bank in the text format that bank_scan reads. Every write
+// renders the whole bank, so the text is built by hand into one buffer
+// sized beforehand: no formatted print per word.
 #include <cstdlib>
 #include <cstring>
 
@@ -20,96 +20,119 @@ const char HEADER[] =
     "# Limits: 4096 cards, 65536 words a card, 4194304 words in all.\n";
 
 constexpr uint32_t WORDS_PER_LINE = 8;
+constexpr size_t CARD_FIXED_BYTES = 512;  // a card's settings lines, its model included
+constexpr size_t FAULT_LINE_BYTES = 32;
 
-// A growing text; on the first failed allocation it stays failed.
-struct text_buffer {
-    char *data;
-    size_t length;
-    size_t capacity;
-    bool failed;
+struct writer {
+    char *at;
+    void text(const char *s, size_t n) {
+        memcpy(at, s, n);
+        at += n;
+    }
+    template <size_t N>
+    void literal(const char (&s)[N]) {
+        text(s, N - 1);
+    }
+    void decimal(uint64_t v) {
+        char digits[20];
+        size_t n = 0;
+        do digits[n++] = static_cast<char>('0' + v % 10);
+        while ((v /= 10) != 0);
+        while (n > 0) *at++ = digits[--n];
+    }
+    // Exactly count digits, upper case.
+    void hex(uint32_t v, int count) {
+        for (int i = count - 1; i >= 0; i--) *at++ = "0123456789ABCDEF"[(v >> (4 * i)) & 15u];
+    }
+    void hex_minimal(uint32_t v) {
+        int count = 1;
+        while (count < 8 && (v >> (4 * count)) != 0) count++;
+        hex(v, count);
+    }
 };
 
-void append(text_buffer *b, const char *format, ...) __attribute__((format(printf, 2, 3)));
-
-void append(text_buffer *b, const char *format, ...) {
-    if (b->failed) return;
-    va_list ap;
-    va_start(ap, format);
-    int n = vsnprintf(nullptr, 0, format, ap);
-    va_end(ap);
-    if (n < 0) {
-        b->failed = true;
-        return;
-    }
-    size_t need = b->length + static_cast<size_t>(n) + 1;
-    if (need > b->capacity) {
-        size_t capacity = b->capacity ? b->capacity : 4096;
-        while (capacity < need) capacity *= 2;
-        void *grown = realloc(b->data, capacity);
-        if (!grown) {
-            b->failed = true;
-            return;
-        }
-        b->data = static_cast<char *>(grown);
-        b->capacity = capacity;
-    }
-    va_start(ap, format);
-    vsnprintf(b->data + b->length, b->capacity - b->length, format, ap);
-    va_end(ap);
-    b->length += static_cast<size_t>(n);
+size_t card_bound(const sim_card &card) {
+    size_t rows = (card.eeprom_words + WORDS_PER_LINE - 1) / WORDS_PER_LINE;
+    return CARD_FIXED_BYTES +
+           FAULT_LINE_BYTES * (4 + size_t{card.read_faults.count} + card.write_faults.count) +
+           rows * 8 + size_t{card.eeprom_words} * 9;
 }
 
-void append_faults(text_buffer *b, const sim_card *card) {
+void write_faults(writer *w, const sim_card &card) {
     static const struct {
         unsigned bit;
-        const char *word;
-    } faults[] = {
-        {FAULT_OPEN, "open"}, {FAULT_INFO, "info"}, {FAULT_READ, "read"}, {FAULT_WRITE, "write"}};
+        const char *line;
+    } faults[] = {{FAULT_OPEN, "fault        = open\n"},
+                  {FAULT_INFO, "fault        = info\n"},
+                  {FAULT_READ, "fault        = read\n"},
+                  {FAULT_WRITE, "fault        = write\n"}};
     for (const auto &f : faults)
-        if (card->faults & f.bit) append(b, "fault        = %s\n", f.word);
-    if (card->faults & FAULT_READ_AT)
-        append(b, "fault        = read 0x%X\n", static_cast<unsigned>(card->read_fault_at));
-    if (card->faults & FAULT_WRITE_AT)
-        append(b, "fault        = write 0x%X\n", static_cast<unsigned>(card->write_fault_at));
+        if (card.faults & f.bit) w->text(f.line, strlen(f.line));
+    for (uint32_t i = 0; i < card.read_faults.count; i++) {
+        w->literal("fault        = read 0x");
+        w->hex_minimal(card.read_faults.at[i]);
+        w->literal("\n");
+    }
+    for (uint32_t i = 0; i < card.write_faults.count; i++) {
+        w->literal("fault        = write 0x");
+        w->hex_minimal(card.write_faults.at[i]);
+        w->literal("\n");
+    }
 }
 
 // Rows that hold only erased words are left out: they read back erased.
-void append_words(text_buffer *b, const sim_card *card) {
-    const int digits = card->word_bits == 16 ? 4 : 8;
-    for (uint32_t row = 0; row < card->eeprom_words; row += WORDS_PER_LINE) {
+void write_words(writer *w, const sim_card &card) {
+    const int digits = card.word_bits == 16 ? 4 : 8;
+    const uint32_t erased = erased_word(&card);
+    for (uint32_t row = 0; row < card.eeprom_words; row += WORDS_PER_LINE) {
         uint32_t end =
-            row + WORDS_PER_LINE < card->eeprom_words ? row + WORDS_PER_LINE : card->eeprom_words;
-        bool erased = true;
-        for (uint32_t i = row; i < end; i++) erased = erased && card->words[i] == erased_word(card);
-        if (erased) continue;
-        append(b, "0x%04X:", static_cast<unsigned>(row));
-        for (uint32_t i = row; i < end; i++)
-            append(b, " %0*X", digits, static_cast<unsigned>(card->words[i]));
-        append(b, "\n");
+            card.eeprom_words - row > WORDS_PER_LINE ? row + WORDS_PER_LINE : card.eeprom_words;
+        uint32_t differ = 0;
+        for (uint32_t i = row; i < end; i++) differ |= card.words[i] ^ erased;
+        if (differ == 0) continue;
+        w->literal("0x");
+        w->hex(row, 4);
+        w->literal(":");
+        for (uint32_t i = row; i < end; i++) {
+            w->literal(" ");
+            w->hex(card.words[i], digits);
+        }
+        w->literal("\n");
     }
+}
+
+void write_card(writer *w, const sim_card &card, size_t index) {
+    w->literal("\n[card]                # index ");
+    w->decimal(index);
+    w->literal("\nid           = ");
+    w->decimal(card.id);
+    w->literal("\nboard_type   = ");
+    if (card.board_type < 0) w->literal("-");
+    w->decimal(card.board_type < 0 ? 0u - static_cast<uint64_t>(card.board_type)
+                                   : static_cast<uint64_t>(card.board_type));
+    w->literal("\nword_bits    = ");
+    w->decimal(card.word_bits);
+    w->literal("\neeprom_words = ");
+    w->decimal(card.eeprom_words);
+    w->literal("\nserial       = 0x");
+    w->hex(card.serial, 8);
+    w->literal("\nmodel        = ");
+    w->text(card.model, strnlen(card.model, sizeof card.model));
+    w->literal("\n");
+    write_faults(w, card);
+    write_words(w, card);
 }
 
 }  // namespace
 
 char *bank_format(const sim_bank *bank, size_t *length) {
-    text_buffer b{};
-    append(&b, "%s", HEADER);
-    for (size_t i = 0; i < bank->count; i++) {
-        const sim_card *card = &bank->cards[i];
-        append(&b, "\n[card]                # index %zu\n", i);
-        append(&b, "id           = %u\n", static_cast<unsigned>(card->id));
-        append(&b, "board_type   = %d\n", static_cast<int>(card->board_type));
-        append(&b, "word_bits    = %u\n", static_cast<unsigned>(card->word_bits));
-        append(&b, "eeprom_words = %u\n", static_cast<unsigned>(card->eeprom_words));
-        append(&b, "serial       = 0x%08X\n", static_cast<unsigned>(card->serial));
-        append(&b, "model        = %s\n", card->model);
-        append_faults(&b, card);
-        append_words(&b, card);
-    }
-    if (b.failed) {
-        free(b.data);
-        return nullptr;
-    }
-    *length = b.length;
-    return b.data;
+    size_t bound = sizeof HEADER;
+    for (size_t i = 0; i < bank->count; i++) bound += card_bound(bank->cards[i]);
+    char *text = static_cast<char *>(malloc(bound));
+    if (!text) return nullptr;
+    writer w{text};
+    w.literal(HEADER);
+    for (size_t i = 0; i < bank->count; i++) write_card(&w, bank->cards[i], i);
+    *length = static_cast<size_t>(w.at - text);
+    return text;
 }

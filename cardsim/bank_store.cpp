@@ -1,7 +1,19 @@
-// Bank file storage. Readers read the file as it is; writers serialise
-// their read-modify-write on the lock file "<bank>.lock" and replace the
-// bank only by a rename, so a reader sees the old bank or the new one,
-// never a mix, and nothing a reader does can stop it or another process.
+// Bank file storage. The protocol, for every process and thread:
+//
+//  - Readers take no lock and create nothing. Every replacement of the bank
+//    is a rename, so a reader sees the old bank or the new one, never a mix,
+//    and nothing a reader does can stop a writer or another reader.
+//  - A writer serialises its read-modify-write on "<bank>.lock", an flock
+//    taken on a file opened without following links, waited for at most
+//    lock_wait_ms(). Holding it, the writer checks that the lock file is
+//    still the one at that path (a cleaner may have removed it), takes the
+//    bank as it is (re-read only when the file changed since its snapshot),
+//    writes the new bank to a temporary file beside it and flushes it; just
+//    before the rename it checks again that neither the lock file nor the
+//    bank was replaced meanwhile, and starts again if one was.
+//  - The first write of a process removes the temporary files that killed
+//    writers left: it holds the lock, so none of them is a live writer's.
+//  - The library's mutex is never held across any of this I/O.
 #include "bank_store.h"
 
 #include <fcntl.h>
@@ -18,207 +30,150 @@
 
 namespace {
 
-// Reads length bytes; returns null, or why not.
-const char *read_all(int fd, char *buffer, size_t length) {
-    size_t done = 0;
-    while (done < length) {
-        ssize_t n = read(fd, buffer + done, length - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return strerror(errno);
-        if (n == 0) return "file shrank while read";
-        done += static_cast<size_t>(n);
-    }
-    return nullptr;
+bool unwritable(sim_error *err, const char *bank, int error) {
+    sim_error_set(err, SIM_BANK_UNWRITABLE, "cannot write bank file %s: %s", bank, strerror(error));
+    return false;
 }
 
-bool write_all(int fd, const char *data, size_t length) {
-    size_t done = 0;
-    while (done < length) {
-        ssize_t n = write(fd, data + done, length - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
+void clear_leftovers_once(const bank_target &t) {
+    static char cleared[PATH_MAX];
+    {
+        bank_guard guard;
+        if (strcmp(cleared, t.file.path) == 0) return;
+        memcpy(cleared, t.file.path, sizeof cleared);
     }
-    return true;
+    remove_leftovers(t);
 }
 
-// What a read found: the file's identity, or that there is none yet.
-struct bank_state {
-    bool exists;
-    struct stat st;
+// The new bank, as text: the whole bank decoded, the card found and checked
+// as the bank holds it now, the word changed in the text only.
+struct change {
+    uint32_t card_id, location, value;
+    size_t index;  // of the card, once found
+    file_identity before;
+    char *text;
+    size_t length;
 };
 
-bool unreadable(sim_error *err, const char *path, const char *problem) {
-    sim_error_set(err, SIM_BANK_UNREADABLE, "cannot read bank file %s: %s", path, problem);
-    return false;
-}
-
-// Reads and parses the bank file; the default bank when there is none.
-// The open never blocks: anything but a regular file is refused.
-bool read_bank(const char *path, const bank_selection &which, sim_bank *out, sim_error *err,
-               bank_state *state) {
-    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    state->exists = fd >= 0;
-    if (fd < 0 && errno == ENOENT) {
-        struct stat link;
-        if (lstat(path, &link) == 0) return unreadable(err, path, "dangling symbolic link");
-        if (bank_default(which, out)) return true;
-        sim_error_set(err, SIM_NO_MEMORY, "out of memory building the default bank");
-        return false;
-    }
-    if (fd < 0) return unreadable(err, path, strerror(errno));
-    const char *problem = nullptr;
-    if (fstat(fd, &state->st) != 0) problem = strerror(errno);
-    else if (!S_ISREG(state->st.st_mode)) problem = "not a regular file";
-    else if (static_cast<uint64_t>(state->st.st_size) > BANK_MAX_BYTES)
-        problem = "larger than 64 MiB";
-    char *text = nullptr;
-    size_t length = problem ? 0 : static_cast<size_t>(state->st.st_size);
-    if (!problem && !(text = static_cast<char *>(malloc(length + 1)))) problem = "out of memory";
-    if (!problem) problem = read_all(fd, text, length);
-    close(fd);
-    bool ok =
-        problem ? unreadable(err, path, problem) : bank_parse(text, length, path, which, out, err);
-    free(text);
-    return ok;
-}
-
-bool unwritable(sim_error *err, const char *bank, int error) {
-    sim_error_set(err, SIM_BANK_UNWRITABLE, "cannot write bank file %s: %s", bank,
-                  error ? strerror(error) : "short write");
-    return false;
-}
-
-// Writes text to a new temporary file beside the bank, flushed to the disk.
-bool write_temporary(const bank_target &t, const bank_state &state, const char *text, size_t length,
-                     char *temp, sim_error *err) {
-    int n = snprintf(temp, PATH_MAX, "%s%sXXXXXX", t.bank, TEMP_MARK);
-    if (n < 0 || n >= PATH_MAX) return unwritable(err, t.bank, ENAMETOOLONG);
-    int fd = mkstemp(temp);
-    if (fd < 0) return unwritable(err, t.bank, errno);
-    mode_t mask = umask(0);
-    umask(mask);
-    mode_t mode = state.exists ? (state.st.st_mode & 07777) : (0666 & ~mask);
-    bool ok = fchmod(fd, mode) == 0 && write_all(fd, text, length) && fsync(fd) == 0;
-    int saved = errno;
-    if (close(fd) != 0 && ok) {
-        ok = false;
-        saved = errno;
-    }
-    if (!ok) {
-        unlink(temp);
-        return unwritable(err, t.bank, saved);
-    }
-    return true;
-}
-
-// Changes the word in the bank as read and writes the result beside it.
-bool prepare(const bank_target &t, sim_bank *bank, uint32_t card_id, uint32_t location,
-             uint32_t value, const bank_state &state, char *temp, sim_error *err) {
-    sim_card *card = bank_find_id(bank, card_id);
-    if (!card) {
+bool prepare(bank_snapshot *s, change *c, sim_error *err) {
+    bank_guard guard;
+    bank_scan *scan = &s->scan;
+    if (!scan_all(scan, err) || !scan_decode_all(scan, err)) return false;
+    scan_find_id(scan, c->card_id, &c->index, err);  // the scan is complete: it cannot fail
+    if (c->index == NO_CARD) {
         sim_error_set(err, SIM_NO_SUCH_ID, "no card with ID %u in bank file %s any more",
-                      static_cast<unsigned>(card_id), t.bank);
+                      static_cast<unsigned>(c->card_id), s->where.path);
         return false;
     }
-    // The bank may have changed since the card was opened: check again.
-    if (!bank_check_word(card, location, &value, err)) return false;
-    card->words[location] = value;
-    size_t length = 0;
-    char *text = bank_format(bank, &length);
-    if (!text) {
-        sim_error_set(err, SIM_NO_MEMORY, "out of memory writing bank file %s", t.bank);
+    sim_card *card = &scan->bank.cards[c->index];
+    if (!bank_check_word(card, c->location, &c->value, err)) return false;
+    const uint32_t old = card->words[c->location];
+    card->words[c->location] = c->value;
+    c->text = bank_format(&scan->bank, &c->length);
+    card->words[c->location] = old;  // until the file holds it
+    c->before = s->identity;
+    if (!c->text) {
+        sim_error_set(err, SIM_NO_MEMORY, "out of memory writing bank file %s", s->where.path);
         return false;
     }
-    bool ok = false;
     // Unreachable within the bank's limits; a write never makes the bank unreadable.
-    if (length > BANK_MAX_BYTES)
-        sim_error_set(err, SIM_BANK_UNWRITABLE,
-                      "cannot write bank file %s: it would be larger than 64 MiB", t.bank);
-    else ok = write_temporary(t, state, text, length, temp, err);
-    free(text);
-    return ok;
+    if (c->length <= BANK_MAX_BYTES) return true;
+    sim_error_set(err, SIM_BANK_UNWRITABLE,
+                  "cannot write bank file %s: it would be larger than 64 MiB", s->where.path);
+    return false;
 }
 
 // Whether the bank at the path is still the one this writer read.
-bool unchanged(const bank_target &t, const bank_state &state) {
-    struct stat now;
-    if (lstat(t.bank, &now) != 0) return !state.exists && errno == ENOENT;
-    return state.exists && now.st_dev == state.st.st_dev && now.st_ino == state.st.st_ino;
+bool unchanged(const bank_target &t, const file_identity &before) {
+    file_identity now;
+    sim_error ignored;
+    return identity_of(t.file.path, &now, &ignored) && same_identity(now, before);
 }
 
-void sync_folder(const bank_target &t) {
-    int dir = open(t.folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) return;
-    fsync(dir);  // makes the rename itself durable
-    close(dir);
+// The file now holds the change: so does the snapshot, unless another
+// thread of this process has moved it on already. The lock is still held,
+// so the file at the path is the one just written.
+void adopt(bank_snapshot *s, change *c, const bank_target &t) {
+    int fd = open(t.file.path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    struct stat st;
+    if (fd < 0) return;  // the next call reads the file
+    bool adopted = false;
+    if (fstat(fd, &st) == 0 && static_cast<size_t>(st.st_size) == c->length) {
+        bank_guard guard;
+        adopted = same_identity(s->identity, c->before);
+        if (adopted) {
+            s->scan.bank.cards[c->index].words[c->location] = c->value;
+            file_identity now{true,       st.st_dev,  st.st_ino, st.st_size,
+                              st.st_mtim, st.st_ctim, st.st_mode};
+            snapshot_replaced(s, c->text, c->length, fd, now);
+            c->text = nullptr;
+        }
+    }
+    if (!adopted) close(fd);
 }
 
 enum class attempt { DONE, FAILED, AGAIN };
 
-// One read-modify-write under the lock. It starts again when the lock file
-// or the bank turned out to have been replaced under it.
-attempt store_once(const bank_target &t, uint32_t card_id, uint32_t location, uint32_t value,
-                   sim_error *err) {
-    writer_lock lock;
-    if (!lock.acquire(t, err)) return attempt::FAILED;
-    remove_leftovers(t);
-    sim_bank bank{};
-    bank_state state{};
-    if (!read_bank(t.bank, BANK_ALL, &bank, err, &state)) return attempt::FAILED;
-    char temp[PATH_MAX];
-    bool ok = false;
-    if (state.exists && !may_write(t.bank, state.st)) unwritable(err, t.bank, EACCES);
-    else ok = prepare(t, &bank, card_id, location, value, state, temp, err);
-    bank_free(&bank);
-    if (!ok) return attempt::FAILED;
-    if (!lock.still_held(t) || !unchanged(t, state)) {
-        unlink(temp);
+attempt write_failed(sim_error *err, const bank_target &t, int error) {
+    unwritable(err, t.file.path, error);
+    return attempt::FAILED;
+}
+
+attempt write_change(bank_snapshot *s, const writer_lock &lock, bank_target &t, change *c,
+                     sim_error *err) {
+    // The file may have been created or replaced since the target was
+    // resolved: its mode is taken from the file as it is now.
+    t.file.exists = stat(t.file.path, &t.file.st) == 0;
+    if (int error = atomic_check_writable(&t.file)) return write_failed(err, t, error);
+    if (!prepare(s, c, err)) return attempt::FAILED;
+    atomic_temp temp;
+    if (int error = atomic_write_temp(&t.file, TEMP_MARK, c->text, c->length, &temp))
+        return write_failed(err, t, error);
+    if (!lock.still_held(t) || !unchanged(t, c->before)) {
+        atomic_discard(&temp);
         return attempt::AGAIN;
     }
-    if (rename(temp, t.bank) != 0) {
-        int saved = errno;
-        unlink(temp);
+    if (int error = atomic_commit(&temp, &t.file)) {
         // Gone: the lock file was removed after the check above, and the
         // writer that took the new lock cleared our temporary file away.
-        if (saved == ENOENT) return attempt::AGAIN;
-        unwritable(err, t.bank, saved);
-        return attempt::FAILED;
+        if (error == ENOENT) return attempt::AGAIN;
+        return write_failed(err, t, error);
     }
-    sync_folder(t);
+    adopt(s, c, t);
     return attempt::DONE;
+}
+
+// One read-modify-write under the lock.
+attempt store_once(bank_snapshot *held, bank_target &t, change *c, sim_error *err) {
+    writer_lock lock;
+    if (!lock.acquire(t, err)) return attempt::FAILED;
+    clear_leftovers_once(t);
+    bank_snapshot *s = snapshot_fresh(held->where, held, err);
+    if (!s) return attempt::FAILED;
+    attempt result = write_change(s, lock, t, c, err);
+    free(c->text);
+    c->text = nullptr;
+    bank_guard guard;
+    snapshot_unref(s);
+    return result;
 }
 
 }  // namespace
 
-bool bank_load(const bank_selection &which, sim_bank *out, bank_origin *origin, sim_error *err) {
-    bank_state state{};
-    if (!find_bank(&origin->where, err) || !read_bank(origin->where.path, which, out, err, &state))
-        return false;
-    origin->is_default = !state.exists;
-    return true;
-}
-
-bool bank_store_word(uint32_t card_id, uint32_t location, uint32_t value, sim_error *err) {
-    bank_location where;
+bool bank_store_word(bank_snapshot *held, uint32_t card_id, uint32_t location, uint32_t value,
+                     sim_error *err) {
     bank_target t;
-    if (!find_bank(&where, err) || !resolve_target(where, &t, err)) return false;
     // Nothing is created beside a bank that is not a regular file (a device,
-    // a FIFO): it is refused before the lock file is.
-    struct stat st;
-    if (stat(t.bank, &st) == 0 && !S_ISREG(st.st_mode)) {
-        sim_error_set(err, SIM_BANK_UNWRITABLE, "cannot write bank file %s: not a regular file",
-                      t.bank);
-        return false;
-    }
-    if (!make_folder(t, err)) return false;
-    const double deadline = now_seconds() + BANK_LOCK_WAIT_SECONDS;
-    while (now_seconds() < deadline) {
-        attempt a = store_once(t, card_id, location, value, err);
+    // a FIFO): it is refused here, before the lock file is.
+    if (!resolve_target(held->where, &t, err) || !make_folder(t, err)) return false;
+    change c{card_id, location, value, NO_CARD, {}, nullptr, 0};
+    const long long deadline = now_ms() + lock_wait_ms();
+    do {
+        attempt a = store_once(held, t, &c, err);
         if (a != attempt::AGAIN) return a == attempt::DONE;
-    }
+    } while (now_ms() < deadline);
     sim_error_set(err, SIM_BANK_LOCKED,
                   "bank file %s is locked by another process: its lock file kept being replaced",
-                  t.bank);
+                  t.file.path);
     return false;
 }

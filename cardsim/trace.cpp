@@ -1,6 +1,7 @@
 #include "trace.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -9,34 +10,40 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "sim_mutex.h"
+
 std::atomic<int> g_trace_state{TRACE_NOT_LOOKED_UP};
 
 namespace {
 
-thread_local bool t_resolved;
-thread_local char t_path[4096];  // a copy: the environment may change under a pointer
+// The file's name as the last open found it: a copy, as the environment may
+// change under a pointer. Not per thread, so that it costs a thread nothing
+// while there is no trace.
+char g_path[PATH_MAX];
 
 }  // namespace
 
 void trace_refresh() {
     const char *path = getenv("VELQOR2_SIM_TRACE");
     size_t n = 0;
-    while (path && n < sizeof t_path && path[n]) n++;
-    if (n == 0 || n == sizeof t_path) {  // unset, empty or too long: no trace
+    while (path && n < sizeof g_path && path[n]) n++;
+    if (n == 0 || n == sizeof g_path) {  // unset, empty or too long: no trace
         g_trace_state.store(TRACE_OFF, std::memory_order_relaxed);
         return;
     }
-    memcpy(t_path, path, n + 1);
-    t_resolved = true;
+    bank_guard guard;
+    memcpy(g_path, path, n + 1);
     g_trace_state.store(TRACE_ON, std::memory_order_relaxed);
 }
 
 void trace_write(const char *format, ...) {
-    int state = g_trace_state.load(std::memory_order_relaxed);
-    if (state == TRACE_OFF) return;
-    if (state == TRACE_NOT_LOOKED_UP || !t_resolved) trace_refresh();
-    if (!t_resolved || g_trace_state.load(std::memory_order_relaxed) != TRACE_ON) return;
-    const char *path = t_path;
+    if (g_trace_state.load(std::memory_order_relaxed) == TRACE_NOT_LOOKED_UP) trace_refresh();
+    char path[PATH_MAX];
+    {
+        bank_guard guard;
+        if (g_trace_state.load(std::memory_order_relaxed) != TRACE_ON) return;
+        memcpy(path, g_path, sizeof path);
+    }
     char line[512];
     va_list ap;
     va_start(ap, format);

@@ -1,20 +1,19 @@
 // The simulated card library: the seven operations of velqor2.h over the
-// bank file. A card is loaded once, when it is opened; reads come from that
-// snapshot and every write goes straight through to the bank file.
+// bank file. A handle names a card by its ID; every call answers from the
+// bank as the file is at the time of the call (snapshot.h), as a real card
+// answers from its EEPROM, and every write goes straight to the file.
 #define VELQOR2_BUILDING_LIBRARY
 #include <limits.h>
-#include <sched.h>
 
-#include <atomic>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "bank.h"
 #include "bank_store.h"
 #include "sim_status.h"
+#include "snapshot.h"
 #include "trace.h"
 #include "velqor2.h"
 
@@ -25,13 +24,25 @@ constexpr unsigned MAX_OPEN = 64;
 struct open_card {
     bool used;
     uint32_t generation;  // tells a stale handle from the slot's new card
-    uint32_t index;
-    sim_card card;  // owns card.words
+    uint32_t card_id;
+    size_t index;             // the card's place in the snapshot, as last found
+    bank_snapshot *snapshot;  // referenced; the bank as this handle last saw it
+    // The card's words in that snapshot when no read of the card is marked
+    // to fail, else null: all a read needs while the file is unchanged. They
+    // stay where they are while the slot holds the snapshot.
+    const uint32_t *plain_words;
+    uint32_t word_count;
 };
 
-// The table's lock: every hold is a few loads and stores, so a spin lock
-// that yields when taken costs a tenth of a mutex in the common case.
-std::atomic_flag g_table_lock = ATOMIC_FLAG_INIT;
+// Notes where the card is in the slot's snapshot, for the next call.
+void remember(open_card *o, const sim_card &card, size_t index) {
+    o->index = index;
+    bool plain = !(card.faults & FAULT_READ) && card.read_faults.count == 0;
+    o->plain_words = plain ? card.words : nullptr;
+    o->word_count = card.eeprom_words;
+}
+
+// Under the mutex of snapshot.h, as the snapshots are.
 open_card g_open[MAX_OPEN];
 uint32_t g_generation;
 
@@ -55,21 +66,11 @@ VELQOR2_STATUS fail(VELQOR2_STATUS status, const char *format, ...) {
     return status;
 }
 
-// Held for the life of the scope.
-struct table_guard {
-    table_guard() {
-        while (g_table_lock.test_and_set(std::memory_order_acquire)) sched_yield();
-    }
-    ~table_guard() { g_table_lock.clear(std::memory_order_release); }
-    table_guard(const table_guard &) = delete;
-    table_guard &operator=(const table_guard &) = delete;
-};
-
 VELQOR2_HANDLE make_handle(unsigned slot, uint32_t generation) {
     return static_cast<VELQOR2_HANDLE>(generation) << 16 | (slot + 1);
 }
 
-// The open card of a handle, or null; call with the table locked.
+// The open card of a handle, or null; under the mutex.
 open_card *find_open(VELQOR2_HANDLE handle) {
     uint64_t slot = (handle & 0xFFFF) - 1;
     if ((handle & 0xFFFF) == 0 || slot >= MAX_OPEN) return nullptr;
@@ -83,78 +84,229 @@ VELQOR2_STATUS bad_handle(VELQOR2_HANDLE handle) {
                 handle);
 }
 
-// Moves the selected card of a loaded bank into a free slot of the table.
-VELQOR2_STATUS take_card(sim_bank *bank, bool by_index, uint32_t key, const bank_origin &origin,
-                         VELQOR2_HANDLE *handle) {
-    sim_card *card =
-        by_index ? (key < bank->count ? &bank->cards[key] : nullptr) : bank_find_id(bank, key);
-    if (!card) {
-        char source[PATH_MAX + 64];
-        snprintf(source, sizeof source,
-                 origin.is_default ? "the default bank (%s not written yet)" : "bank file %s",
-                 origin.where.path);
-        if (by_index)
-            return fail(SIM_NO_SUCH_INDEX, "no card at index %u in %s (it holds %zu)",
-                        static_cast<unsigned>(key), source, bank->count);
-        return fail(SIM_NO_SUCH_ID, "no card with ID %u in %s", static_cast<unsigned>(key), source);
+// The card with that ID in the snapshot, its words decoded; index is where
+// it was last time, and where it is now. Under the mutex.
+[[gnu::noinline]] sim_card *find_card(bank_snapshot *s, uint32_t id, size_t *index,
+                                      sim_error *err) {
+    bank_scan *scan = &s->scan;
+    size_t at = *index;
+    if (at >= scan_complete(scan) || scan->bank.cards[at].id != id) {
+        if (!scan_find_id(scan, id, &at, err)) return nullptr;
+        if (at == NO_CARD) {
+            char bank[PATH_MAX + 64];
+            describe_bank(s, bank, sizeof bank);
+            sim_error_set(err, SIM_NO_SUCH_ID, "card %u is no longer in %s",
+                          static_cast<unsigned>(id), bank);
+            return nullptr;
+        }
     }
-    if (card->faults & FAULT_OPEN)
-        return fail(SIM_FAULT, "simulated fault: open of card %u", static_cast<unsigned>(card->id));
-    table_guard guard;
-    unsigned slot = 0;
-    while (slot < MAX_OPEN && g_open[slot].used) slot++;
-    if (slot == MAX_OPEN)
-        return fail(SIM_TOO_MANY_OPEN, "too many cards open (at most %u)", MAX_OPEN);
-    open_card *o = &g_open[slot];
-    o->used = true;
-    o->generation = ++g_generation;
-    o->index = static_cast<uint32_t>(card - bank->cards);
-    o->card = *card;
-    card->words = nullptr;  // the slot owns them now
-    *handle = make_handle(slot, o->generation);
-    return VELQOR2_SUCCESS;
+    if (!scan_decode(scan, at, err)) return nullptr;
+    *index = at;
+    return &scan->bank.cards[at];
+}
+
+// The handle's card, when it is where the handle last found it: nearly
+// every call, which then costs a few loads.
+inline sim_card *known_card(const open_card &o) {
+    const bank_scan &scan = o.snapshot->scan;
+    if (o.index >= scan.bank.count) return nullptr;
+    sim_card *card = &scan.bank.cards[o.index];
+    return card->id == o.card_id && card->words ? card : nullptr;
+}
+
+// One call on an open card, in general. The handle's snapshot is checked
+// against the file first, without the mutex (a stat; a read of the file when it
+// changed); then, under the mutex, the handle keeps the fresh snapshot and
+// work runs on its card and returns the call's status.
+template <typename Work>
+[[gnu::noinline]] VELQOR2_STATUS on_card_checked(VELQOR2_HANDLE handle, Work work) {
+    bank_snapshot *held;
+    {
+        bank_guard guard;
+        open_card *o = find_open(handle);
+        if (!o) return bad_handle(handle);
+        held = o->snapshot;
+        snapshot_ref(held);
+    }
+    sim_error err;
+    file_identity now;
+    bank_snapshot *fresh = nullptr;
+    if (identity_of(held->where.path, &now, &err)) {
+        bank_guard guard;
+        if (same_identity(held->identity, now)) {
+            fresh = held;
+            snapshot_ref(fresh);
+        }
+    }
+    if (!fresh) fresh = snapshot_fresh(held->where, held, &err);
+    bank_guard guard;
+    VELQOR2_STATUS status;
+    open_card *o = fresh ? find_open(handle) : nullptr;  // another thread may have closed it
+    if (!fresh) {
+        status = fail(err);
+    } else if (!o) {
+        status = bad_handle(handle);
+    } else {
+        if (o->snapshot != fresh) {
+            snapshot_unref(o->snapshot);
+            o->snapshot = fresh;
+            o->plain_words = nullptr;
+            snapshot_ref(fresh);
+        }
+        size_t index = o->index;
+        sim_card *card = known_card(*o);
+        if (!card) card = find_card(fresh, o->card_id, &index, &err);
+        if (card && (index != o->index || o->plain_words != card->words)) remember(o, *card, index);
+        status = card ? work(*card, *o) : fail(err);
+    }
+    snapshot_unref(held);
+    if (fresh) snapshot_unref(fresh);
+    return status;
+}
+
+// With one thread nothing can change the handle or its snapshot during a
+// call: when the file is unchanged and the card is where it was, the card
+// is the answer. That is nearly every call, at the cost of one lstat.
+template <typename Work>
+inline VELQOR2_STATUS on_card(VELQOR2_HANDLE handle, Work work) {
+    if (bank_guard::single_threaded()) {
+        open_card *o = find_open(handle);
+        sim_card *card = o && snapshot_unchanged(o->snapshot) ? known_card(*o) : nullptr;
+        if (card) return work(*card, *o);
+    }
+    return on_card_checked(handle, work);
 }
 
 VELQOR2_STATUS open_card_where(bool by_index, uint32_t key, VELQOR2_HANDLE *handle) {
     trace_refresh();
     if (!handle) return fail(SIM_NULL_ARGUMENT, "the handle pointer is null");
-    sim_bank bank{};
     sim_error err{};
-    bank_origin origin;
-    if (!bank_load({false, by_index, key}, &bank, &origin, &err)) return fail(err);
-    VELQOR2_STATUS status = take_card(&bank, by_index, key, origin, handle);
-    bank_free(&bank);
-    return status;
+    bank_location where;
+    if (!find_bank(&where, &err)) return fail(err);
+    bank_snapshot *s = snapshot_fresh(where, nullptr, &err);
+    if (!s) return fail(err);
+    bank_guard guard;
+    bank_scan *scan = &s->scan;
+    size_t index = key;
+    bool found = false;
+    bool ok;
+    if (by_index) {
+        ok = scan_to_index(scan, key, &found, &err);
+    } else {
+        ok = scan_find_id(scan, key, &index, &err);
+        found = index != NO_CARD;
+    }
+    if (ok && found) ok = scan_decode(scan, index, &err);
+    VELQOR2_STATUS status = VELQOR2_SUCCESS;
+    char bank[PATH_MAX + 64];
+    if (ok && !found) describe_bank(s, bank, sizeof bank);
+    if (!ok) status = fail(err);
+    else if (!found && by_index)
+        status = fail(SIM_NO_SUCH_INDEX, "no card at index %u in %s (it holds %zu)",
+                      static_cast<unsigned>(key), bank, scan->bank.count);
+    else if (!found)
+        status = fail(SIM_NO_SUCH_ID, "no card with ID %u in %s", static_cast<unsigned>(key), bank);
+    else if (scan->bank.cards[index].faults & FAULT_OPEN)
+        status = fail(SIM_FAULT, "simulated fault: open of card %u",
+                      static_cast<unsigned>(scan->bank.cards[index].id));
+    unsigned slot = 0;
+    while (status == VELQOR2_SUCCESS && slot < MAX_OPEN && g_open[slot].used) slot++;
+    if (status == VELQOR2_SUCCESS && slot == MAX_OPEN)
+        status = fail(SIM_TOO_MANY_OPEN, "too many cards open (at most %u)", MAX_OPEN);
+    if (status != VELQOR2_SUCCESS) {
+        snapshot_unref(s);
+        return status;
+    }
+    const sim_card &card = scan->bank.cards[index];
+    g_open[slot] = {true, ++g_generation, card.id, index, s, nullptr, 0};  // takes s's ref
+    remember(&g_open[slot], card, index);
+    *handle = make_handle(slot, g_open[slot].generation);
+    return VELQOR2_SUCCESS;
 }
 
-bool read_faults(const sim_card *card, uint32_t location) {
-    return (card->faults & FAULT_READ) ||
-           ((card->faults & FAULT_READ_AT) && card->read_fault_at == location);
+void fill_info(const sim_card &card, size_t index, VELQOR2_CARD_INFO *info) {
+    *info = VELQOR2_CARD_INFO{};
+    info->card_id = card.id;
+    info->card_index = static_cast<uint32_t>(index);
+    info->board_type = card.board_type;
+    info->serial_number = card.serial;
+    info->eeprom_words = card.eeprom_words;
+    memcpy(info->model_name, card.model, sizeof info->model_name);
+    info->model_name[sizeof info->model_name - 1] = '\0';
 }
 
-// Why a read failed, apart from the read itself: a dump makes 64 reads, and
-// the one that succeeds stays a few instructions.
-[[gnu::noinline, gnu::cold]] VELQOR2_STATUS read_failure(VELQOR2_HANDLE handle,
-                                                         const sim_card *card, uint32_t location,
-                                                         const uint32_t *value) {
+VELQOR2_STATUS card_info(VELQOR2_HANDLE handle, VELQOR2_CARD_INFO *info) {
+    return on_card(handle, [info](const sim_card &card, const open_card &o) {
+        if (!info) return fail(SIM_NULL_ARGUMENT, "the card information pointer is null");
+        if (card.faults & FAULT_INFO)
+            return fail(SIM_FAULT, "simulated fault: card information of card %u",
+                        static_cast<unsigned>(card.id));
+        fill_info(card, o.index, info);
+        return VELQOR2_SUCCESS;
+    });
+}
+
+// A read that needs nothing but the words this handle last found: the
+// process has one thread (nothing else can move the handle or its
+// snapshot), the file is unchanged and no read of the card is marked to
+// fail. A dump's 64 reads cost one stat each and little more.
+inline bool read_unchanged(VELQOR2_HANDLE handle, uint32_t location, uint32_t *value) {
+    if (!bank_guard::single_threaded()) return false;
+    const open_card *o = find_open(handle);
+    if (!o || !o->plain_words || location >= o->word_count || !value ||
+        !snapshot_unchanged(o->snapshot))
+        return false;
+    *value = o->plain_words[location];
+    return true;
+}
+
+VELQOR2_STATUS read_word(VELQOR2_HANDLE handle, uint32_t location, uint32_t *value) {
+    if (read_unchanged(handle, location, value)) return VELQOR2_SUCCESS;
+    return on_card(
+        handle, [ location,
+                  value ](const sim_card &card, const open_card &) __attribute__((always_inline)) {
+            if (!value) return fail(SIM_NULL_ARGUMENT, "the value pointer is null");
+            if (location >= card.eeprom_words || read_fails(&card, location)) {
+                sim_error err;
+                if (!bank_check_word(&card, location, nullptr, &err)) return fail(err);
+                return fail(SIM_FAULT, "simulated fault: read of location 0x%X on card %u",
+                            static_cast<unsigned>(location), static_cast<unsigned>(card.id));
+            }
+            *value = card.words[location];
+            return VELQOR2_SUCCESS;
+        });
+}
+
+// Checks against the card as the bank holds it now, then stores the word in
+// the bank file, without the mutex: the store waits for the file's lock.
+VELQOR2_STATUS write_word(VELQOR2_HANDLE handle, uint32_t location, uint32_t value) {
+    bank_snapshot *bank = nullptr;
+    uint32_t id = 0;
+    VELQOR2_STATUS status = on_card(handle, [&](const sim_card &card, const open_card &o) {
+        sim_error err;
+        if (!bank_check_word(&card, location, &value, &err)) return fail(err);
+        if (write_fails(&card, location))
+            return fail(SIM_FAULT, "simulated fault: write of location 0x%X on card %u",
+                        static_cast<unsigned>(location), static_cast<unsigned>(card.id));
+        id = card.id;
+        bank = o.snapshot;
+        snapshot_ref(bank);
+        return VELQOR2_SUCCESS;
+    });
+    if (status != VELQOR2_SUCCESS) return status;
     sim_error err;
-    if (!card) return bad_handle(handle);
-    if (!value) return fail(SIM_NULL_ARGUMENT, "the value pointer is null");
-    if (!bank_check_word(card, location, nullptr, &err)) return fail(err);
-    return fail(SIM_FAULT, "simulated fault: read of location 0x%X on card %u",
-                static_cast<unsigned>(location), static_cast<unsigned>(card->id));
+    bool stored = bank_store_word(bank, id, location, value, &err);
+    bank_guard guard;
+    snapshot_unref(bank);
+    return stored ? VELQOR2_SUCCESS : fail(err);
 }
 
-// Checks, then stores the word in the bank file and in the open card.
-VELQOR2_STATUS write_word(sim_card *card, uint32_t location, uint32_t value) {
-    sim_error err;
-    if (!bank_check_word(card, location, &value, &err)) return fail(err);
-    if ((card->faults & FAULT_WRITE) ||
-        ((card->faults & FAULT_WRITE_AT) && card->write_fault_at == location))
-        return fail(SIM_FAULT, "simulated fault: write of location 0x%X on card %u",
-                    static_cast<unsigned>(location), static_cast<unsigned>(card->id));
-    if (!bank_store_word(card->id, location, value, &err)) return fail(err);
-    card->words[location] = value;
+VELQOR2_STATUS close_card(VELQOR2_HANDLE handle) {
+    bank_guard guard;
+    open_card *o = find_open(handle);
+    if (!o) return bad_handle(handle);
+    snapshot_unref(o->snapshot);
+    *o = open_card{};
     return VELQOR2_SUCCESS;
 }
 
@@ -177,52 +329,20 @@ VELQOR2_STATUS VELQOR2_OpenCardByIndex(uint32_t index, VELQOR2_HANDLE *handle) {
 }
 
 VELQOR2_STATUS VELQOR2_GetCardInfo(VELQOR2_HANDLE handle, VELQOR2_CARD_INFO *info) {
-    VELQOR2_STATUS status = VELQOR2_SUCCESS;
-    {
-        table_guard guard;
-        const open_card *o = find_open(handle);
-        if (!o) status = bad_handle(handle);
-        else if (!info) status = fail(SIM_NULL_ARGUMENT, "the card information pointer is null");
-        else if (o->card.faults & FAULT_INFO)
-            status = fail(SIM_FAULT, "simulated fault: card information of card %u",
-                          static_cast<unsigned>(o->card.id));
-        else {
-            *info = VELQOR2_CARD_INFO{};
-            info->card_id = o->card.id;
-            info->card_index = o->index;
-            info->board_type = o->card.board_type;
-            info->serial_number = o->card.serial;
-            info->eeprom_words = o->card.eeprom_words;
-            memcpy(info->model_name, o->card.model, sizeof info->model_name);
-            info->model_name[sizeof info->model_name - 1] = '\0';
-        }
-    }
+    VELQOR2_STATUS status = card_info(handle, info);
     trace_call("GetCardInfo handle=0x%" PRIX64 " -> %u", handle, static_cast<unsigned>(status));
     return status;
 }
 
 VELQOR2_STATUS VELQOR2_ReadConfig(VELQOR2_HANDLE handle, uint32_t location, uint32_t *value) {
-    VELQOR2_STATUS status = VELQOR2_SUCCESS;
-    {
-        table_guard guard;
-        const open_card *o = find_open(handle);
-        const sim_card *card = o ? &o->card : nullptr;
-        if (card && value && location < card->eeprom_words && !read_faults(card, location))
-            *value = card->words[location];
-        else status = read_failure(handle, card, location, value);
-    }
+    VELQOR2_STATUS status = read_word(handle, location, value);
     trace_call("ReadConfig handle=0x%" PRIX64 " location=%u -> %u", handle,
                static_cast<unsigned>(location), static_cast<unsigned>(status));
     return status;
 }
 
 VELQOR2_STATUS VELQOR2_WriteConfig(VELQOR2_HANDLE handle, uint32_t location, uint32_t value) {
-    VELQOR2_STATUS status = VELQOR2_SUCCESS;
-    {
-        table_guard guard;
-        open_card *o = find_open(handle);
-        status = o ? write_word(&o->card, location, value) : bad_handle(handle);
-    }
+    VELQOR2_STATUS status = write_word(handle, location, value);
     trace_call("WriteConfig handle=0x%" PRIX64 " location=%u value=0x%X -> %u", handle,
                static_cast<unsigned>(location), static_cast<unsigned>(value),
                static_cast<unsigned>(status));
@@ -230,17 +350,7 @@ VELQOR2_STATUS VELQOR2_WriteConfig(VELQOR2_HANDLE handle, uint32_t location, uin
 }
 
 VELQOR2_STATUS VELQOR2_CloseCard(VELQOR2_HANDLE handle) {
-    VELQOR2_STATUS status = VELQOR2_SUCCESS;
-    {
-        table_guard guard;
-        open_card *o = find_open(handle);
-        if (!o) status = bad_handle(handle);
-        else {
-            free(o->card.words);
-            o->card.words = nullptr;
-            o->used = false;
-        }
-    }
+    VELQOR2_STATUS status = close_card(handle);
     trace_call("CloseCard handle=0x%" PRIX64 " -> %u", handle, static_cast<unsigned>(status));
     return status;
 }

@@ -2,13 +2,10 @@
 
 #include <cstdio>
 
-VELQOR2_STATUS read_word(const card_session *card, uint32_t location, uint32_t *value,
-                         read_failures *failures) {
-    VELQOR2_STATUS status = VELQOR2_ReadConfig(card->handle, location, value);
-    if (status != VELQOR2_SUCCESS && failures->count++ == 0)
+void note_read_failure(VELQOR2_STATUS status, read_failures *failures) {
+    if (failures->count++ == 0)
         snprintf(failures->first_text, sizeof failures->first_text, "%s",
                  VELQOR2_GetStatusString(status));
-    return status;
 }
 
 void print_value(const card_session *card, VELQOR2_STATUS status, uint32_t value) {

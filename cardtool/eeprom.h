@@ -13,8 +13,16 @@ struct read_failures {
     char first_text[1024];  // copied at once: the library may reuse its text
 };
 
-VELQOR2_STATUS read_word(const card_session *card, uint32_t location, uint32_t *value,
-                         read_failures *failures);
+// Counts a failed read, keeping the first failure's text.
+void note_read_failure(VELQOR2_STATUS status, read_failures *failures);
+
+// Inline: a dump makes 64 reads, and the one that succeeds stays a call.
+inline VELQOR2_STATUS read_word(const card_session *card, uint32_t location, uint32_t *value,
+                                read_failures *failures) {
+    VELQOR2_STATUS status = VELQOR2_ReadConfig(card->handle, location, value);
+    if (status != VELQOR2_SUCCESS) note_read_failure(status, failures);
+    return status;
+}
 
 // The value with the digits of the card's word, or "0x????" (as many marks
 // as the word has digits) when its read failed.

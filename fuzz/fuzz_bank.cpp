@@ -7,14 +7,17 @@
 
 namespace {
 
+bool same_set(const location_set &a, const location_set &b) {
+    return a.count == b.count && (a.count == 0 || memcmp(a.at, b.at, a.count * sizeof *a.at) == 0);
+}
+
 bool same(const sim_bank &a, const sim_bank &b) {
     if (a.count != b.count) return false;
     for (size_t i = 0; i < a.count; i++) {
         const sim_card &x = a.cards[i], &y = b.cards[i];
         if (x.id != y.id || x.board_type != y.board_type || x.word_bits != y.word_bits ||
             x.eeprom_words != y.eeprom_words || x.serial != y.serial || x.faults != y.faults ||
-            ((x.faults & FAULT_READ_AT) && x.read_fault_at != y.read_fault_at) ||
-            ((x.faults & FAULT_WRITE_AT) && x.write_fault_at != y.write_fault_at) ||
+            !same_set(x.read_faults, y.read_faults) || !same_set(x.write_faults, y.write_faults) ||
             strcmp(x.model, y.model) != 0 ||
             memcmp(x.words, y.words, x.eeprom_words * sizeof(uint32_t)) != 0)
             return false;

@@ -99,9 +99,10 @@ TEST(BankStore, WriterCreatesNothingBesideASpecialFile) {
     ASSERT_NE(h, 0u);
     ASSERT_EQ(unlink(env.bank.c_str()), 0);
     ASSERT_EQ(mkfifo(env.bank.c_str(), 0644), 0);
-    EXPECT_NE(VELQOR2_WriteConfig(h, 1, 2), VELQOR2_SUCCESS);
-    EXPECT_EQ(std::string(VELQOR2_GetStatusString(SIM_BANK_UNWRITABLE)),
-              "cannot write bank file " + env.bank + ": not a regular file");
+    VELQOR2_STATUS status = VELQOR2_WriteConfig(h, 1, 2);
+    EXPECT_EQ(status, SIM_BANK_UNREADABLE);
+    EXPECT_EQ(std::string(VELQOR2_GetStatusString(status)),
+              "cannot read bank file " + env.bank + ": not a regular file");
     EXPECT_NE(access((env.bank + ".lock").c_str(), F_OK), 0);
     VELQOR2_CloseCard(h);
 }
