@@ -107,12 +107,13 @@ sim_card *bank_add_card(sim_bank *bank, const sim_card &settings) {
 bool card_erase_words(sim_card *card) {
     auto *words = static_cast<uint32_t *>(malloc(size_t{card->eeprom_words} * sizeof(uint32_t)));
     if (!words) return false;
-    // Two words a store: an open fills a whole card before it reads any line.
+    // Four words a store: an open fills a whole card before it reads any
+    // line, and a write every card of the bank.
     const uint32_t erased = erased_word(card);
-    const uint64_t two = uint64_t{erased} << 32 | erased;
+    const uint32_t four[4] = {erased, erased, erased, erased};
     uint32_t i = 0;
-    for (; i + 2 <= card->eeprom_words; i += 2) memcpy(&words[i], &two, sizeof two);
-    if (i < card->eeprom_words) words[i] = erased;
+    for (; i + 4 <= card->eeprom_words; i += 4) __builtin_memcpy(&words[i], four, sizeof four);
+    for (; i < card->eeprom_words; i++) words[i] = erased;
     free(card->words);
     card->words = words;
     return true;

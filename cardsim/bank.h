@@ -55,7 +55,9 @@ struct sim_card {
     location_set write_faults;
     uint32_t *words;  // eeprom_words values, owned; null until the card is decoded
     unsigned line;    // of its "[card]" in the bank file, for messages
-    // Its data lines in the text it was read from, decoded on first use.
+    // Its "[card]" line and its data lines in the text it was read from;
+    // the data lines are decoded on first use.
+    size_t text_begin;
     size_t data_begin, data_end;
     unsigned data_line;  // the line at data_begin
     bool builtin;        // a card of the built-in bank: its words are made, not read
@@ -127,6 +129,19 @@ bool bank_parse(const char *text, size_t length, const char *path, const bank_se
 // reads back to the same bank. Returns a heap text (free it) or null when
 // memory runs out.
 char *bank_format(const sim_bank *bank, size_t *length);
+
+// The same, where a card may instead come as the text to put down for it as
+// it is (copies[k].text, when not null): the text the writer made for it.
+struct card_copy {
+    const char *text;
+    size_t length;
+};
+char *bank_render(const sim_bank *bank, const card_copy *copies, size_t *length);
+
+// Whether text is exactly what bank_format writes for the card at index,
+// judged from its settings and the text alone: then a write can copy the
+// card's lines rather than decode and write them again.
+bool card_text_is_written(const sim_card &card, size_t index, const char *text, size_t length);
 
 // The bank a new user sees before any write: one card of each kind of
 // board. Their words are made when a card is first used (bank_default_words).

@@ -27,6 +27,16 @@ bool fail(const decoder *d, const char *expected) {
 // Values in one pass over the text: this is most of what a load reads.
 bool decode_values(const decoder *d, uint32_t address, const char *c, const char *end) {
     sim_card *card = d->card;
+    // The writer's own shape first: a blank, then as many digits as the
+    // word has. Anything else takes the general way below.
+    const bool wide = card->word_bits == 32;
+    const uint32_t words = card->eeprom_words;
+    for (uint32_t value; end - c > 4 && c[0] == ' ' && address < words; address++) {
+        if (wide ? !read_eight_digits(c + 1, end, &value) : !read_four_digits(c + 1, end, &value))
+            break;
+        card->words[address] = value;
+        c += wide ? 9 : 5;
+    }
     for (;;) {
         while (c < end && (*c == ' ' || *c == '\t')) c++;
         if (c == end) return true;
@@ -44,7 +54,10 @@ bool decode_values(const decoder *d, uint32_t address, const char *c, const char
 
 bool decode(const decoder *d, const char *begin, const char *colon, const char *end) {
     uint32_t address;
-    if (!parse_u32(trim({begin, colon}), true, &address))
+    // The writer's "0xNNNN:" first.
+    bool written = colon - begin == 6 && begin[0] == '0' && begin[1] == 'x' &&
+                   read_four_digits(begin + 2, begin + 6, &address);
+    if (!written && !parse_u32(trim({begin, colon}), true, &address))
         return fail(d, "a hexadecimal location before ':'");
     return decode_values(d, address, colon + 1, end);
 }

@@ -106,6 +106,40 @@ inline bool read_eight_digits(const char *c, const char *end, uint32_t *value) {
     return true;
 }
 
+// Exactly eight, or four, upper-case hexadecimal digits, as the bank's
+// writer puts them down: eight bytes checked at a time.
+inline bool upper_hex_swar(uint64_t x, uint32_t *value) {
+    constexpr uint64_t ONES = 0x0101010101010101u, HIGH = 0x8080808080808080u;
+    uint64_t digit = (x + ONES * (0x80 - '0')) & ~(x + ONES * (0x80 - '9' - 1)) & HIGH;
+    uint64_t letter = (x + ONES * (0x80 - 'A')) & ~(x + ONES * (0x80 - 'F' - 1)) & HIGH;
+    if ((x & HIGH) != 0 || (digit | letter) != HIGH) return false;
+    uint64_t nibbles = (x & ONES * 0x0F) + (letter >> 7) * 9;
+    uint64_t pairs = (nibbles << 4 | nibbles >> 8) & 0x00FF00FF00FF00FFu;
+    uint64_t quads = (pairs | pairs >> 8) & 0x0000FFFF0000FFFFu;
+    *value = __builtin_bswap32(static_cast<uint32_t>(quads | quads >> 16));
+    return true;
+}
+// The check alone, for text that is only compared, not decoded.
+inline bool upper_hex_valid(uint64_t x) {
+    constexpr uint64_t ONES = 0x0101010101010101u, HIGH = 0x8080808080808080u;
+    uint64_t digit = (x + ONES * (0x80 - '0')) & ~(x + ONES * (0x80 - '9' - 1));
+    uint64_t letter = (x + ONES * (0x80 - 'A')) & ~(x + ONES * (0x80 - 'F' - 1));
+    return ((x & HIGH) | ((digit | letter) & HIGH)) == HIGH;
+}
+inline bool upper_hex8(const char *c, uint32_t *value) {
+    uint64_t x;
+    memcpy(&x, c, 8);  // byte i is c[i]
+    return upper_hex_swar(x, value);
+}
+inline bool upper_hex4(const char *c, uint32_t *value) {
+    uint32_t four;
+    memcpy(&four, c, 4);
+    uint64_t x = uint64_t{0x30303030} << 32 | four;  // padded with '0' digits
+    if (!upper_hex_swar(x, value)) return false;
+    *value >>= 16;
+    return true;
+}
+
 // Four digits, the token of a 16-bit word: unrolled, no branch per digit.
 inline bool read_four_digits(const char *c, const char *end, uint32_t *value) {
     constexpr int N = 4;

@@ -141,8 +141,8 @@ bool set_setting(bank_scan *s, unsigned bit, span value) {
         return parse_u32(value, false, &d->serial) || fail(s, "an unsigned 32-bit serial number");
     default:  // KEY_MODEL
         if (value.size() > BANK_MODEL_MAX) return fail(s, "a model name of at most 43 characters");
-        for (size_t i = 0; i < sizeof d->model; i++)
-            d->model[i] = i < value.size() ? value.begin[i] : '\0';
+        memcpy(d->model, value.begin, value.size());
+        memset(d->model + value.size(), 0, sizeof d->model - value.size());
         return true;
     }
 }
@@ -161,9 +161,9 @@ bool parse_setting(bank_scan *s, span key, span value) {
     if (s->added) return fail(s, "settings before the card's first data line");
     if (key.is("fault")) return parse_fault(s, value);
     unsigned bit = 0;
-    for (const auto &k : keys)
-        if (key.is(k.name)) {
-            bit = k.bit;
+    for (const auto &k : keys)  // the names differ in their first letter
+        if (key.size() > 0 && *key.begin == k.name[0]) {
+            if (key.is(k.name)) bit = k.bit;
             break;
         }
     if (bit == 0)
@@ -196,6 +196,7 @@ bool add_card(bank_scan *s, size_t data_begin) {
     s->draft.read_faults = location_set{};  // the card owns them now
     s->draft.write_faults = location_set{};
     card->line = s->card_line;
+    card->text_begin = s->card_begin;
     card->data_begin = card->data_end = data_begin;
     card->data_line = s->line;
     s->added = true;
@@ -215,9 +216,10 @@ bool finish_card(bank_scan *s, size_t end) {
     return true;
 }
 
-void start_card(bank_scan *s) {
+void start_card(bank_scan *s, size_t line_start) {
     s->in_card = true;
     s->card_line = s->line;
+    s->card_begin = line_start;
     s->seen = 0;
     s->draft = sim_card{};
     s->draft.eeprom_words = BANK_DEFAULT_WORDS;
@@ -235,6 +237,19 @@ void decode_wanted(bank_scan *s, span text, const char *colon) {
 }
 
 bool scan_text(bank_scan *s, const char *begin, const char *end, size_t line_start) {
+    // A data line as the writer puts it down, "0xNNNN: values", of a card
+    // being decoded: decoded at once. Any other shape, or one the decoder
+    // refuses, takes the general way, which then reports it.
+    // Of any other card, the line only needs to be a data line: it is
+    // decoded, or checked, when the card is used.
+    if (s->added && end - begin > 7 && begin[0] == '0' && begin[1] == 'x' && begin[6] == ':' &&
+        !memchr(begin, '=', static_cast<size_t>(end - begin))) {
+        sim_error ignored;
+        if (!s->decoding) return true;
+        if (decode_data_line(s->path, &s->bank.cards[s->bank.count - 1], s->line, begin, begin + 6,
+                             end, &ignored))
+            return true;
+    }
     while (begin < end && is_space(*begin)) begin++;
     if (begin == end || *begin == '#') return true;  // most lines a bank holds
     if (const void *hash = memchr(begin, '#', static_cast<size_t>(end - begin)))
@@ -243,7 +258,7 @@ bool scan_text(bank_scan *s, const char *begin, const char *end, size_t line_sta
     if (text.begin == text.end) return true;
     if (text.is("[card]")) {
         if (!finish_card(s, line_start)) return false;
-        start_card(s);
+        start_card(s, line_start);
         return true;
     }
     if (const void *eq = memchr(text.begin, '=', text.size())) {

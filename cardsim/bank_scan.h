@@ -50,6 +50,7 @@ struct bank_scan {
     bool in_card;
     bool added;  // it is in the bank already (its first data line was read)
     unsigned card_line;
+    size_t card_begin;    // of its "[card]" line
     unsigned seen;        // settings given, a bit each
     sim_card draft;       // its settings until it is added
     size_t nul_searched;  // the text holds no NUL byte before this
@@ -75,7 +76,7 @@ bool scan_to_index(bank_scan *scan, size_t index, bool *found, sim_error *err);
 // place, or NO_CARD when the text ends without one.
 bool scan_find_id(bank_scan *scan, uint32_t id, size_t *index, sim_error *err);
 
-// Reads every line; then decodes every card's words.
+// Reads every line, decoding no card.
 bool scan_all(bank_scan *scan, sim_error *err);
 bool scan_decode_all(bank_scan *scan, sim_error *err);
 

@@ -45,33 +45,69 @@ void clear_leftovers_once(const bank_target &t) {
     remove_leftovers(t);
 }
 
-// The new bank, as text: the whole bank decoded, the card found and checked
-// as the bank holds it now, the word changed in the text only.
+// The new bank, as text: the card found and checked as the bank holds it
+// now, the word changed in the text only. Every other card is checked too:
+// its lines are copied as they are when they are exactly what the writer
+// puts down (a bank that only writers touched), else decoded and written
+// again; a card that does not decode fails the write, as it always did.
 struct change {
     uint32_t card_id, location, value;
     size_t index;  // of the card, once found
     file_identity before;
     char *text;
     size_t length;
+    bool copied;  // some cards' lines were copied, not decoded
 };
+
+// Where the lines of each card that can be copied are; null for the cards
+// to write from their words, which are decoded then. Under the mutex.
+bool plan_copies(bank_scan *scan, size_t changed, card_copy *copies, bool *copied, sim_error *err) {
+    sim_bank &bank = scan->bank;
+    for (size_t k = 0; k < bank.count; k++) {
+        sim_card &card = bank.cards[k];
+        copies[k] = card_copy{};
+        if (k == changed || card.words) continue;
+        // A card's lines end at the blank line before the next card's.
+        size_t end = k + 1 < bank.count ? bank.cards[k + 1].text_begin - 1 : scan->length;
+        const char *text = scan->text ? scan->text + card.text_begin : nullptr;
+        if (text && end > card.text_begin &&
+            card_text_is_written(card, k, text, end - card.text_begin)) {
+            copies[k] = {text, end - card.text_begin};
+            *copied = true;
+        } else if (!scan_decode(scan, k, err)) {  // the built-in bank's cards too
+            return false;
+        }
+    }
+    return true;
+}
 
 bool prepare(bank_snapshot *s, change *c, sim_error *err) {
     bank_guard guard;
     bank_scan *scan = &s->scan;
-    if (!scan_all(scan, err) || !scan_decode_all(scan, err)) return false;
+    if (!scan_all(scan, err)) return false;
     scan_find_id(scan, c->card_id, &c->index, err);  // the scan is complete: it cannot fail
     if (c->index == NO_CARD) {
         sim_error_set(err, SIM_NO_SUCH_ID, "no card with ID %u in bank file %s any more",
                       static_cast<unsigned>(c->card_id), s->where.path);
         return false;
     }
+    if (!scan_decode(scan, c->index, err)) return false;
     sim_card *card = &scan->bank.cards[c->index];
     if (!bank_check_word(card, c->location, &c->value, err)) return false;
-    const uint32_t old = card->words[c->location];
-    card->words[c->location] = c->value;
-    c->text = bank_format(&scan->bank, &c->length);
-    card->words[c->location] = old;  // until the file holds it
     c->before = s->identity;
+    c->copied = false;
+    auto *copies = static_cast<card_copy *>(malloc(scan->bank.count * sizeof(card_copy) + 1));
+    if (copies && !plan_copies(scan, c->index, copies, &c->copied, err)) {
+        free(copies);
+        return false;
+    }
+    if (copies) {
+        const uint32_t old = card->words[c->location];
+        card->words[c->location] = c->value;
+        c->text = bank_render(&scan->bank, copies, &c->length);
+        card->words[c->location] = old;  // until the file holds it
+        free(copies);
+    }
     if (!c->text) {
         sim_error_set(err, SIM_NO_MEMORY, "out of memory writing bank file %s", s->where.path);
         return false;
@@ -100,7 +136,8 @@ void adopt(bank_snapshot *s, change *c, const bank_target &t) {
     bool adopted = false;
     if (fstat(fd, &st) == 0 && static_cast<size_t>(st.st_size) == c->length) {
         bank_guard guard;
-        adopted = same_identity(s->identity, c->before);
+        // Copied lines moved in the text: the next call reads the file again.
+        adopted = !c->copied && same_identity(s->identity, c->before);
         if (adopted) {
             s->scan.bank.cards[c->index].words[c->location] = c->value;
             file_identity now{true,       st.st_dev,  st.st_ino, st.st_size,
@@ -166,7 +203,7 @@ bool bank_store_word(bank_snapshot *held, uint32_t card_id, uint32_t location, u
     // Nothing is created beside a bank that is not a regular file (a device,
     // a FIFO): it is refused here, before the lock file is.
     if (!resolve_target(held->where, &t, err) || !make_folder(t, err)) return false;
-    change c{card_id, location, value, NO_CARD, {}, nullptr, 0};
+    change c{card_id, location, value, NO_CARD, {}, nullptr, 0, false};
     const long long deadline = now_ms() + lock_wait_ms();
     do {
         attempt a = store_once(held, t, &c, err);
