@@ -103,6 +103,27 @@ bool scan_decode(bank_scan *scan, size_t index, sim_error *err) {
     return true;
 }
 
+bool scan_plan_copies(bank_scan *scan, size_t changed, card_copy *copies, bool *copied,
+                      sim_error *err) {
+    sim_bank &bank = scan->bank;
+    for (size_t k = 0; k < bank.count; k++) {
+        sim_card &card = bank.cards[k];
+        copies[k] = card_copy{};
+        if (k == changed || card.words) continue;
+        // A card's lines end at the blank line before the next card's.
+        size_t end = k + 1 < bank.count ? bank.cards[k + 1].text_begin - 1 : scan->length;
+        const char *text = scan->text ? scan->text + card.text_begin : nullptr;
+        if (text && end > card.text_begin &&
+            card_text_is_written(card, k, text, end - card.text_begin)) {
+            copies[k] = {text, end - card.text_begin};
+            *copied = true;
+        } else if (!scan_decode(scan, k, err)) {  // the built-in bank's cards too
+            return false;
+        }
+    }
+    return true;
+}
+
 bool bank_parse(const char *text, size_t length, const char *path, const bank_selection &which,
                 sim_bank *out, sim_error *err) {
     bank_scan scan;

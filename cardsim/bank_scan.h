@@ -83,6 +83,13 @@ bool scan_decode_all(bank_scan *scan, sim_error *err);
 // Decodes the words of a complete card from its data lines, once.
 bool scan_decode(bank_scan *scan, size_t index, sim_error *err);
 
+// For a write of the whole bank, of a scan that has read every line: where
+// the lines of each card are that can be copied as they are (the writer's
+// own), and null for the others, whose words are decoded then; the card at
+// changed is always written from its words. *copied says whether any is.
+bool scan_plan_copies(bank_scan *scan, size_t changed, card_copy *copies, bool *copied,
+                      sim_error *err);
+
 // For the scan's own use: a card's words before its data lines (erased, or
 // the built-in bank's), and one data line "address: values" (trimmed, its
 // comment cut, colon its first ':') decoded into them.

@@ -59,28 +59,6 @@ struct change {
     bool copied;  // some cards' lines were copied, not decoded
 };
 
-// Where the lines of each card that can be copied are; null for the cards
-// to write from their words, which are decoded then. Under the mutex.
-bool plan_copies(bank_scan *scan, size_t changed, card_copy *copies, bool *copied, sim_error *err) {
-    sim_bank &bank = scan->bank;
-    for (size_t k = 0; k < bank.count; k++) {
-        sim_card &card = bank.cards[k];
-        copies[k] = card_copy{};
-        if (k == changed || card.words) continue;
-        // A card's lines end at the blank line before the next card's.
-        size_t end = k + 1 < bank.count ? bank.cards[k + 1].text_begin - 1 : scan->length;
-        const char *text = scan->text ? scan->text + card.text_begin : nullptr;
-        if (text && end > card.text_begin &&
-            card_text_is_written(card, k, text, end - card.text_begin)) {
-            copies[k] = {text, end - card.text_begin};
-            *copied = true;
-        } else if (!scan_decode(scan, k, err)) {  // the built-in bank's cards too
-            return false;
-        }
-    }
-    return true;
-}
-
 bool prepare(bank_snapshot *s, change *c, sim_error *err) {
     bank_guard guard;
     bank_scan *scan = &s->scan;
@@ -97,7 +75,7 @@ bool prepare(bank_snapshot *s, change *c, sim_error *err) {
     c->before = s->identity;
     c->copied = false;
     auto *copies = static_cast<card_copy *>(malloc(scan->bank.count * sizeof(card_copy) + 1));
-    if (copies && !plan_copies(scan, c->index, copies, &c->copied, err)) {
+    if (copies && !scan_plan_copies(scan, c->index, copies, &c->copied, err)) {
         free(copies);
         return false;
     }

@@ -109,7 +109,7 @@ VELQOR2_STATUS bad_handle(VELQOR2_HANDLE handle) {
 // every call, which then costs a few loads.
 inline sim_card *known_card(const open_card &o) {
     const bank_scan &scan = o.snapshot->scan;
-    if (o.index >= scan.bank.count) return nullptr;
+    if (o.index >= scan_complete(&scan)) return nullptr;
     sim_card *card = &scan.bank.cards[o.index];
     return card->id == o.card_id && card->words ? card : nullptr;
 }

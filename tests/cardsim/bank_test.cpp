@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "bank.h"
+#include "bank_files.h"
 #include "sim_status.h"
 
 namespace {
@@ -215,6 +216,23 @@ TEST(Bank, MalformedBanksAreRefusedNamingTheLine) {
         EXPECT_NE(std::string(p.err.text).find(c.expected), std::string::npos) << p.err.text;
         EXPECT_EQ(p.bank.count, 0u);
     }
+}
+
+// The writers' wait for the lock: VELQOR2_SIM_LOCK_WAIT_MS when it is a
+// whole number of milliseconds from 0 to 60000, else 5 s.
+TEST(Bank, LockWaitComesFromTheEnvironmentWithinItsRange) {
+    const struct {
+        const char *value;  // null: unset
+        unsigned ms;
+    } cases[] = {
+        {nullptr, 5000}, {"", 5000},   {"0", 0},      {"250", 250}, {"60000", 60000},
+        {"60001", 5000}, {"-1", 5000}, {"12x", 5000}, {" 5", 5000}, {"99999999999999999999", 5000}};
+    for (const auto &c : cases) {
+        if (c.value) setenv("VELQOR2_SIM_LOCK_WAIT_MS", c.value, 1);
+        else unsetenv("VELQOR2_SIM_LOCK_WAIT_MS");
+        EXPECT_EQ(lock_wait_ms(), c.ms) << (c.value ? c.value : "(unset)");
+    }
+    unsetenv("VELQOR2_SIM_LOCK_WAIT_MS");
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
+#include <regex>
 #include <string>
 
 #include "process.h"
@@ -149,6 +151,79 @@ TEST(SimLibrary, WritesGoThroughASymbolicLinkToItsTarget) {
     EXPECT_NE(read_file(target).find("1111 2222 BEEF"), std::string::npos);
 }
 
+// A handle answers from the bank as it is at each call: what another process
+// wrote, or an edit of the file, is seen at once; a card or a bank that is
+// gone fails the call and says why.
+TEST(SimLibrary, EveryCallSeesTheBankAsItIsNow) {
+    const struct {
+        const char *name;
+        std::function<void(const sim_bank_env &)> change;
+        VELQOR2_STATUS status;  // of the read of location 1, then the card information
+        uint32_t value;
+        uint32_t serial;
+        const char *text;  // of a failure, after the bank's path
+    } cases[] = {
+        {"another process writes",
+         [](const sim_bank_env &) {
+             run_in_child([] {
+                 VELQOR2_HANDLE h = open_or_zero(5);
+                 exit(VELQOR2_WriteConfig(h, 1, 0xBEEF) == VELQOR2_SUCCESS ? 0 : 1);
+             });
+         },
+         VELQOR2_SUCCESS, 0xBEEF, 0x1234, ""},
+        {"the file is edited",
+         [](const sim_bank_env &env) {
+             env.write(std::regex_replace(small_card(), std::regex("0x1234"), "0x99") +
+                       small_card("", 6));
+         },
+         VELQOR2_SUCCESS, 0x2222, 0x99, ""},
+        {"the card is removed", [](const sim_bank_env &env) { env.write(small_card("", 6)); },
+         SIM_NO_SUCH_ID, 0, 0, "card 5 is no longer in bank file "},
+        {"the bank no longer loads",
+         [](const sim_bank_env &env) { env.write(small_card() + "garbage\n"); }, SIM_BANK_MALFORMED,
+         0, 0, "bank file "},
+        {"the bank is removed: the built-in bank has no card 5",
+         [](const sim_bank_env &env) { unlink(env.bank.c_str()); }, SIM_NO_SUCH_ID, 0, 0,
+         "card 5 is no longer in the default bank ("},
+    };
+    for (const auto &c : cases) {
+        sim_bank_env env;
+        env.write(small_card() + small_card("", 6));
+        VELQOR2_HANDLE h = open_or_zero(5);
+        ASSERT_NE(h, 0u);
+        uint32_t v = 0;
+        ASSERT_EQ(VELQOR2_ReadConfig(h, 1, &v), VELQOR2_SUCCESS);  // the snapshot is taken
+        c.change(env);
+        VELQOR2_CARD_INFO info{};
+        EXPECT_EQ(VELQOR2_ReadConfig(h, 1, &v), c.status) << c.name;
+        EXPECT_EQ(VELQOR2_GetCardInfo(h, &info), c.status) << c.name;
+        if (c.status == VELQOR2_SUCCESS) {
+            EXPECT_EQ(v, c.value) << c.name;
+            EXPECT_EQ(info.serial_number, c.serial) << c.name;
+        } else {
+            EXPECT_EQ(status_text(c.status).rfind(c.text, 0), 0u) << status_text(c.status);
+        }
+        EXPECT_EQ(VELQOR2_CloseCard(h), VELQOR2_SUCCESS) << c.name;
+    }
+}
+
+// A handle on the built-in bank sees the file that a write creates.
+TEST(SimLibrary, TheBuiltInBankGivesWayToTheFile) {
+    sim_bank_env env;
+    VELQOR2_HANDLE h = open_or_zero(101);
+    uint32_t v = 0;
+    ASSERT_EQ(VELQOR2_ReadConfig(h, 0x40, &v), VELQOR2_SUCCESS);
+    EXPECT_EQ(v, 0xFFFFu);
+    run_in_child([] {
+        VELQOR2_HANDLE other = open_or_zero(101);
+        exit(VELQOR2_WriteConfig(other, 0x40, 0x1234) == VELQOR2_SUCCESS ? 0 : 1);
+    });
+    ASSERT_TRUE(exists(env.bank));
+    EXPECT_EQ(VELQOR2_ReadConfig(h, 0x40, &v), VELQOR2_SUCCESS);
+    EXPECT_EQ(v, 0x1234u);
+    VELQOR2_CloseCard(h);
+}
+
 // Which of open, info, read 3, read 4, write fails under each fault mark.
 TEST(SimLibrary, EachFaultMarkFailsExactlyItsOperation) {
     const struct {
@@ -160,6 +235,7 @@ TEST(SimLibrary, EachFaultMarkFailsExactlyItsOperation) {
         {"fault = info\n", false, true, false, false, false},
         {"fault = read\n", false, false, true, true, false},
         {"fault = read 4\n", false, false, false, true, false},
+        {"fault = read 4\nfault = read 3\nfault = read 4\n", false, false, true, true, false},
         {"fault = write\n", false, false, false, false, true},
     };
     for (const auto &c : cases) {

@@ -1,11 +1,14 @@
 // The bank file under concurrent writers and under writers killed at any
 // moment: no write is lost and the bank always loads.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <random>
 #include <string>
@@ -84,6 +87,51 @@ TEST(BankStore, WriterKilledAtAnyMomentLeavesALoadableBank) {
         VELQOR2_CloseCard(h);
     }
     EXPECT_GT(written, 0u) << "the writers never got a write in";
+}
+
+// While one thread's write waits for the bank's lock, which another process
+// holds, reads on other handles go on at once: the library's own lock is
+// never held across that wait.
+TEST(BankStore, ReadsGoOnWhileAWriteWaitsForTheLock) {
+    sim_bank_env env;
+    env.write(small_card() + small_card("", 6));
+    setenv("VELQOR2_SIM_LOCK_WAIT_MS", "3000", 1);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t holder = fork();
+    if (holder == 0) {
+        int fd = open((env.bank + ".lock").c_str(), O_RDWR | O_CREAT, 0644);
+        if (fd < 0 || flock(fd, LOCK_EX) != 0 || write(ready[1], "x", 1) != 1) _exit(1);
+        pause();
+        _exit(0);
+    }
+    char c;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    VELQOR2_HANDLE writer = open_or_zero(CARD), reader = open_or_zero(6);
+    VELQOR2_STATUS written = 1;
+    std::thread waiting([&] { written = VELQOR2_WriteConfig(writer, 1, 0x4242); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the write now waits
+    auto slowest = std::chrono::steady_clock::duration::zero();
+    for (int k = 0; k < 20; k++) {
+        auto start = std::chrono::steady_clock::now();
+        uint32_t v = 0;
+        EXPECT_EQ(VELQOR2_ReadConfig(reader, 1, &v), VELQOR2_SUCCESS);
+        slowest = std::max(slowest, std::chrono::steady_clock::now() - start);
+    }
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+    waiting.join();
+    EXPECT_LT(slowest, std::chrono::milliseconds(100));
+    EXPECT_EQ(written, VELQOR2_SUCCESS) << "the write goes on once the lock is free";
+    uint32_t v = 0;
+    EXPECT_EQ(VELQOR2_ReadConfig(reader, 1, &v), VELQOR2_SUCCESS);
+    EXPECT_EQ(VELQOR2_ReadConfig(writer, 1, &v), VELQOR2_SUCCESS);
+    EXPECT_EQ(v, 0x4242u);
+    VELQOR2_CloseCard(writer);
+    VELQOR2_CloseCard(reader);
+    unsetenv("VELQOR2_SIM_LOCK_WAIT_MS");
+    printf("[store] slowest read while a write waited for the lock: %.3f ms\n",
+           std::chrono::duration<double, std::milli>(slowest).count());
 }
 
 }  // namespace

@@ -5,8 +5,12 @@
 // location it may change (the original value is put back).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <thread>
+#include <vector>
 
 #include "velqor2.h"
 
@@ -73,6 +77,52 @@ TEST_F(Contract, FailedOpensLeaveTheHandleAndClosedHandlesAreRefused) {
     EXPECT_NE(VELQOR2_WriteConfig(other, 0, 0), VELQOR2_SUCCESS);
     EXPECT_NE(VELQOR2_CloseCard(other), VELQOR2_SUCCESS);
     EXPECT_NE(VELQOR2_ReadConfig(0, 0, &v), VELQOR2_SUCCESS);
+}
+
+// Threads with handles of their own, reading at once (and one writing, when
+// a write is allowed): every call succeeds, and a read gives what a read
+// alone gave.
+TEST_F(Contract, ThreadsWithHandlesOfTheirOwn) {
+    constexpr uint32_t LOCATIONS = 16;  // every card has the dump's 64
+    constexpr int READERS = 6, ROUNDS = 100;
+    const char *where = getenv("VELQOR2_CONTRACT_WRITE_LOCATION");
+    const bool writes = where && *where;
+    const uint32_t written = env_number("VELQOR2_CONTRACT_WRITE_LOCATION", 0);
+    uint32_t expected[LOCATIONS] = {};
+    for (uint32_t loc = 0; loc < LOCATIONS; loc++)
+        ASSERT_EQ(VELQOR2_ReadConfig(handle_, loc, &expected[loc]), VELQOR2_SUCCESS);
+    std::atomic<int> failures{0};
+    const auto on_own_handle = [this, &failures](const std::function<bool(VELQOR2_HANDLE)> &work) {
+        VELQOR2_HANDLE h = 0;
+        bool ok = VELQOR2_OpenCardByIndex(index_, &h) == VELQOR2_SUCCESS && work(h);
+        VELQOR2_CARD_INFO info{};
+        ok =
+            ok && VELQOR2_GetCardInfo(h, &info) == VELQOR2_SUCCESS && info.card_id == info_.card_id;
+        if (!ok || VELQOR2_CloseCard(h) != VELQOR2_SUCCESS) failures++;
+    };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < READERS; t++)
+        threads.emplace_back(on_own_handle, [&](VELQOR2_HANDLE h) {
+            for (int round = 0; round < ROUNDS; round++)
+                for (uint32_t loc = 0; loc < LOCATIONS; loc++) {
+                    uint32_t v = 0;
+                    if (writes && loc == written) continue;
+                    if (VELQOR2_ReadConfig(h, loc, &v) != VELQOR2_SUCCESS || v != expected[loc])
+                        return false;
+                }
+            return true;
+        });
+    if (writes)
+        threads.emplace_back(on_own_handle, [written](VELQOR2_HANDLE h) {
+            uint32_t original = 0;
+            bool ok = VELQOR2_ReadConfig(h, written, &original) == VELQOR2_SUCCESS;
+            for (int round = 0; ok && round < 10; round++)
+                ok = VELQOR2_WriteConfig(h, written, original ^ (round % 2 ? 0 : 0x5A5A)) ==
+                     VELQOR2_SUCCESS;
+            return ok;  // an even number of changes: the value is put back
+        });
+    for (auto &t : threads) t.join();
+    EXPECT_EQ(failures.load(), 0);
 }
 
 TEST_F(Contract, EveryStatusHasAText) {
