@@ -35,9 +35,12 @@ bool copy_path(char *out, const char *a, const char *b = "") {
     return true;
 }
 
-const char *nonempty_env(const char *name) {
-    const char *v = getenv(name);
-    return v && *v ? v : nullptr;
+// The value of an entry "NAME=value", when name matches and the value is
+// not empty.
+const char *value_of(const char *entry, const char *name) {
+    for (; *name; name++, entry++)
+        if (*entry != *name) return nullptr;
+    return *entry == '=' && entry[1] ? entry + 1 : nullptr;
 }
 
 bool same_file(const struct stat &a, const struct stat &b) {
@@ -75,16 +78,31 @@ unsigned lock_wait_ms() {
     return static_cast<unsigned>(ms);
 }
 
-bool find_bank(bank_location *where, sim_error *err) {
+void read_environment(sim_environment *env) {
+    *env = sim_environment{};
+    for (char **entry = environ; entry && *entry; entry++) {
+        const char *e = *entry, *v;
+        if (e[0] == 'V') {  // the first letter tells the few entries worth a comparison
+            if ((v = value_of(e, "VELQOR2_SIM_BANK"))) env->bank = v;
+            else if ((v = value_of(e, "VELQOR2_SIM_TRACE"))) env->trace = v;
+        } else if (e[0] == 'X' && (v = value_of(e, "XDG_STATE_HOME"))) {
+            env->state_home = v;
+        } else if (e[0] == 'H' && (v = value_of(e, "HOME"))) {
+            env->home = v;
+        }
+    }
+}
+
+bool find_bank(const sim_environment &env, bank_location *where, sim_error *err) {
     const char *base;
     bool ok;
     where->named = false;
-    if ((base = nonempty_env("VELQOR2_SIM_BANK"))) {
+    if ((base = env.bank)) {
         where->named = true;
         ok = copy_path(where->path, base);
-    } else if ((base = nonempty_env("XDG_STATE_HOME")) && base[0] == '/') {
+    } else if ((base = env.state_home) && base[0] == '/') {
         ok = copy_path(where->path, base, "/velqor2-sim/bank");  // a relative one is ignored
-    } else if ((base = nonempty_env("HOME"))) {
+    } else if ((base = env.home)) {
         ok = copy_path(where->path, base, "/.local/state/velqor2-sim/bank");
     } else {
         sim_error_set(err, SIM_BANK_UNREADABLE,

@@ -141,8 +141,8 @@ bool set_setting(bank_scan *s, unsigned bit, span value) {
         return parse_u32(value, false, &d->serial) || fail(s, "an unsigned 32-bit serial number");
     default:  // KEY_MODEL
         if (value.size() > BANK_MODEL_MAX) return fail(s, "a model name of at most 43 characters");
-        memcpy(d->model, value.begin, value.size());
-        memset(d->model + value.size(), 0, sizeof d->model - value.size());
+        for (size_t i = 0; i < sizeof d->model; i++)  // one loop: no call to bind for an open
+            d->model[i] = i < value.size() ? value.begin[i] : '\0';
         return true;
     }
 }

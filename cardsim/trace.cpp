@@ -23,8 +23,7 @@ char g_path[PATH_MAX];
 
 }  // namespace
 
-void trace_refresh() {
-    const char *path = getenv("VELQOR2_SIM_TRACE");
+void trace_refresh(const char *path) {
     size_t n = 0;
     while (path && n < sizeof g_path && path[n]) n++;
     if (n == 0 || n == sizeof g_path) {  // unset, empty or too long: no trace
@@ -37,7 +36,8 @@ void trace_refresh() {
 }
 
 void trace_write(const char *format, ...) {
-    if (g_trace_state.load(std::memory_order_relaxed) == TRACE_NOT_LOOKED_UP) trace_refresh();
+    if (g_trace_state.load(std::memory_order_relaxed) == TRACE_NOT_LOOKED_UP)
+        trace_refresh(getenv("VELQOR2_SIM_TRACE"));  // a call before any open
     char path[PATH_MAX];
     {
         bank_guard guard;

@@ -5,9 +5,9 @@
 
 #include <atomic>
 
-// Looks up VELQOR2_SIM_TRACE again; the opens call it, so that the
-// variable is read once per card rather than once per call.
-void trace_refresh();
+// Takes VELQOR2_SIM_TRACE's value (null: no trace); the opens call it, so
+// that the variable is read once per card rather than once per call.
+void trace_refresh(const char *path);
 
 void trace_write(const char *format, ...) __attribute__((format(printf, 1, 2)));
 

@@ -4,10 +4,12 @@
 // answers from its EEPROM, and every write goes straight to the file.
 #define VELQOR2_BUILDING_LIBRARY
 #include <limits.h>
+#include <pthread.h>
 
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "bank.h"
@@ -46,12 +48,36 @@ void remember(open_card *o, const sim_card &card, size_t index) {
 open_card g_open[MAX_OPEN];
 uint32_t g_generation;
 
-// The detail of this thread's last failure, returned by the status text.
-thread_local sim_error t_last;
-thread_local char t_unknown[48];
+// The texts of this thread: the detail of its last failure, which the status
+// text returns, and room for the text of an unknown status. Kept through a
+// key of the threads library rather than thread-local storage: loading the
+// library then costs nothing for them, and a call that succeeds never
+// touches them. The threads library frees a thread's texts when it ends.
+struct thread_texts {
+    sim_error last;
+    char unknown[48];
+};
+
+pthread_once_t g_texts_once = PTHREAD_ONCE_INIT;
+pthread_key_t g_texts_key;
+bool g_texts_keyed;
+thread_texts g_shared_texts;  // when memory runs out: shared, but never a crash
+
+void make_texts_key() { g_texts_keyed = pthread_key_create(&g_texts_key, free) == 0; }
+
+thread_texts *texts() {
+    pthread_once(&g_texts_once, make_texts_key);
+    if (!g_texts_keyed) return &g_shared_texts;
+    auto *t = static_cast<thread_texts *>(pthread_getspecific(g_texts_key));
+    if (t) return t;
+    t = static_cast<thread_texts *>(calloc(1, sizeof(thread_texts)));
+    if (t && pthread_setspecific(g_texts_key, t) == 0) return t;
+    free(t);
+    return &g_shared_texts;
+}
 
 VELQOR2_STATUS fail(const sim_error &err) {
-    t_last = err;
+    texts()->last = err;
     return err.status;
 }
 
@@ -61,7 +87,7 @@ VELQOR2_STATUS fail(VELQOR2_STATUS status, const char *format, ...)
 VELQOR2_STATUS fail(VELQOR2_STATUS status, const char *format, ...) {
     va_list ap;
     va_start(ap, format);
-    sim_error_vset(&t_last, status, format, ap);
+    sim_error_vset(&texts()->last, status, format, ap);
     va_end(ap);
     return status;
 }
@@ -178,11 +204,13 @@ inline VELQOR2_STATUS on_card(VELQOR2_HANDLE handle, Work work) {
 }
 
 VELQOR2_STATUS open_card_where(bool by_index, uint32_t key, VELQOR2_HANDLE *handle) {
-    trace_refresh();
+    sim_environment env;
+    read_environment(&env);
+    trace_refresh(env.trace);
     if (!handle) return fail(SIM_NULL_ARGUMENT, "the handle pointer is null");
-    sim_error err{};
+    sim_error err;
     bank_location where;
-    if (!find_bank(&where, &err)) return fail(err);
+    if (!find_bank(env, &where, &err)) return fail(err);
     bank_snapshot *s = snapshot_fresh(where, nullptr, &err);
     if (!s) return fail(err);
     bank_guard guard;
@@ -372,13 +400,15 @@ const char *VELQOR2_GetStatusString(VELQOR2_STATUS status) {
         "bank file locked by another process",
     };
     const char *text;
-    if (status == VELQOR2_SUCCESS) text = "success";
-    else if (status == t_last.status && t_last.text[0]) text = t_last.text;
+    thread_texts *t = status == VELQOR2_SUCCESS ? nullptr : texts();
+    if (!t) text = "success";
+    else if (status == t->last.status && t->last.text[0]) text = t->last.text;
     else if (status >= SIM_NO_SUCH_ID && status - SIM_NO_SUCH_ID < sizeof TEXTS / sizeof *TEXTS)
         text = TEXTS[status - SIM_NO_SUCH_ID];
     else {
-        snprintf(t_unknown, sizeof t_unknown, "unknown status 0x%X", static_cast<unsigned>(status));
-        text = t_unknown;
+        snprintf(t->unknown, sizeof t->unknown, "unknown status 0x%X",
+                 static_cast<unsigned>(status));
+        text = t->unknown;
     }
     trace_call("GetStatusString status=%u", static_cast<unsigned>(status));
     return text;
