@@ -141,8 +141,11 @@ bool set_setting(bank_scan *s, unsigned bit, span value) {
         return parse_u32(value, false, &d->serial) || fail(s, "an unsigned 32-bit serial number");
     default:  // KEY_MODEL
         if (value.size() > BANK_MODEL_MAX) return fail(s, "a model name of at most 43 characters");
-        for (size_t i = 0; i < sizeof d->model; i++)  // one loop: no call to bind for an open
-            d->model[i] = i < value.size() ? value.begin[i] : '\0';
+        // The draft starts zeroed and a setting comes once: only the name is
+        // copied, eight bytes a time, as no call would be cheaper.
+        size_t i = 0;
+        for (; i + 8 <= value.size(); i += 8) __builtin_memcpy(d->model + i, value.begin + i, 8);
+        for (; i < value.size(); i++) d->model[i] = value.begin[i];
         return true;
     }
 }
@@ -159,7 +162,7 @@ bool parse_setting(bank_scan *s, span key, span value) {
                 {"model", KEY_MODEL}};
     if (!s->in_card) return fail(s, "'[card]' before the first setting");
     if (s->added) return fail(s, "settings before the card's first data line");
-    if (key.is("fault")) return parse_fault(s, value);
+    if (key.size() > 0 && *key.begin == 'f' && key.is("fault")) return parse_fault(s, value);
     unsigned bit = 0;
     for (const auto &k : keys)  // the names differ in their first letter
         if (key.size() > 0 && *key.begin == k.name[0]) {
@@ -256,14 +259,16 @@ bool scan_text(bank_scan *s, const char *begin, const char *end, size_t line_sta
         end = static_cast<const char *>(hash);
     span text = trim({begin, end});
     if (text.begin == text.end) return true;
-    if (text.is("[card]")) {
+    if (*text.begin == '[' && text.is("[card]")) {
         if (!finish_card(s, line_start)) return false;
         start_card(s, line_start);
         return true;
     }
     if (const void *eq = memchr(text.begin, '=', text.size())) {
         const char *at = static_cast<const char *>(eq);
-        return parse_setting(s, trim({text.begin, at}), trim({at + 1, text.end}));
+        const char *key_end = at;
+        while (key_end > text.begin && key_end[-1] == ' ') key_end--;  // the writer's padding
+        return parse_setting(s, trim({text.begin, key_end}), trim({at + 1, text.end}));
     }
     if (const void *colon = memchr(text.begin, ':', text.size())) {
         if (!s->in_card) return fail(s, "'[card]' before the first data line");
