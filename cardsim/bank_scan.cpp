@@ -42,7 +42,7 @@ bool out_of_memory(bank_scan *s) {
 // --- the ID index: open addressing, at most half full -----------------------
 
 size_t id_slot(const id_index &ids, uint32_t id) {
-    return (id * 2654435761u) & (ids.capacity - 1);  // Fibonacci hashing
+    return static_cast<uint32_t>(id * 2654435761u) & (ids.capacity - 1);  // Fibonacci hashing
 }
 
 size_t id_lookup(const bank_scan *s, uint32_t id) {

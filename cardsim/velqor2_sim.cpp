@@ -321,7 +321,7 @@ VELQOR2_STATUS write_word(VELQOR2_HANDLE handle, uint32_t location, uint32_t val
         snapshot_ref(bank);
         return VELQOR2_SUCCESS;
     });
-    if (status != VELQOR2_SUCCESS) return status;
+    if (status != VELQOR2_SUCCESS || !bank) return status;  // the work sets bank when it succeeds
     sim_error err;
     bool stored = bank_store_word(bank, id, location, value, &err);
     bank_guard guard;

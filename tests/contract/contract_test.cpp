@@ -101,6 +101,7 @@ TEST_F(Contract, ThreadsWithHandlesOfTheirOwn) {
         if (!ok || VELQOR2_CloseCard(h) != VELQOR2_SUCCESS) failures++;
     };
     std::vector<std::thread> threads;
+    threads.reserve(READERS + 1);
     for (int t = 0; t < READERS; t++)
         threads.emplace_back(on_own_handle, [&](VELQOR2_HANDLE h) {
             for (int round = 0; round < ROUNDS; round++)
