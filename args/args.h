@@ -10,6 +10,7 @@
 #define ARGS_ARGS_H
 
 #include <cstdint>
+#include <cstdio>
 
 enum value_type : int32_t {
     ARG_FLOAT = 0,    // single
@@ -53,12 +54,16 @@ struct command_args {
     int required_count;
     option_desc *options;
     // Filled by the parser; the texts and the array are owned by the module
-    // and live until the process ends.
+    // and live until the process ends. (The tool's two choices below come
+    // after the results, so that a record declared as before keeps them off.)
     int supplied_count;
     arg_value *values;  // one per positional argument; null when none
     char *program_name;
     char *sdk_path;
     char *bitstream_dir;
+    // Declared by the tool, both off unless set.
+    uint8_t errors_to_stderr;  // command-line errors on standard error, not output
+    uint8_t options_first;     // an option word among the positional arguments is refused
 };
 
 // Returns 0, or ends the process.
@@ -68,6 +73,10 @@ int parse_command_line(int argc, const char *const argv[], command_args *args);
 // fewer than count positional arguments were given: for a tool whose
 // parameters depend on an earlier one.
 void require_parameters(const command_args *args, int count);
+
+// Where the module's error messages go: standard output, unless the
+// record asked for standard error.
+FILE *args_error_stream();
 
 // Writes out what standard output holds; false when this or any earlier
 // write failed. Call it before waiting for input, so the question is seen.

@@ -30,6 +30,9 @@ const char *value_to_string(const option_desc *option);
 option_desc *find_option(const command_args *args, const char *name);
 void show_usage(const command_args *args);
 
+// Set once by the parser: the record asked for errors on standard error.
+extern bool g_errors_to_stderr;
+
 [[noreturn]] void fatal_error(int code, const char *format, ...)
     __attribute__((format(printf, 2, 3)));
 

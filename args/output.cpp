@@ -15,6 +15,10 @@ int g_output_error;  // errno of the first failed write; 0 while none failed
 
 }  // namespace
 
+bool g_errors_to_stderr;  // set by the parser from the record
+
+FILE *args_error_stream() { return g_errors_to_stderr ? stderr : stdout; }
+
 bool flush_output() {
     if (fflush(stdout) != 0 && g_output_error == 0) g_output_error = errno ? errno : EIO;
     // A write inside printf can fail unseen; the stream remembers that it did.

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "args_internal.h"
 
@@ -48,7 +49,24 @@ int parse_option(int argc, const char *const argv[], int i, command_args *args) 
     return 1;
 }
 
+// Whether text would be an option, had it come before the first positional
+// argument: a prefix, then a built-in word or the name of an option.
+bool is_option_word(const command_args *args, const char *text) {
+    if (!is_prefix(text[0])) return false;
+    const char *word = text + 1;
+    for (const char *builtin : {"h", "help", "?", "sdk", "bitdir"})
+        if (strcmp(word, builtin) == 0) return true;
+    return find_option(args, word) != nullptr;
+}
+
 void store_positional(const char *const argv[], int first, command_args *args) {
+    // An option typed after the numbers would otherwise be taken as one, or
+    // dropped, and the command run without it.
+    for (int j = 0; args->options_first && j < args->supplied_count; j++)
+        if (is_option_word(args, argv[first + j]))
+            fatal_error(-1, "Option %s must come before the %s\n", argv[first + j],
+                        args->param_count > 0 && args->param_names[0] ? args->param_names[0]
+                                                                      : "parameters");
     args->values = static_cast<arg_value *>(
         calloc(static_cast<size_t>(args->supplied_count), sizeof(arg_value)));
     if (!args->values) fatal_error(-1, "parse_command_line(): failed to allocate 'values'\n");
@@ -87,6 +105,7 @@ int parse_command_line(int argc, const char *const argv[], command_args *args) {
     if (!args)
         fatal_error(-1, "parse_command_line(): argument 'args' is NULL (must not be NULL)\n");
     if (argc < 1 || !argv) argc = 1;  // never delivered by the platform: read no arguments
+    g_errors_to_stderr = args->errors_to_stderr != 0;
     args->program_name = nullptr;
     args->sdk_path = nullptr;
     args->bitstream_dir = nullptr;
@@ -107,7 +126,7 @@ int parse_command_line(int argc, const char *const argv[], command_args *args) {
 
 void require_parameters(const command_args *args, int count) {
     if (args->supplied_count >= count) return;
-    printf("Too few parameters supplied. Use %s /? to get help.\n",
-           args->program_name ? args->program_name : APP_NAME);
+    fprintf(args_error_stream(), "Too few parameters supplied. Use %s /? to get help.\n",
+            args->program_name ? args->program_name : APP_NAME);
     args_exit(-1);
 }

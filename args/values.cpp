@@ -159,7 +159,7 @@ int convert(arg_value *slot, value_type type, const char *text, source from) {
         return 0;
     }
     if (from == source::OPTION) return 0;
-    printf("*** internal error in args:set_value()\n");
+    fprintf(args_error_stream(), "*** internal error in args:set_value()\n");
     return -1;
 }
 
@@ -273,6 +273,6 @@ void fatal_error(int code, const char *format, ...) {
     va_start(ap, format);
     if (vsnprintf(message, sizeof message, format, ap) < 0) message[0] = '\0';
     va_end(ap);
-    printf("%s", message);
+    fprintf(args_error_stream(), "%s", message);
     args_exit(code);
 }

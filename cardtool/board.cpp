@@ -1,5 +1,7 @@
 #include "board.h"
 
+#include "report.h"
+
 #include <cstdio>
 
 namespace {
@@ -66,6 +68,6 @@ uint32_t protected_below(int32_t board_type) {
 }
 
 void print_supported_cards() {
-    printf("This utility must be run on one of the following cards:\n\n");
-    for (const char *model : SUPPORTED_MODELS) printf("\t%s\n", model);
+    report_failure("This utility must be run on one of the following cards:\n\n");
+    for (const char *model : SUPPORTED_MODELS) report_failure("\t%s\n", model);
 }

@@ -3,68 +3,109 @@
 #include <cstdio>
 
 #include "board.h"
+#include "report.h"
 
 namespace {
 
-void declare_card_options(option_desc options[CARD_OPTION_COUNT]) {
+enum family_option { OPT_CARD, OPT_INDEX, OPT_FORCE, OPT_UNLOCK };
+
+void declare_options(const family_declaration &declaration, option_desc *options) {
     options[OPT_CARD] = {"card", ARG_UINT, "ID of card to use", {.u = 0}, 0, {}};
     options[OPT_INDEX] = {"index", ARG_UINT, "index of card to use", {.u = 0}, 0, {}};
     options[OPT_FORCE] = {"f", ARG_BOOLEAN, "If TRUE, don't confirm when writing", {.b = 0}, 0, {}};
     options[OPT_UNLOCK] = {"unlock", ARG_BOOLEAN, "If TRUE, allow write to protected locations",
                            {.b = 0}, 0,           {}};
+    for (int k = 0; k < declaration.flag_count && k < MAX_PROGRAM_FLAGS; k++)
+        options[FAMILY_OPTION_COUNT + k] = {declaration.flags[k].name,
+                                            ARG_BOOLEAN,
+                                            declaration.flags[k].description,
+                                            {.b = 0},
+                                            0,
+                                            {}};
 }
+
+bool is_on(const option_desc &option) { return option.value.b != 0; }
 
 }  // namespace
 
-void parse_family_command(int argc, char *argv[], const parameter_list &parameters,
-                          family_command *command) {
-    declare_card_options(command->options);
+card_choice parse_family_command(int argc, char *argv[], const family_declaration &declaration,
+                                 family_command *command) {
+    declare_options(declaration, command->options);
+    const int flags =
+        declaration.flag_count < MAX_PROGRAM_FLAGS ? declaration.flag_count : MAX_PROGRAM_FLAGS;
     command_args &args = command->args;
     args = command_args{};
-    args.option_count = CARD_OPTION_COUNT;
-    args.param_types = parameters.types;
-    args.param_names = parameters.names;
-    args.param_descs = parameters.descriptions;
-    args.param_count = parameters.count;
-    args.required_count = parameters.required;
+    args.option_count = FAMILY_OPTION_COUNT + flags;
+    args.param_types = declaration.parameters.types;
+    args.param_names = declaration.parameters.names;
+    args.param_descs = declaration.parameters.descriptions;
+    args.param_count = declaration.parameters.count;
+    args.required_count = declaration.parameters.required;
     args.options = command->options;
+    args.errors_to_stderr = declaration.errors_to_stderr;
+    args.options_first = 1;
     parse_command_line(argc, argv, &args);
+
+    const option_desc *o = command->options;
+    card_choice choice{};
+    choice.card_given = o[OPT_CARD].specified != 0;
+    choice.index_given = o[OPT_INDEX].specified != 0;
+    choice.card_id = o[OPT_CARD].value.u;
+    choice.index = o[OPT_INDEX].value.u;
+    choice.force = is_on(o[OPT_FORCE]);
+    choice.unlock = is_on(o[OPT_UNLOCK]);
+    for (int k = 0; k < flags; k++) choice.flags[k] = is_on(o[FAMILY_OPTION_COUNT + k]);
+    return choice;
+}
+
+// By hand: the dump prints it, and its cost counts against the start-up.
+card_label label_of(uint32_t card_id) {
+    char decimal[10], hex[8];
+    int d = 0, h = 0;
+    for (uint32_t v = card_id; d == 0 || v != 0; v /= 10)
+        decimal[d++] = static_cast<char>('0' + v % 10);
+    for (uint32_t v = card_id; h == 0 || v != 0; v >>= 4) hex[h++] = "0123456789abcdef"[v & 15u];
+    card_label label;
+    char *at = label.text;
+    while (d > 0) *at++ = decimal[--d];
+    for (const char *s = "(0x"; *s; s++) *at++ = *s;
+    while (h > 0) *at++ = hex[--h];
+    *at++ = ')';
+    *at = '\0';
+    return label;
 }
 
 namespace {
 
-int open_card(const option_desc options[CARD_OPTION_COUNT], VELQOR2_HANDLE *handle) {
-    const option_desc &card = options[OPT_CARD];
-    const option_desc &index = options[OPT_INDEX];
-    if (card.specified && index.specified) {
-        printf("Do not specify both /card and /index\n");
+int open_card(const card_choice &choice, VELQOR2_HANDLE *handle) {
+    if (choice.card_given && choice.index_given) {
+        report_failure("Do not specify both /card and /index\n");
         return -1;
     }
-    bool by_index = !card.specified && index.specified;
-    VELQOR2_STATUS status = by_index ? VELQOR2_OpenCardByIndex(index.value.u, handle)
-                                     : VELQOR2_OpenCard(card.value.u, handle);
+    bool by_index = !choice.card_given && choice.index_given;
+    VELQOR2_STATUS status = by_index ? VELQOR2_OpenCardByIndex(choice.index, handle)
+                                     : VELQOR2_OpenCard(choice.card_id, handle);
     if (status == VELQOR2_SUCCESS) return 0;
-    printf(by_index ? "Failed to open card with index %lu: %s\n"
-                    : "Failed to open card with ID %lu: %s\n",
-           static_cast<unsigned long>(by_index ? index.value.u : card.value.u),
-           VELQOR2_GetStatusString(status));
+    report_failure(by_index ? "Failed to open card with index %lu: %s\n"
+                            : "Failed to open card with ID %lu: %s\n",
+                   static_cast<unsigned long>(by_index ? choice.index : choice.card_id),
+                   VELQOR2_GetStatusString(status));
     return -1;
 }
 
 }  // namespace
 
-int open_selected_card(const option_desc options[CARD_OPTION_COUNT], card_session *card) {
+int open_selected_card(const card_choice &choice, card_session *card) {
     *card = card_session{};
-    if (open_card(options, &card->handle) != 0) return -1;
-    VELQOR2_STATUS status = VELQOR2_GetCardInfo(card->handle, &card->info);
+    if (open_card(choice, &card->handle) != 0) return -1;
+    card_info_room room{};
+    VELQOR2_STATUS status = VELQOR2_GetCardInfo(card->handle, &room.info);
     if (status != VELQOR2_SUCCESS) {
-        printf("Failed to get card info: %s\n", VELQOR2_GetStatusString(status));
+        report_failure("Failed to get card info: %s\n", VELQOR2_GetStatusString(status));
         return -1;
     }
-    // A library may leave the model name unterminated: never read past it.
-    card->info.model_name[sizeof card->info.model_name - 1] = '\0';
-    card->card_id = card->info.card_id;
-    card->board_type = card->info.board_type;
+    card->card_id = room.info.card_id;
+    card->board_type = room.info.board_type;
     card->word_width = classify_board(card->board_type);
     if (card->word_width == 0) {
         print_supported_cards();
@@ -79,8 +120,7 @@ void close_card(card_session *card) {
 }
 
 void print_card_line(const card_session *card) {
-    printf("Selected card ID is %lu(0x%lx)\n", static_cast<unsigned long>(card->card_id),
-           static_cast<unsigned long>(card->card_id));
+    printf("Selected card ID is %s\n", label_of(card->card_id).text);
 }
 
 int value_digits(const card_session *card) { return card->word_width == 4 ? 8 : 4; }

@@ -7,10 +7,8 @@
 #include <cstdint>
 
 #include "args.h"
+#include "config_area.h"
 #include "velqor2.h"
-
-// The family's options, in the order of the usage screen.
-enum card_option { OPT_CARD, OPT_INDEX, OPT_FORCE, OPT_UNLOCK, CARD_OPTION_COUNT };
 
 // A program's positional parameters, as the argument module takes them.
 struct parameter_list {
@@ -21,32 +19,73 @@ struct parameter_list {
     int required;
 };
 
+// A program's own boolean options, shown after the family's.
+struct program_flag {
+    const char *name;
+    const char *description;
+};
+constexpr int MAX_PROGRAM_FLAGS = 4;
+
+struct family_declaration {
+    parameter_list parameters;
+    const program_flag *flags;
+    int flag_count;
+    bool errors_to_stderr;  // the program keeps standard output for its results
+};
+
+// How the command line chose the card, and what may be done to it: the
+// family's options, decoded once. Programs read this, not the option table.
+struct card_choice {
+    bool card_given;                // "/card N"
+    bool index_given;               // "/index N"
+    uint32_t card_id;               // "/card", 0 when not given
+    uint32_t index;                 // "/index"
+    bool force;                     // "+f": no question before writing
+    bool unlock;                    // "+unlock": protected locations may be written
+    bool flags[MAX_PROGRAM_FLAGS];  // the program's own options, in their order
+};
+
 // The command line of a program of the family: the family's options and
-// the program's own parameters. The record lives as long as the process.
+// the program's own, and its parameters. Lives as long as the process.
+constexpr int FAMILY_OPTION_COUNT = 4;
 struct family_command {
-    option_desc options[CARD_OPTION_COUNT];
+    option_desc options[FAMILY_OPTION_COUNT + MAX_PROGRAM_FLAGS];
     command_args args;
 };
 
-// Declares the options and parameters and parses the command line; returns
-// with the results, or ends the process (the usage screen, an error).
-void parse_family_command(int argc, char *argv[], const parameter_list &parameters,
-                          family_command *command);
+// Declares the options and parameters and parses the command line: an
+// option after the first positional argument is refused. Returns the choice,
+// or ends the process (the usage screen, an error).
+card_choice parse_family_command(int argc, char *argv[], const family_declaration &declaration,
+                                 family_command *command);
+
+// The card information record, in room for 1 KiB: a library whose record
+// is larger than ours writes into the room, never past it. Of it the family
+// reads only card_id and board_type, what the interface defines.
+union card_info_room {
+    VELQOR2_CARD_INFO info;
+    unsigned char bytes[1024];
+};
 
 struct card_session {
     VELQOR2_HANDLE handle;  // 0 while no card is open
-    VELQOR2_CARD_INFO info;
     uint32_t card_id;
     int32_t board_type;
     unsigned word_width;  // bytes: 2 or 4
 };
 
-// Opens the card that the options select ("/card", "/index", or card 0),
+// Opens the card that the choice selects ("/card", "/index", or card 0),
 // reads its information and classifies its board. Returns 0, or prints why
-// not and returns -1; the card may then be open all the same, so call
-// close_card on every path.
-int open_selected_card(const option_desc options[CARD_OPTION_COUNT], card_session *card);
+// not (on the argument module's error stream) and returns -1; the card may
+// then be open all the same, so call close_card on every path.
+int open_selected_card(const card_choice &choice, card_session *card);
 void close_card(card_session *card);
+
+// How the family names a card: "N(0xN)".
+struct card_label {
+    char text[32];
+};
+card_label label_of(uint32_t card_id);
 
 // "Selected card ID is N(0xN)" and a line feed.
 void print_card_line(const card_session *card);

@@ -2,18 +2,20 @@
 
 #include <cstdio>
 
+#include "report.h"
+
 void note_read_failure(VELQOR2_STATUS status, read_failures *failures) {
     if (failures->count++ == 0)
         snprintf(failures->first_text, sizeof failures->first_text, "%s",
                  VELQOR2_GetStatusString(status));
 }
 
-void print_value(const card_session *card, VELQOR2_STATUS status, uint32_t value) {
-    if (status != VELQOR2_SUCCESS) printf("0x%.*s", value_digits(card), "????????");
-    else printf("0x%0*lX", value_digits(card), static_cast<unsigned long>(value));
+void print_value(FILE *stream, const card_session *card, VELQOR2_STATUS status, uint32_t value) {
+    if (status != VELQOR2_SUCCESS) fprintf(stream, "0x%.*s", value_digits(card), "????????");
+    else fprintf(stream, "0x%0*lX", value_digits(card), static_cast<unsigned long>(value));
 }
 
 void print_read_failures(const read_failures *failures, unsigned long total) {
-    printf("Failed to read %lu of %lu EEPROM locations: %s\n", failures->count, total,
-           failures->first_text);
+    report_failure("Failed to read %lu of %lu EEPROM locations: %s\n", failures->count, total,
+                   failures->first_text);
 }

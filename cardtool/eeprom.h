@@ -5,6 +5,7 @@
 #define CARDTOOL_EEPROM_H
 
 #include <cstdint>
+#include <cstdio>
 
 #include "card.h"
 
@@ -26,9 +27,9 @@ inline VELQOR2_STATUS read_word(const card_session *card, uint32_t location, uin
 
 // The value with the digits of the card's word, or "0x????" (as many marks
 // as the word has digits) when its read failed.
-void print_value(const card_session *card, VELQOR2_STATUS status, uint32_t value);
+void print_value(FILE *stream, const card_session *card, VELQOR2_STATUS status, uint32_t value);
 
-// "Failed to read N of TOTAL EEPROM locations: TEXT"
+// "Failed to read N of TOTAL EEPROM locations: TEXT", on the error stream.
 void print_read_failures(const read_failures *failures, unsigned long total);
 
 #endif

@@ -15,15 +15,19 @@ struct comparison {
 };
 
 // Reads the whole image before any card is opened, opens the selected card,
-// refuses an image of another kind of board, and reads the card at the
-// image's locations. Returns 0, or prints why not and returns -1; call
-// close_card on every path.
-int start_comparison(const option_desc options[CARD_OPTION_COUNT], const char *file, comparison *c);
+// refuses an image of another kind of board (or one that names another
+// card and no board type), and reads the card at the image's locations.
+// Returns 0, or reports why not and returns -1; call close_card on every
+// path.
+int start_comparison(const card_choice &choice, const char *file, comparison *c);
 
 // "   [0xNN] = 0xOLD" with the digits of the card's word.
 void print_location(const card_session *card, uint32_t location, uint32_t value);
 
-unsigned count_bits(uint64_t bits);
+inline uint64_t bit(uint32_t location) { return uint64_t{1} << location; }
+inline unsigned count_bits(uint64_t bits) {
+    return static_cast<unsigned>(__builtin_popcountll(bits));
+}
 const char *plural(unsigned count);  // "s" unless count is 1
 
 #endif

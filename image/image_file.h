@@ -7,16 +7,19 @@
 //   word_bits  = 32
 //   [0x00] = 0x56514812     cells in the dump's own syntax, one or more a line
 //
-// Blank lines and the dump's "Selected card ID is ..." line are ignored, so
-// a dump saved by sorvit is an image too. An image lists any subset of the
-// locations 0x00 to 0x3F, each once.
+// Blank lines are ignored, and the dump's line "Selected card ID is N(0xN)"
+// names the card as card_id does, so a dump saved by sorvit is an image of
+// that card. An image lists any subset of the locations 0x00 to 0x3F, each
+// once.
 #ifndef IMAGE_IMAGE_FILE_H
 #define IMAGE_IMAGE_FILE_H
 
 #include <cstddef>
 #include <cstdint>
 
-constexpr uint32_t IMAGE_LOCATIONS = 64;
+#include "config_area.h"
+
+constexpr uint32_t IMAGE_LOCATIONS = CONFIG_LOCATIONS;
 constexpr size_t IMAGE_MAX_BYTES = size_t{64} * 1024;  // a full image is about 1.5 KiB
 
 struct eeprom_image {
@@ -37,18 +40,24 @@ struct image_error {
     char text[512];  // one line, with its line feed
 };
 
+// One line, cut where it must be, ending in a line feed whatever its length.
+void set_image_error(image_error *err, const char *format, ...)
+    __attribute__((format(printf, 2, 3)));
+
 // Parses image text; name is how messages call the file. On failure the
 // error names the file, the line and what was expected there.
 bool parse_image(const char *text, size_t length, const char *name, eeprom_image *out,
                  image_error *err);
 
-// Reads and parses an image file ('-' is standard input); prints why not.
-// Opening never blocks, whatever kind of file the path names.
-bool read_image_file(const char *path, eeprom_image *out);
+// Reads and parses an image file ('-' is standard input); err says why
+// not. Opening never blocks, whatever kind of file the path names.
+bool read_image_file(const char *path, eeprom_image *out, image_error *err);
 
 // Puts text in the file whole or not at all (temporary file, flush,
-// rename); '-' is standard output. Prints why not.
-bool write_image_file(const char *path, const char *text, size_t length);
+// rename), through a symbolic link whether or not its target exists yet;
+// an existing file whose mode allows no write is refused. '-' is standard
+// output. err says why not.
+bool write_image_file(const char *path, const char *text, size_t length, image_error *err);
 
 // Whether the path is '-', standard input or output.
 bool is_standard_stream(const char *path);

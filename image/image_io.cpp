@@ -1,15 +1,14 @@
 // Image files on disk: read without blocking on any kind of file, written
 // whole or not at all.
 #include <fcntl.h>
-#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
+#include "atomic_file.h"
 #include "image_file.h"
 
 namespace {
@@ -48,78 +47,9 @@ bool read_up_to(int fd, char *buffer, size_t limit, size_t *length) {
     return true;
 }
 
-// The mode a new file gets: what the umask allows of 0666.
-mode_t new_file_mode() {
-    mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
-}
-
-// Where to put the file: a symbolic link's target, so the link survives.
-// Anything that exists and is not a regular file is refused: renaming over
-// a device or a folder is never what was meant.
-bool resolve_target(const char *path, char *target, mode_t *mode) {
-    struct stat st;
-    if (stat(path, &st) != 0) {
-        if (errno != ENOENT) return false;
-        *mode = new_file_mode();
-        if (snprintf(target, PATH_MAX, "%s", path) < PATH_MAX) return true;
-        errno = ENAMETOOLONG;
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-        return false;
-    }
-    *mode = st.st_mode & 07777;
-    return realpath(path, target) != nullptr;
-}
-
-bool write_whole(FILE *file, const char *text, size_t length) {
-    return fwrite(text, 1, length, file) == length && fflush(file) == 0 && fsync(fileno(file)) == 0;
-}
-
-// Writes text to a new temporary file beside target, flushed to the disk.
-// On failure nothing is left behind and errno says why.
-bool write_temporary(const char *target, mode_t mode, const char *text, size_t length,
-                     char temp[PATH_MAX + 8]) {
-    if (snprintf(temp, PATH_MAX + 8, "%s.XXXXXX", target) >= PATH_MAX + 8) {
-        errno = ENAMETOOLONG;
-        return false;
-    }
-    int fd = mkstemp(temp);
-    if (fd < 0) return false;
-    FILE *file = fchmod(fd, mode) == 0 ? fdopen(fd, "w") : nullptr;
-    if (!file) {
-        int saved = errno;
-        close(fd);
-        unlink(temp);
-        errno = saved;
-        return false;
-    }
-    bool ok = write_whole(file, text, length);
-    int saved = errno;
-    if (fclose(file) != 0 && ok) {
-        ok = false;
-        saved = errno;
-    }
-    if (!ok) unlink(temp);
-    errno = saved ? saved : EIO;
-    return ok;
-}
-
-// Makes the rename itself durable; a folder that cannot be synced changes
-// nothing about the file being whole.
-void sync_folder(const char *target) {
-    char folder[PATH_MAX];
-    snprintf(folder, sizeof folder, "%s", target);
-    char *slash = strrchr(folder, '/');
-    if (!slash) snprintf(folder, sizeof folder, ".");
-    else slash[slash == folder ? 1 : 0] = '\0';
-    int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    fsync(fd);
-    close(fd);
+bool failed(image_error *err, const char *what, const char *path, int error) {
+    set_image_error(err, "Cannot %s image file %s: %s", what, path, strerror(error));
+    return false;
 }
 
 }  // namespace
@@ -130,43 +60,28 @@ const char *image_name(const char *path) {
     return is_standard_stream(path) ? "(standard input)" : path;
 }
 
-bool read_image_file(const char *path, eeprom_image *out) {
+bool read_image_file(const char *path, eeprom_image *out, image_error *err) {
     int fd = open_for_reading(path);
-    if (fd < 0) {
-        printf("Cannot read image file %s: %s\n", image_name(path), strerror(errno));
-        return false;
-    }
+    if (fd < 0) return failed(err, "read", image_name(path), errno);
     static char text[IMAGE_MAX_BYTES + 1];
     size_t length = 0;
     bool ok = read_up_to(fd, text, IMAGE_MAX_BYTES, &length);
     int saved = errno;
     if (fd != STDIN_FILENO) close(fd);
-    if (!ok) {
-        printf("Cannot read image file %s: %s\n", image_name(path), strerror(saved));
-        return false;
-    }
-    image_error err;
-    if (parse_image(text, length, image_name(path), out, &err)) return true;
-    printf("%s", err.text);
-    return false;
+    if (!ok) return failed(err, "read", image_name(path), saved);
+    return parse_image(text, length, image_name(path), out, err);
 }
 
-bool write_image_file(const char *path, const char *text, size_t length) {
-    if (is_standard_stream(path)) return fwrite(text, 1, length, stdout) == length;
-    char target[PATH_MAX], temp[PATH_MAX + 8];
-    mode_t mode = 0;
-    bool ok =
-        resolve_target(path, target, &mode) && write_temporary(target, mode, text, length, temp);
-    if (ok && rename(temp, target) != 0) {
-        int saved = errno;
-        unlink(temp);
-        errno = saved;
-        ok = false;
+bool write_image_file(const char *path, const char *text, size_t length, image_error *err) {
+    if (is_standard_stream(path)) {
+        if (fwrite(text, 1, length, stdout) == length) return true;
+        return failed(err, "write", "(standard output)", errno ? errno : EIO);
     }
-    if (!ok) {
-        printf("Cannot write image file %s: %s\n", path, strerror(errno));
-        return false;
-    }
-    sync_folder(target);
-    return true;
+    atomic_target target;
+    atomic_temp temp;
+    int error = atomic_resolve(path, &target);
+    if (!error) error = atomic_check_writable(&target);
+    if (!error) error = atomic_write_temp(&target, ".", text, length, &temp);
+    if (!error) error = atomic_commit(&temp, &target);
+    return error == 0 || failed(err, "write", path, error);
 }

@@ -13,14 +13,15 @@ struct parser {
     unsigned line;
     eeprom_image *image;
     image_error *err;
+    unsigned card_line;    // where the card was named, by card_id or the dump's card line
+    bool card_id_setting;  // card_id was given as a setting
 };
 
 bool fail(const parser *p, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
-// One line, cut where it must be, ending in a line feed whatever its length.
-void set_error(image_error *err, const char *format, ...) __attribute__((format(printf, 2, 3)));
+}  // namespace
 
-void set_error(image_error *err, const char *format, ...) {
+void set_image_error(image_error *err, const char *format, ...) {
     va_list ap;
     va_start(ap, format);
     int n = vsnprintf(err->text, sizeof err->text - 1, format, ap);
@@ -29,14 +30,16 @@ void set_error(image_error *err, const char *format, ...) {
     memcpy(err->text + length, "\n", 2);
 }
 
+namespace {
+
 bool fail(const parser *p, const char *format, ...) {
     char expected[256];
     va_list ap;
     va_start(ap, format);
     vsnprintf(expected, sizeof expected, format, ap);
     va_end(ap);
-    set_error(p->err, "Image file %s is invalid at line %u: expected %s", p->name, p->line,
-              expected);
+    set_image_error(p->err, "Image file %s is invalid at line %u: expected %s", p->name, p->line,
+                    expected);
     return false;
 }
 
@@ -89,13 +92,47 @@ bool read_number(const char *s, bool is_signed, uint32_t *out) {
     return true;
 }
 
+// The dump's line "Selected card ID is N(0xN)", as sorvit prints it; null
+// for any other line.
+const char *card_line_id(const char *text, uint32_t *id) {
+    static const char PREFIX[] = "Selected card ID is ";
+    if (strncmp(text, PREFIX, sizeof PREFIX - 1) != 0) return nullptr;
+    const char *s = text + sizeof PREFIX - 1;
+    uint64_t decimal = 0;
+    const char *digits = s;
+    for (; *s >= '0' && *s <= '9' && decimal <= 0xFFFFFFFFu; s++)
+        decimal = decimal * 10 + static_cast<unsigned>(*s - '0');
+    uint32_t hex = 0;
+    if (s == digits || decimal > 0xFFFFFFFFu || *s != '(') return nullptr;
+    s = read_hex(s + 1, &hex);
+    if (!s || *s != ')' || hex != decimal || *skip_space(s + 1) != '\0') return nullptr;
+    *id = hex;
+    return s;
+}
+
+// Names the image's card, once, by card_id or by the dump's card line: two
+// namings must agree.
+bool name_card(parser *p, uint32_t id) {
+    eeprom_image *im = p->image;
+    if (im->has_card_id && im->card_id != id)
+        return fail(p, "card %lu, the card that line %u names",
+                    static_cast<unsigned long>(im->card_id), p->card_line);
+    if (!im->has_card_id) p->card_line = p->line;
+    im->has_card_id = true;
+    im->card_id = id;
+    return true;
+}
+
 bool parse_setting(parser *p, const char *key, const char *value) {
     eeprom_image *im = p->image;
     bool *seen;
     bool ok;
     if (strcmp(key, "card_id") == 0) {
-        seen = &im->has_card_id;
-        ok = read_number(value, false, &im->card_id);
+        uint32_t id = 0;
+        if (p->card_id_setting) return fail(p, "each setting once");
+        if (!read_number(value, false, &id)) return fail(p, "card_id = a number");
+        p->card_id_setting = true;
+        return name_card(p, id);
     } else if (strcmp(key, "board_type") == 0) {
         seen = &im->has_board_type;
         uint32_t bits = 0;
@@ -157,7 +194,11 @@ const char *parse_cell(parser *p, const char *s) {
 bool parse_line(parser *p, char *line) {
     if (char *hash = strchr(line, '#')) *hash = '\0';
     const char *text = skip_space(line);
-    if (*text == '\0' || strncmp(text, "Selected card ID is ", 20) == 0) return true;
+    if (*text == '\0') return true;
+    uint32_t id;
+    if (strncmp(text, "Selected card ID is ", 20) == 0)
+        return card_line_id(text, &id) ? name_card(p, id)
+                                       : fail(p, "a card line 'Selected card ID is N(0xN)'");
     if (*text == '[') {
         for (const char *s = text; *s; s = skip_space(s))
             if (!(s = parse_cell(p, s))) return false;
@@ -185,10 +226,10 @@ bool check_widths(parser *p) {
 bool parse_image(const char *text, size_t length, const char *name, eeprom_image *out,
                  image_error *err) {
     *out = eeprom_image{};
-    parser p{name, 0, out, err};
+    parser p{name, 0, out, err, 0, false};
     if (length > IMAGE_MAX_BYTES) {
-        set_error(err, "Image file %s is invalid: larger than %zu KiB", name,
-                  IMAGE_MAX_BYTES / 1024);
+        set_image_error(err, "Image file %s is invalid: larger than %zu KiB", name,
+                        IMAGE_MAX_BYTES / 1024);
         return false;
     }
     static char line[IMAGE_MAX_BYTES + 1];  // a line is at most the whole text
@@ -204,7 +245,7 @@ bool parse_image(const char *text, size_t length, const char *name, eeprom_image
         if (!parse_line(&p, line)) return false;
     }
     if (out->listed == 0) {
-        set_error(err, "Image file %s is invalid: it lists no location", name);
+        set_image_error(err, "Image file %s is invalid: it lists no location", name);
         return false;
     }
     return check_widths(&p);

@@ -6,11 +6,14 @@
 //   sorvit-image [options] load FILE     FILE back onto the card
 //
 // main parses, picks the action and ends the run through the output
-// check; each action opens and closes its card itself.
-#include <cstdio>
+// check; each action opens and closes its card itself. Results go to
+// standard output, and nothing else does: failures and warnings go to
+// standard error, so "save -" and a script's pipe stay clean.
 #include <cstring>
 
 #include "actions.h"
+#include "atomic_file.h"
+#include "report.h"
 
 namespace {
 
@@ -18,7 +21,7 @@ enum param_index { PARAM_ACTION, PARAM_FILE, PARAM_COUNT };
 
 struct action {
     const char *name;
-    int (*run)(const option_desc *options, const char *file);  // null: list
+    int (*run)(const card_choice &choice, const char *file);  // null: list
 };
 
 const action ACTIONS[] = {
@@ -28,25 +31,25 @@ const action ACTIONS[] = {
     {"load", load_image},
 };
 
-int run_action(command_args *args) {
-    const char *name = args->values[PARAM_ACTION].s;
+int run_action(const command_args &args, const card_choice &choice) {
+    const char *name = args.values[PARAM_ACTION].s;
     const action *chosen = nullptr;
     for (const action &a : ACTIONS)
         if (name && strcmp(name, a.name) == 0) chosen = &a;
     if (!chosen) {
-        printf("Unknown action '%s': use list, save, check or load\n", name ? name : "");
+        report_failure("Unknown action '%s': use list, save, check or load\n", name ? name : "");
         return -1;
     }
     int wanted = chosen->run ? 2 : 1;
-    require_parameters(args, wanted);
-    if (args->supplied_count > wanted) {
-        printf("Too many parameters supplied: %s takes %s. Use %s /? to get help.\n", chosen->name,
-               chosen->run ? "one file" : "no file", APP_NAME);
+    require_parameters(&args, wanted);
+    if (args.supplied_count > wanted) {
+        report_failure("Too many parameters supplied: %s takes %s. Use %s /? to get help.\n",
+                       chosen->name, chosen->run ? "one file" : "no file", APP_NAME);
         return -1;
     }
     if (!chosen->run) return list_cards();
-    const char *file = args->values[PARAM_FILE].s;
-    return chosen->run(args->options, file ? file : "");
+    const char *file = args.values[PARAM_FILE].s;
+    return chosen->run(choice, file ? file : "");
 }
 
 }  // namespace
@@ -56,7 +59,11 @@ int main(int argc, char *argv[]) {
     static const char *const names[PARAM_COUNT] = {"action", "file"};
     static const char *const descriptions[PARAM_COUNT] = {
         "list, save, check or load", "image file; '-' is standard input or output"};
+    // A save stopped by a signal or a file-size limit leaves no temporary file.
+    atomic_cleanup_on_signals();
     static family_command command;
-    parse_family_command(argc, argv, {types, names, descriptions, PARAM_COUNT, 1}, &command);
-    return finish_output(run_action(&command.args));
+    const family_declaration declaration{
+        {types, names, descriptions, PARAM_COUNT, 1}, nullptr, 0, true};
+    const card_choice choice = parse_family_command(argc, argv, declaration, &command);
+    return finish_output(run_action(command.args, choice));
 }

@@ -1,24 +1,22 @@
-#include <cstdio>
-
 #include "actions.h"
 #include "eeprom.h"
+#include "report.h"
 
-bool read_card_values(const card_session *card, uint64_t locations, uint32_t values[64]) {
-    VELQOR2_STATUS statuses[64] = {};
+bool read_card_values(const card_session *card, uint64_t locations,
+                      uint32_t values[CONFIG_LOCATIONS]) {
+    VELQOR2_STATUS statuses[CONFIG_LOCATIONS] = {};
     read_failures failures{};
     unsigned long count = 0;
-    for (uint32_t loc = 0; loc < 64; loc++) {
+    for (uint32_t loc = 0; loc < CONFIG_LOCATIONS; loc++) {
         if ((locations >> loc & 1u) == 0) continue;
         statuses[loc] = read_word(card, loc, &values[loc], &failures);
         count++;
     }
     if (failures.count == 0) return true;
-    for (uint32_t loc = 0; loc < 64; loc++) {
-        if (statuses[loc] == VELQOR2_SUCCESS) continue;
-        printf("   [0x%02lX] = ", static_cast<unsigned long>(loc));
-        print_value(card, statuses[loc], 0);
-        printf("\n");
-    }
+    for (uint32_t loc = 0; loc < CONFIG_LOCATIONS; loc++)
+        if (statuses[loc] != VELQOR2_SUCCESS)
+            report_failure("   [0x%02lX] = 0x%.*s\n", static_cast<unsigned long>(loc),
+                           value_digits(card), "????????");
     print_read_failures(&failures, count);
     return false;
 }

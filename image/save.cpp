@@ -5,6 +5,7 @@
 
 #include "actions.h"
 #include "image_file.h"
+#include "report.h"
 
 namespace {
 
@@ -24,19 +25,16 @@ void append(text_buffer *b, const char *format, ...) {
     if (b->length >= sizeof b->data) b->length = sizeof b->data - 1;  // cut, never overrun
 }
 
+// Of the card, only what the interface defines: its ID and board type.
 void format_image(const card_session *card, const uint32_t *values, text_buffer *b) {
     char when[32] = "an unknown time";
     time_t now = time(nullptr);
     struct tm utc;
     if (now != static_cast<time_t>(-1) && gmtime_r(&now, &utc))
         strftime(when, sizeof when, "%Y-%m-%d %H:%M UTC", &utc);
-    char model[44];
-    append(b, "# EEPROM image of card %lu (index %lu), saved by %s %u.%u.%u at %s\n",
-           static_cast<unsigned long>(card->card_id),
-           static_cast<unsigned long>(card->info.card_index), APP_NAME, APP_VERSION.major,
-           APP_VERSION.minor, APP_VERSION.patch, when);
-    append(b, "# model %s, serial 0x%08lX\n", printable_model(card->info, model),
-           static_cast<unsigned long>(card->info.serial_number));
+    append(b, "# EEPROM image of card %s, saved by %s %u.%u.%u at %s\n",
+           label_of(card->card_id).text, APP_NAME, APP_VERSION.major, APP_VERSION.minor,
+           APP_VERSION.patch, when);
     append(b, "card_id    = %lu\n", static_cast<unsigned long>(card->card_id));
     append(b, "board_type = %ld\n", static_cast<long>(card->board_type));
     append(b, "word_bits  = %u\n", card->word_width * 8);
@@ -48,25 +46,28 @@ void format_image(const card_session *card, const uint32_t *values, text_buffer 
 int save_card(const card_session *card, const char *file) {
     uint32_t values[IMAGE_LOCATIONS] = {};
     if (!read_card_values(card, ~uint64_t{0}, values)) {
-        printf("No image written.\n");
+        report_failure("No image written.\n");
         return -1;
     }
     static text_buffer image;
     image.length = 0;
     format_image(card, values, &image);
-    if (!write_image_file(file, image.data, image.length)) return -1;
+    image_error err;
+    if (!write_image_file(file, image.data, image.length, &err)) {
+        report_failure("%s", err.text);
+        return -1;
+    }
     if (!is_standard_stream(file))  // standard output holds the image itself
-        printf("Saved locations 0x00 to 0x3F of card %lu(0x%lx) to %s\n",
-               static_cast<unsigned long>(card->card_id), static_cast<unsigned long>(card->card_id),
+        printf("Saved locations 0x00 to 0x3F of card %s to %s\n", label_of(card->card_id).text,
                file);
     return 0;
 }
 
 }  // namespace
 
-int save_image(const option_desc options[CARD_OPTION_COUNT], const char *file) {
+int save_image(const card_choice &choice, const char *file) {
     card_session card{};
-    int status = open_selected_card(options, &card);
+    int status = open_selected_card(choice, &card);
     if (status == 0) status = save_card(&card, file);
     close_card(&card);
     return status;

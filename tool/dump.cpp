@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr uint32_t DUMP_ROWS = 32;
+constexpr uint32_t DUMP_ROWS = CONFIG_LOCATIONS / 2;  // two columns
 
 void print_row(const card_session *card, uint32_t row, read_failures *failures) {
     const unsigned long left = row, right = row + DUMP_ROWS;
@@ -24,20 +24,19 @@ void print_row(const card_session *card, uint32_t row, read_failures *failures) 
         return;
     }
     printf("   [0x%02lX] = ", left);
-    print_value(card, left_status, left_value);
+    print_value(stdout, card, left_status, left_value);
     printf("\t\t[0x%02lX] = ", right);
-    print_value(card, right_status, right_value);
+    print_value(stdout, card, right_status, right_value);
     printf("\n");
 }
 
 }  // namespace
 
 int dump_eeprom(const card_session *card) {
-    printf("Selected card ID is %lu(0x%lx)\n\n", static_cast<unsigned long>(card->card_id),
-           static_cast<unsigned long>(card->card_id));
+    printf("Selected card ID is %s\n\n", label_of(card->card_id).text);
     read_failures failures{};
     for (uint32_t row = 0; row < DUMP_ROWS; row++) print_row(card, row, &failures);
     if (failures.count == 0) return 0;
-    print_read_failures(&failures, 2ul * DUMP_ROWS);
+    print_read_failures(&failures, CONFIG_LOCATIONS);
     return -1;
 }

@@ -16,16 +16,14 @@ const value_type PARAM_TYPES[] = {ARG_UINT, ARG_UINT};
 const char *const PARAM_NAMES[] = {"location", "data"};
 const char *const PARAM_DESCS[] = {"EEPROM location", "Data value to write"};
 
-int run_mode(const command_args *args, const card_session *card) {
-    const option_desc *options = args->options;
-    switch (args->supplied_count) {
+int run_mode(const command_args &args, const card_choice &choice, const card_session *card) {
+    switch (args.supplied_count) {
     case 0:
         return dump_eeprom(card);
     case 1:
-        return read_location(card, args->values[0].u);
+        return read_location(card, args.values[0].u);
     default:  // numbers after the second are ignored
-        return write_location(card, args->values[0].u, args->values[1].u,
-                              options[OPT_FORCE].value.b != 0, options[OPT_UNLOCK].value.b != 0);
+        return write_location(card, args.values[0].u, args.values[1].u, choice);
     }
 }
 
@@ -33,11 +31,13 @@ int run_mode(const command_args *args, const card_session *card) {
 
 int main(int argc, char *argv[]) {
     static family_command command;
-    parse_family_command(argc, argv, {PARAM_TYPES, PARAM_NAMES, PARAM_DESCS, 2, 0}, &command);
+    const family_declaration declaration{
+        {PARAM_TYPES, PARAM_NAMES, PARAM_DESCS, 2, 0}, nullptr, 0, false};
+    const card_choice choice = parse_family_command(argc, argv, declaration, &command);
 
     card_session card{};
-    int status = open_selected_card(command.options, &card);
-    if (status == 0) status = run_mode(&command.args, &card);
+    int status = open_selected_card(choice, &card);
+    if (status == 0) status = run_mode(command.args, choice, &card);
     close_card(&card);
     // A dump that never reached its reader is a failure, not a success.
     return finish_output(status);

@@ -10,7 +10,8 @@
 
 int dump_eeprom(const card_session *card);
 int read_location(const card_session *card, uint32_t location);
-int write_location(const card_session *card, uint32_t location, uint32_t data, bool force,
-                   bool unlock);
+// The choice's force and unlock apply.
+int write_location(const card_session *card, uint32_t location, uint32_t data,
+                   const card_choice &choice);
 
 #endif

@@ -19,18 +19,26 @@ int read_location(const card_session *card, uint32_t location) {
     return 0;
 }
 
-int write_location(const card_session *card, uint32_t location, uint32_t data, bool force,
-                   bool unlock) {
+int write_location(const card_session *card, uint32_t location, uint32_t data,
+                   const card_choice &choice) {
     reply answer = REPLY_YES;
-    if (!force) {
-        print_card_line(card);
+    if (!choice.force) print_card_line(card);
+    // A value the word cannot hold is refused before the question: the
+    // library might cut it silently, and a question about a write that
+    // cannot happen misleads.
+    if (card->word_width == 2 && data > 0xFFFFu) {
+        printf("Value 0x%lx does not fit the card's %u-bit word\n",
+               static_cast<unsigned long>(data), card->word_width * 8);
+        return -1;
+    }
+    if (!choice.force) {
         printf("Warning: this will write the value %lu/0x%lx to EEPROM location 0x%lx\n",
                static_cast<unsigned long>(data), static_cast<unsigned long>(data),
                static_cast<unsigned long>(location));
         answer = ask_to_continue();
         if (answer == REPLY_UNSEEN) return -1;  // main names the failed write
     }
-    if (is_protected_location(card->board_type, location) && !unlock) {
+    if (is_protected_location(card->board_type, location) && !choice.unlock) {
         printf("Permission denied to protected location.\n");
         return -1;
     }

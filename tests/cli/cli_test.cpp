@@ -178,10 +178,18 @@ TEST(Cli, WritesAfterTheRightReplyOnly) {
         {{"/card", "7", "50", "0x1234"}, " y\n", ask_at_50 + "Aborted.\n", 0},
         {{"/card", "7", "50", "0x1234"}, "\n", ask_at_50 + "Aborted.\n", 0},
         {{"/card", "7", "5", "0x1234"}, "n\n", warning(CARD7, "4660", "1234", "5") + DENIED, 255},
+        // An option after the numbers is refused before any card is opened:
+        // it would otherwise be dropped, or send the write to card 0.
         {{"/card", "8", "44", "7", "+unlock"},
          "y\n",
-         warning("Selected card ID is 8(0x8)\n", "7", "7", "2c") + DENIED,
+         "Option +unlock must come before the location\n",
          255},
+        {{"+f", "0x30", "0x12", "/card", "101"},
+         std::nullopt,
+         "Option /card must come before the location\n",
+         255},
+        {{"0x30", "0x12", "-f"}, "y\n", "Option -f must come before the location\n", 255},
+        {{"0x30", "0x12", "/?"}, "y\n", "Option /? must come before the location\n", 255},
         {{"70", "1"}, "y\n", warning(CARD0, "1", "1", "46"), 0},
         {{"1", "2", "3"}, "y\n", warning(CARD0, "2", "2", "1"), 0},
         {{"0", "4294967295"}, "y\n", warning(CARD0, "4294967295", "ffffffff", "0"), 0},
@@ -203,7 +211,8 @@ TEST(Cli, TyposAndUndoneWritesFail) {
         {{"+f", "0x42", "0x1CAFEF00D"}, std::nullopt, invalid("parameter 2", "0x1CAFEF00D"), 255},
         {{"/card", "0X7", "+f", "0x30", "1"}, std::nullopt, invalid("option /card", "0X7"), 255},
         {{"-index", "abc", "+f", "0x30", "1"}, std::nullopt, invalid("option -index", "abc"), 255},
-        {{"7", "/card", "3"}, std::nullopt, invalid("parameter 2", "/card"), 255},
+        {{"7", "/card", "3"}, std::nullopt, "Option /card must come before the location\n", 255},
+        {{"7", "/Card", "3"}, std::nullopt, invalid("parameter 2", "/Card"), 255},
         {{"/card", "10", "+f", "2", "9"}, std::nullopt, DENIED, 255},
         {{"/card", "7", "50", "0x1234"},
          std::nullopt,  // no reply at all is not a decision
@@ -252,10 +261,15 @@ TEST(Cli, FailedWritesAreReported) {
          "n\n",
          warning("Selected card ID is 14(0xe)\n", "1", "1", "32") + "Aborted.\n",
          0},
+        // A value wider than the word is refused before the question, and
+        // the library is never called with it.
         {{"/card", "7", "+f", "50", "0x12345"},
          std::nullopt,
-         "Failed to write EEPROM location 0x32: value 0x12345 does not fit the card's 16-bit "
-         "word\n",
+         "Value 0x12345 does not fit the card's 16-bit word\n",
+         255},
+        {{"/index", "1", "0x30", "0x12344"},
+         "y\n",
+         CARD7 + "Value 0x12344 does not fit the card's 16-bit word\n",
          255},
         {{"+f", "0x100", "1"},
          std::nullopt,

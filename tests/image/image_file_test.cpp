@@ -24,12 +24,16 @@ TEST(ImageFile, TakesSavedImagesDumpsAndPatches) {
     EXPECT_EQ(im.card_id, 0x65u);
     EXPECT_EQ(im.board_type, -1);
     EXPECT_EQ(im.values[63], 0xFFFFu);
-    // The dump's own lines, two cells a line.
-    ASSERT_TRUE(parse(
-        "Selected card ID is 0(0x0)\n\n   [0x00] = 0x56514812\t\t[0x20] = 0x7FFFF0C3\n", &im, &err))
+    // The dump's own lines, two cells a line; its card line names the card.
+    ASSERT_TRUE(parse("Selected card ID is 101(0x65)\n\n   [0x00] = 0x5651\t\t[0x20] = 0x7FF0\n",
+                      &im, &err))
         << err.text;
-    EXPECT_FALSE(im.has_card_id || im.has_board_type || im.has_word_bits);
-    EXPECT_EQ(im.values[0x20], 0x7FFFF0C3u);
+    EXPECT_TRUE(im.has_card_id);
+    EXPECT_EQ(im.card_id, 101u);
+    EXPECT_FALSE(im.has_board_type || im.has_word_bits);
+    EXPECT_EQ(im.values[0x20], 0x7FF0u);
+    ASSERT_TRUE(parse("card_id = 101\nSelected card ID is 101(0x65)\n[0x00] = 0x1\n", &im, &err))
+        << err.text;
 }
 
 TEST(ImageFile, RefusesWithTheLineAndWhatWasExpected) {
@@ -52,6 +56,12 @@ TEST(ImageFile, RefusesWithTheLineAndWhatWasExpected) {
         {"colour = red\n", "at line 1: expected a setting: card_id, board_type or word_bits"},
         {"word_bits = 8\n", "at line 1: expected word_bits = a number (16 or 32)"},
         {"card_id = 1\ncard_id = 1\n", "at line 2: expected each setting once"},
+        {"card_id = 7\nSelected card ID is 8(0x8)\n",
+         "at line 2: expected card 7, the card that line 1 names"},
+        {"Selected card ID is 8(0x8)\ncard_id = 7\n",
+         "at line 2: expected card 8, the card that line 1 names"},
+        {"Selected card ID is 8(0x9)\n", "at line 1: expected a card line 'Selected card ID"},
+        {"Selected card ID is 4294967296(0x100000000)\n", "at line 1: expected a card line"},
         {"card_id = 4294967296\n", "at line 1: expected card_id = a number"},
         {"board_type = 2147483648\n", "at line 1: expected board_type = a number"},
         {std::string("[0x01] = 0x1\0\n", 14), "at line 1: expected text, not a NUL byte"},

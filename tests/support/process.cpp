@@ -1,6 +1,7 @@
 #include "process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -57,9 +58,36 @@ process_result run_in_child(const std::function<void()> &body) {
     return result;
 }
 
+namespace {
+
+// Both pipes at once: a child that fills one while the test waits on the
+// other must not hang.
+void drain_both(int out_fd, int err_fd, std::string *out, std::string *err) {
+    pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+    std::string *into[2] = {out, err};
+    for (int open = 2; open > 0;) {
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        for (int k = 0; k < 2; k++) {
+            if (fds[k].fd < 0 || fds[k].revents == 0) continue;
+            char buffer[4096];
+            ssize_t n = read(fds[k].fd, buffer, sizeof buffer);
+            if (n > 0) into[k]->append(buffer, static_cast<size_t>(n));
+            else if (n == 0 || errno != EINTR) {
+                fds[k].fd = -1;
+                open--;
+            }
+        }
+    }
+}
+
+}  // namespace
+
 process_result run_program(const std::string &path, const program_run &run) {
-    int out[2], in[2];
-    if (pipe(out) != 0 || pipe(in) != 0) throw std::runtime_error("pipe");
+    int out[2], in[2], err[2];
+    if (pipe(out) != 0 || pipe(in) != 0 || pipe(err) != 0) throw std::runtime_error("pipe");
     // A child that exits before reading its input must not kill the test.
     signal(SIGPIPE, SIG_IGN);
     pid_t pid = fork();
@@ -67,7 +95,8 @@ process_result run_program(const std::string &path, const program_run &run) {
         signal(SIGPIPE, SIG_DFL);
         dup2(out[1], STDOUT_FILENO);
         dup2(in[0], STDIN_FILENO);
-        for (int fd : {out[0], out[1], in[0], in[1]}) close(fd);
+        dup2(err[1], STDERR_FILENO);
+        for (int fd : {out[0], out[1], in[0], in[1], err[0], err[1]}) close(fd);
         for (const auto &[name, value] : run.env) setenv(name.c_str(), value.c_str(), 1);
         for (const auto &name : run.unset_env) unsetenv(name.c_str());
         if (run.in_child) run.in_child();
@@ -88,14 +117,17 @@ process_result run_program(const std::string &path, const program_run &run) {
     }
     close(out[1]);
     close(in[0]);
+    close(err[1]);
     if (run.input) {
         // Replies are short: they fit the pipe, so writing first cannot block.
         ssize_t written = write(in[1], run.input->data(), run.input->size());
         (void)written;
     }
     close(in[1]);
-    process_result result{drain(out[0]), 0};
+    process_result result{"", 0, ""};
+    drain_both(out[0], err[0], &result.out, &result.err);
     close(out[0]);
+    close(err[0]);
     result.status = wait_status(pid);
     return result;
 }

@@ -12,6 +12,7 @@
 struct process_result {
     std::string out;  // everything written to standard output
     int status;       // exit status 0..255, or 1000 + signal number
+    std::string err;  // everything written to standard error (programs only)
 };
 
 // Runs body in a forked child; its exit status is body's call of exit, or
