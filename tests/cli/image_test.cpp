@@ -2,6 +2,7 @@
 // round trip of save, check and load, with the library's faults.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -241,6 +242,49 @@ TEST(Image, LoadAsksOnceAndHonoursProtection) {
          "Cannot write image file @: Is a directory\n",
          255},
     });
+}
+
+// load reads every location of the image again at the end, written or not:
+// what another process did meanwhile is reported, and the card is never
+// said to match unless it does.
+TEST(Image, LoadChecksEveryLocationAtTheEnd) {
+    const struct {
+        const char *name;
+        std::function<void(const image_dir &)> meanwhile;
+        std::string err;
+        int status;
+    } cases[] = {
+        {"another location written",
+         [](const image_dir &d) {
+             d.sorvit({"+f", "0x31", "0x5555"});
+         },
+         "EEPROM location 0x31 changed to 0x00005555 during the load; the image has 0xAB003131\n"
+         "Wrote 1 location, but 1 other location changed meanwhile: the card does not match "
+         "@a.img\n",
+         1},
+        {"reads of the written location fail",
+         [](const image_dir &d) {
+             write_file(d.dir.file("bank"), std::regex_replace(d.bank(), std::regex("\nid *= 0\n"),
+                                                               "\nid = 0\nfault = read 0x30\n"));
+         },
+         "Failed to read back EEPROM location 0x30: simulated fault: read of location 0x30 on "
+         "card 0\nWrote 1 location, but 1 of the image's do not read back as written\n",
+         255},
+        {"nothing", [](const image_dir &) {}, "", 0},
+    };
+    for (const auto &c : cases) {
+        image_dir d;
+        ASSERT_EQ(d.image({"/card", "0", "save", "@a.img"}).status, 0);
+        d.sorvit({"+f", "0x30", "0x1234"});
+        program_run run;
+        run.args = {"/card", "0", "load", d.dir.file("a.img")};
+        run.env = {{"VELQOR2_SIM_BANK", d.dir.file("bank")}};
+        process_result r = run_answering(
+            SORVIT_IMAGE_BINARY, run, "(y/n)? ", [&] { c.meanwhile(d); }, "y\n");
+        EXPECT_EQ(r.err, std::regex_replace(c.err, std::regex("@"), d.dir.path + "/")) << c.name;
+        EXPECT_EQ(r.status, c.status) << c.name;
+        EXPECT_EQ(r.out.find("now matches") != std::string::npos, c.status == 0) << c.name;
+    }
 }
 
 // A write that fails halfway says what was written; a second load finishes.

@@ -11,9 +11,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <random>
@@ -179,6 +182,49 @@ TEST(Stress, ReadersNeverWaitAndWritersWaitABoundedTime) {
     EXPECT_GE(waited, std::chrono::milliseconds(300));
     EXPECT_LT(waited, std::chrono::seconds(3));
     EXPECT_EQ(read_file(b.bank), before);
+}
+
+// Two loads of different images started together on one card, again and
+// again: when both say that the card matches, it matches one of them (the
+// last to check), never a mix of the two; a load that does not say so fails.
+TEST(Stress, TwoLoadsAtOnceNeverClaimAMix) {
+    bank_dir b;
+    std::string images[2] = {b.dir.file("a.img"), b.dir.file("b.img")};
+    for (int k = 0; k < 2; k++) {
+        std::string text;
+        for (unsigned loc = 0x30; loc < 0x38; loc++) {
+            char cell[40];
+            snprintf(cell, sizeof cell, "[0x%02X] = 0x%08X\n", loc, (k + 1) * 0x11111111u);
+            text += cell;
+        }
+        write_file(images[k], text);
+    }
+    const auto image = [&b](const std::vector<std::string> &args) {
+        program_run run;
+        run.args = args;
+        run.env = {{"VELQOR2_SIM_BANK", b.bank}};
+        return run_program(SORVIT_IMAGE_BINARY, run);
+    };
+    int both_claimed = 0;
+    for (int round = 0; round < 30; round++) {
+        process_result loads[2];
+        std::thread second([&] { loads[1] = image({"+f", "load", images[1]}); });
+        loads[0] = image({"+f", "load", images[0]});
+        second.join();
+        bool claimed[2], matches[2];
+        for (int k = 0; k < 2; k++) {
+            claimed[k] = loads[k].out.find("now matches") != std::string::npos ||
+                         loads[k].out.find("already matches") != std::string::npos;
+            matches[k] = image({"check", images[k]}).status == 0;
+        }
+        if (claimed[0] && claimed[1]) {
+            both_claimed++;
+            EXPECT_TRUE(matches[0] || matches[1]) << "round " << round;
+        }
+        for (int k = 0; k < 2; k++) EXPECT_EQ(loads[k].status == 0, claimed[k]) << loads[k].err;
+    }
+    printf("[stress] 30 rounds of two loads at once: both said the card matches in %d\n",
+           both_claimed);
 }
 
 TEST(Stress, TwoWritersOfOneLocationLeaveOneOfTheirValues) {
@@ -386,6 +432,101 @@ TEST(Stress, HostileEnvironmentGivesOneLineAndKeepsTheBank) {
         EXPECT_EQ(contents(), before) << c.name;
         chmod(b.dir.path.c_str(), 0755);
         EXPECT_EQ(files_beside(b), std::vector<std::string>{"bin"}) << c.name;
+    }
+}
+
+// What save finds at the image's path: an image its owner made read-only
+// is kept; a link is followed whether or not its target exists yet, as a
+// shell's redirection does; a file-size limit fails the save. Nothing is
+// ever left beside the image.
+TEST(Stress, SaveKeepsWhatItFindsAndLeavesNothing) {
+    const struct {
+        const char *name;
+        std::function<void(const bank_dir &)> setup;
+        std::function<void()> in_child;
+        std::string err;                 // "%s" stands for the image's path
+        std::vector<std::string> files;  // in the folder afterwards, "bank" aside
+    } cases[] = {
+        {"read-only image",
+         [](const bank_dir &b) {
+             write_file(b.dir.file("a.img"), "kept\n");
+             chmod(b.dir.file("a.img").c_str(), 0444);
+         },
+         {},
+         "Cannot write image file %s: Permission denied\n",
+         {"a.img"}},
+        {"dangling link",
+         [](const bank_dir &b) { symlink("target.img", b.dir.file("a.img").c_str()); },
+         {},
+         "",
+         {"a.img", "target.img"}},
+        {"file-size limit",
+         [](const bank_dir &) {},
+         [] {
+             rlimit limit{512, 512};
+             setrlimit(RLIMIT_FSIZE, &limit);
+         },
+         "Cannot write image file %s: File too large\n",
+         {}},
+    };
+    for (const auto &c : cases) {
+        bank_dir b;
+        c.setup(b);
+        std::string image = b.dir.file("a.img"), before = read_file(image);
+        program_run run;
+        run.args = {"save", image};
+        run.env = {{"VELQOR2_SIM_BANK", b.bank}};
+        run.in_child = c.in_child;
+        process_result r = run_program(SORVIT_IMAGE_BINARY, run);
+        EXPECT_EQ(r.err, std::regex_replace(c.err, std::regex("%s"), image)) << c.name;
+        EXPECT_EQ(r.status, c.err.empty() ? 0 : 255) << c.name;
+        std::vector<std::string> files = files_beside(b);
+        std::sort(files.begin(), files.end());
+        EXPECT_EQ(files, c.files) << c.name;
+        if (!c.err.empty()) EXPECT_EQ(read_file(image), before) << c.name;
+    }
+    // The link survives, and its target holds the image.
+    bank_dir b;
+    symlink("target.img", b.dir.file("a.img").c_str());
+    ASSERT_EQ(
+        run_program(SORVIT_IMAGE_BINARY,
+                    {{"save", b.dir.file("a.img")}, {{"VELQOR2_SIM_BANK", b.bank}}, {}, {}, {}})
+            .status,
+        0);
+    EXPECT_TRUE(std::filesystem::is_symlink(b.dir.file("a.img")));
+    EXPECT_NE(read_file(b.dir.file("target.img")).find("card_id    = 0"), std::string::npos);
+}
+
+// A save ended by SIGINT, SIGTERM or SIGHUP while its temporary file exists
+// removes it. strace holds the save in its fsync, so the signal lands there.
+TEST(Stress, SaveStoppedBySignalLeavesNothing) {
+    if (system("strace -o /dev/null true >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "strace cannot trace here";
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        bank_dir b;
+        std::string image = b.dir.file("a.img");
+        pid_t tracer = fork();
+        if (tracer == 0) {
+            setenv("VELQOR2_SIM_BANK", b.bank.c_str(), 1);
+            execlp("strace", "strace", "-f", "-o", "/dev/null", "-e", "trace=fsync", "-e",
+                   "inject=fsync:delay_enter=1000000", SORVIT_IMAGE_BINARY, "save", image.c_str(),
+                   static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        pid_t saver = 0;
+        for (int wait = 0; wait < 500 && saver == 0; wait++) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            bool temp = false;
+            for (const auto &name : files_beside(b)) temp = temp || name.rfind("a.img.", 0) == 0;
+            std::ifstream children("/proc/" + std::to_string(tracer) + "/task/" +
+                                   std::to_string(tracer) + "/children");
+            if (temp) children >> saver;
+        }
+        ASSERT_NE(saver, 0) << "the save never reached its temporary file";
+        kill(saver, sig);
+        int status = 0;
+        waitpid(tracer, &status, 0);
+        EXPECT_EQ(files_beside(b), std::vector<std::string>{}) << strsignal(sig);
     }
 }
 

@@ -83,10 +83,13 @@ void drain_both(int out_fd, int err_fd, std::string *out, std::string *err) {
     }
 }
 
-}  // namespace
-
-process_result run_program(const std::string &path, const program_run &run) {
+struct child_pipes {
     int out[2], in[2], err[2];
+};
+
+// Starts the program with its three standard streams on pipes.
+pid_t start_program(const std::string &path, const program_run &run, child_pipes *p) {
+    int *out = p->out, *in = p->in, *err = p->err;
     if (pipe(out) != 0 || pipe(in) != 0 || pipe(err) != 0) throw std::runtime_error("pipe");
     // A child that exits before reading its input must not kill the test.
     signal(SIGPIPE, SIG_IGN);
@@ -118,6 +121,15 @@ process_result run_program(const std::string &path, const program_run &run) {
     close(out[1]);
     close(in[0]);
     close(err[1]);
+    return pid;
+}
+
+}  // namespace
+
+process_result run_program(const std::string &path, const program_run &run) {
+    child_pipes p;
+    pid_t pid = start_program(path, run, &p);
+    int *out = p.out, *in = p.in, *err = p.err;
     if (run.input) {
         // Replies are short: they fit the pipe, so writing first cannot block.
         ssize_t written = write(in[1], run.input->data(), run.input->size());
@@ -152,4 +164,28 @@ std::string read_file(const std::string &path) {
 
 void write_file(const std::string &path, const std::string &text) {
     std::ofstream(path, std::ios::binary) << text;
+}
+
+process_result run_answering(const std::string &path, const program_run &run,
+                             const std::string &prompt, const std::function<void()> &at_prompt,
+                             const std::string &reply) {
+    child_pipes p;
+    pid_t pid = start_program(path, run, &p);
+    process_result result{"", 0, ""};
+    pollfd out{p.out[0], POLLIN, 0};
+    while (result.out.find(prompt) == std::string::npos && poll(&out, 1, 10000) == 1) {
+        char buffer[4096];
+        ssize_t n = read(p.out[0], buffer, sizeof buffer);
+        if (n <= 0) break;
+        result.out.append(buffer, static_cast<size_t>(n));
+    }
+    at_prompt();
+    ssize_t written = write(p.in[1], reply.data(), reply.size());
+    (void)written;
+    close(p.in[1]);
+    drain_both(p.out[0], p.err[0], &result.out, &result.err);
+    close(p.out[0]);
+    close(p.err[0]);
+    result.status = wait_status(pid);
+    return result;
 }

@@ -29,6 +29,12 @@ struct program_run {
 
 process_result run_program(const std::string &path, const program_run &run);
 
+// Runs the program until its standard output shows prompt, then runs
+// at_prompt, then writes reply to its standard input (run.input is unused).
+process_result run_answering(const std::string &path, const program_run &run,
+                             const std::string &prompt, const std::function<void()> &at_prompt,
+                             const std::string &reply);
+
 // A fresh folder, removed with everything in it when the object goes.
 struct temp_dir {
     std::string path;
