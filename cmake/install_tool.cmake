@@ -8,8 +8,16 @@
 file(RELATIVE_PATH lib_from_bin
   ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR})
 
+#
+# The build tree has the same layout (bin/ and <libdir>/ under the build
+# folder), so a tool carries its install RUNPATH from the start: nothing is
+# rewritten at install, and no room is padded into it with empty entries,
+# each of which would make the loader search the current folder.
 function(install_family_tool target)
-  set_target_properties(${target} PROPERTIES INSTALL_RPATH "$ORIGIN/${lib_from_bin}")
+  set_target_properties(${target} PROPERTIES
+    INSTALL_RPATH "$ORIGIN/${lib_from_bin}"
+    BUILD_WITH_INSTALL_RPATH ON
+    RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/${CMAKE_INSTALL_BINDIR})
   install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
   install(CODE "
     if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
