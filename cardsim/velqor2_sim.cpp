@@ -253,6 +253,16 @@ VELQOR2_STATUS open_card_where(bool by_index, uint32_t key, VELQOR2_HANDLE *hand
 }
 
 void fill_info(const sim_card &card, size_t index, VELQOR2_CARD_INFO *info) {
+#ifdef VELQOR2_SIM_FOREIGN_RECORD
+    // The tests' stand-in for a maker's library whose record is 1 KiB and
+    // holds its own things after what the interface defines: the callers
+    // hand it that much room.
+    memset(static_cast<void *>(info), 0xA5, 1024);
+    info->card_id = card.id;
+    info->board_type = card.board_type;
+    (void)index;
+    return;
+#endif
     *info = VELQOR2_CARD_INFO{};
     info->card_id = card.id;
     info->card_index = static_cast<uint32_t>(index);

@@ -34,6 +34,7 @@ TEST(SimLibrary, DefaultBankUntilTheFirstWriteCreatesFileAndFolder) {
     EXPECT_EQ(info.card_index, 1u);
     EXPECT_EQ(info.board_type, 0);
     EXPECT_EQ(info.eeprom_words, 256u);
+    EXPECT_STREQ(info.model_name, "VQ-2100 Capture");  // the simulator's own fields
     uint32_t v = 0;
     EXPECT_EQ(VELQOR2_ReadConfig(h, 0, &v), VELQOR2_SUCCESS);
     EXPECT_FALSE(exists(nested)) << "reading must not create the bank";

@@ -59,6 +59,28 @@ TEST(Image, RoundTripOnTheDefaultBank) {
     EXPECT_EQ(image({"check", dir.file("d.txt")}).status, 0);
 }
 
+// The tools read of the card record only what the interface defines: with a
+// library whose record is 1 KiB of its own bytes after card_id and
+// board_type, list and save show the same as with ours.
+TEST(Image, OnlyTheDefinedFieldsOfTheCardRecordAreRead) {
+    temp_dir dir;
+    const auto run = [&dir](const std::vector<std::string> &args, bool foreign) {
+        program_run r;
+        r.args = args;
+        r.env = {{"VELQOR2_SIM_BANK", dir.file("bank")}};
+        if (foreign) r.env.emplace_back("LD_LIBRARY_PATH", SORVIT_FOREIGN_LIBRARY_DIR);
+        return run_program(SORVIT_IMAGE_BINARY, r);
+    };
+    const auto saved = [&dir](const std::string &name) {  // the comment line names the time
+        std::string text = read_file(dir.file(name));
+        return text.substr(text.find('\n'));
+    };
+    EXPECT_EQ(run({"list"}, true).out, run({"list"}, false).out);
+    ASSERT_EQ(run({"/index", "1", "save", dir.file("foreign.img")}, true).status, 0);
+    ASSERT_EQ(run({"/index", "1", "save", dir.file("own.img")}, false).status, 0);
+    EXPECT_EQ(saved("foreign.img"), saved("own.img"));
+}
+
 // list goes on past an index that fails, and says so; eight failures in a
 // row are the end of the cards; no card at all is a failure.
 TEST(Image, ListShowsEveryIndexThatFails) {

@@ -1,8 +1,12 @@
 // Contract of the card-access library, through velqor2.h alone, so that it
 // runs against any implementation: the simulator here, the maker's library
-// on a host with a card. It works on the card at VELQOR2_CONTRACT_INDEX
-// (default 0) and writes only when VELQOR2_CONTRACT_WRITE_LOCATION names a
-// location it may change (the original value is put back).
+// on a host with a card. It keeps to what the interface defines: opening by
+// ID and by index, card_id and board_type (byte 0 and byte 8 of the card
+// record, whose size and other bytes are the library's own), reads, writes
+// and status texts. What only the simulator promises is tested with it. It
+// works on the card at VELQOR2_CONTRACT_INDEX (default 0) and writes only
+// when VELQOR2_CONTRACT_WRITE_LOCATION names a location it may change (the
+// original value is put back).
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -21,62 +25,53 @@ uint32_t env_number(const char *name, uint32_t fallback) {
     return text && *text ? static_cast<uint32_t>(strtoul(text, nullptr, 0)) : fallback;
 }
 
+// The record in room for 1 KiB, as the tools hand it over: a library whose
+// record is larger than ours writes into the room.
+union info_room {
+    VELQOR2_CARD_INFO info;
+    unsigned char bytes[1024];
+};
+
 class Contract : public ::testing::Test {
   protected:
     void SetUp() override {
         index_ = env_number("VELQOR2_CONTRACT_INDEX", 0);
         ASSERT_EQ(VELQOR2_OpenCardByIndex(index_, &handle_), VELQOR2_SUCCESS);
         ASSERT_NE(handle_, 0u);
-        ASSERT_EQ(VELQOR2_GetCardInfo(handle_, &info_), VELQOR2_SUCCESS);
+        ASSERT_EQ(VELQOR2_GetCardInfo(handle_, &room_.info), VELQOR2_SUCCESS);
     }
     void TearDown() override {
         if (handle_) EXPECT_EQ(VELQOR2_CloseCard(handle_), VELQOR2_SUCCESS);
     }
     uint32_t index_ = 0;
     VELQOR2_HANDLE handle_ = 0;
-    VELQOR2_CARD_INFO info_{};
+    info_room room_{};
+    const VELQOR2_CARD_INFO &info_ = room_.info;
 };
 
-TEST_F(Contract, CardInfoDescribesTheCardOpened) {
-    EXPECT_EQ(info_.card_index, index_);
-    EXPECT_GT(info_.eeprom_words, 0u);
-    EXPECT_NE(memchr(info_.model_name, '\0', sizeof info_.model_name), nullptr);
+TEST_F(Contract, OpeningByIdAndByIndexAgree) {
     VELQOR2_HANDLE by_id = 0;
     ASSERT_EQ(VELQOR2_OpenCard(info_.card_id, &by_id), VELQOR2_SUCCESS);
-    VELQOR2_CARD_INFO again{};
-    EXPECT_EQ(VELQOR2_GetCardInfo(by_id, &again), VELQOR2_SUCCESS);
-    EXPECT_EQ(again.card_id, info_.card_id);
-    EXPECT_EQ(again.board_type, info_.board_type);
+    info_room again{};
+    EXPECT_EQ(VELQOR2_GetCardInfo(by_id, &again.info), VELQOR2_SUCCESS);
+    EXPECT_EQ(again.info.card_id, info_.card_id);
+    EXPECT_EQ(again.info.board_type, info_.board_type);
     EXPECT_EQ(VELQOR2_CloseCard(by_id), VELQOR2_SUCCESS);
 }
 
-TEST_F(Contract, ReadsAreRepeatableAndBoundedByTheEeprom) {
-    uint32_t first = 0, second = 0;
-    ASSERT_EQ(VELQOR2_ReadConfig(handle_, 0, &first), VELQOR2_SUCCESS);
-    ASSERT_EQ(VELQOR2_ReadConfig(handle_, 0, &second), VELQOR2_SUCCESS);
-    EXPECT_EQ(first, second);
-    uint32_t last = 0;
-    EXPECT_EQ(VELQOR2_ReadConfig(handle_, info_.eeprom_words - 1, &last), VELQOR2_SUCCESS);
-    EXPECT_NE(VELQOR2_ReadConfig(handle_, info_.eeprom_words, &last), VELQOR2_SUCCESS);
-    EXPECT_NE(VELQOR2_ReadConfig(handle_, 0xFFFFFFFF, &last), VELQOR2_SUCCESS);
+TEST_F(Contract, ReadsAreRepeatable) {
+    for (uint32_t loc : {0u, 0x3Fu}) {  // the first and the last location a dump reads
+        uint32_t first = 0, second = 0;
+        ASSERT_EQ(VELQOR2_ReadConfig(handle_, loc, &first), VELQOR2_SUCCESS);
+        ASSERT_EQ(VELQOR2_ReadConfig(handle_, loc, &second), VELQOR2_SUCCESS);
+        EXPECT_EQ(first, second);
+    }
 }
 
-TEST_F(Contract, FailedOpensLeaveTheHandleAndClosedHandlesAreRefused) {
-    VELQOR2_HANDLE h = 12345;
+TEST_F(Contract, OpeningACardThatIsNotThereFails) {
+    VELQOR2_HANDLE h = 0;
     EXPECT_NE(VELQOR2_OpenCardByIndex(0xFFFFFFFF, &h), VELQOR2_SUCCESS);
-    EXPECT_EQ(h, 12345u);
     EXPECT_NE(VELQOR2_OpenCard(0xFFFFFFFE, &h), VELQOR2_SUCCESS);
-    EXPECT_EQ(h, 12345u);
-    VELQOR2_HANDLE other = 0;
-    ASSERT_EQ(VELQOR2_OpenCardByIndex(index_, &other), VELQOR2_SUCCESS);
-    EXPECT_EQ(VELQOR2_CloseCard(other), VELQOR2_SUCCESS);
-    uint32_t v;
-    VELQOR2_CARD_INFO info;
-    EXPECT_NE(VELQOR2_ReadConfig(other, 0, &v), VELQOR2_SUCCESS);
-    EXPECT_NE(VELQOR2_GetCardInfo(other, &info), VELQOR2_SUCCESS);
-    EXPECT_NE(VELQOR2_WriteConfig(other, 0, 0), VELQOR2_SUCCESS);
-    EXPECT_NE(VELQOR2_CloseCard(other), VELQOR2_SUCCESS);
-    EXPECT_NE(VELQOR2_ReadConfig(0, 0, &v), VELQOR2_SUCCESS);
 }
 
 // Threads with handles of their own, reading at once (and one writing, when
@@ -95,9 +90,9 @@ TEST_F(Contract, ThreadsWithHandlesOfTheirOwn) {
     const auto on_own_handle = [this, &failures](const std::function<bool(VELQOR2_HANDLE)> &work) {
         VELQOR2_HANDLE h = 0;
         bool ok = VELQOR2_OpenCardByIndex(index_, &h) == VELQOR2_SUCCESS && work(h);
-        VELQOR2_CARD_INFO info{};
-        ok =
-            ok && VELQOR2_GetCardInfo(h, &info) == VELQOR2_SUCCESS && info.card_id == info_.card_id;
+        info_room room{};
+        ok = ok && VELQOR2_GetCardInfo(h, &room.info) == VELQOR2_SUCCESS &&
+             room.info.card_id == info_.card_id;
         if (!ok || VELQOR2_CloseCard(h) != VELQOR2_SUCCESS) failures++;
     };
     std::vector<std::thread> threads;
