@@ -5,6 +5,7 @@
 #define CARDTOOL_CARD_H
 
 #include <cstdint>
+#include <cstdio>
 
 #include "args.h"
 #include "config_area.h"
@@ -87,8 +88,10 @@ struct card_label {
 };
 card_label label_of(uint32_t card_id);
 
-// "Selected card ID is N(0xN)" and a line feed.
+// "Selected card ID is N(0xN)" and a line feed, on standard output or on
+// the stream given (nowhere when it is null).
 void print_card_line(const card_session *card);
+void print_card_line(FILE *stream, const card_session *card);
 
 // Hexadecimal digits a value is shown with: 4 or 8, as the word is wide
 // (a wider value shows all its digits).

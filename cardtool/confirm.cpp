@@ -20,10 +20,10 @@ ssize_t read_byte(char *c) {
 
 }  // namespace
 
-reply ask_to_continue() {
-    printf("Are you sure you want to continue (y/n)? ");
+reply ask_to_continue(FILE *stream) {
+    fprintf(stream, "Are you sure you want to continue (y/n)? ");
     // An answer to a question nobody saw is no answer.
-    if (!flush_output()) return REPLY_UNSEEN;
+    if (stream == stdout ? !flush_output() : fflush(stream) != 0) return REPLY_UNSEEN;
     // The reply is its first character; the rest of its line is read too, and
     // no more, so a script can answer several questions a line each, and a
     // terminal leaves nothing of the line to the shell.

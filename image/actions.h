@@ -1,16 +1,23 @@
 // sorvit-image's actions. Each returns the exit status: 0 when it did what
 // was asked (or the user declined), 1 when check or load leaves the card
-// different from the image, -1 when anything failed. Results go to standard
-// output; failures and warnings to standard error (report.h).
+// different from the image, -1 when anything failed. Text results go to
+// standard output (output.h); failures and warnings to standard error
+// (report.h); and what a card's action found to its outcome, for +json.
 #ifndef IMAGE_ACTIONS_H
 #define IMAGE_ACTIONS_H
 
 #include "card.h"
+#include "outcome.h"
 
-int list_cards();
-int save_image(const card_choice &choice, const char *file);
-int check_image(const card_choice &choice, const char *file);
-int load_image(const card_choice &choice, const char *file);
+struct json_object;
+
+// cards: the document's array, or null.
+int list_cards(json_object *cards);
+
+// One card, chosen by the command line or by +all.
+int save_card(const card_choice &choice, const char *file, card_outcome *out);
+int check_card(const card_choice &choice, const char *file, card_outcome *out);
+int load_card(const card_choice &choice, const char *file, card_outcome *out);
 
 // Reads the card at the given locations (bit n: location n), ascending.
 // When any read fails, reports each failed location as the dump shows it

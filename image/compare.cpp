@@ -45,12 +45,21 @@ bool image_fits_card(const eeprom_image *im, const card_session *card, const cha
 
 const char *plural(unsigned count) { return count == 1 ? "" : "s"; }
 
-void print_location(const card_session *card, uint32_t location, uint32_t value) {
-    printf("   [0x%02lX] = 0x%0*lX", static_cast<unsigned long>(location), value_digits(card),
-           static_cast<unsigned long>(value));
+void print_location(FILE *stream, const card_session *card, uint32_t location, uint32_t value) {
+    fprintf(stream, "   [0x%02lX] = 0x%0*lX", static_cast<unsigned long>(location),
+            value_digits(card), static_cast<unsigned long>(value));
 }
 
-int start_comparison(const card_choice &choice, const char *file, comparison *c) {
+card_choice card_by_id(uint32_t card_id, const card_choice &options) {
+    card_choice choice = options;
+    choice.card_given = true;
+    choice.index_given = false;
+    choice.card_id = card_id;
+    return choice;
+}
+
+int start_comparison(const card_choice &choice, const char *file, FILE *card_line, comparison *c,
+                     card_outcome *out) {
     *c = comparison{};
     image_error err;
     if (!read_image_file(file, &c->image, &err)) {
@@ -58,8 +67,9 @@ int start_comparison(const card_choice &choice, const char *file, comparison *c)
         return -1;
     }
     if (open_selected_card(choice, &c->card) != 0) return -1;
+    note_card(out, c->card);
     const eeprom_image *im = &c->image;
-    print_card_line(&c->card);
+    print_card_line(card_line, &c->card);
     if (!image_fits_card(im, &c->card, image_name(file))) return -1;
     if (im->has_card_id && im->card_id != c->card.card_id)  // a spare of the same kind
         report_warning("Image file %s was saved from card %s\n", image_name(file),
@@ -68,5 +78,12 @@ int start_comparison(const card_choice &choice, const char *file, comparison *c)
     for (uint32_t loc = 0; loc < IMAGE_LOCATIONS; loc++)
         if (image_lists(im, loc) && c->card_values[loc] != im->values[loc]) c->differ |= bit(loc);
     c->listed_count = count_bits(im->listed);
+    out->compared = true;
+    out->listed = im->listed;
+    out->differ = c->differ;
+    for (uint32_t loc = 0; loc < IMAGE_LOCATIONS; loc++) {
+        out->card_values[loc] = c->card_values[loc];
+        out->image_values[loc] = im->values[loc];
+    }
     return 0;
 }

@@ -14,20 +14,25 @@ struct comparison {
     unsigned listed_count;
 };
 
-// Reads the whole image before any card is opened, opens the selected card,
-// refuses an image of another kind of board (or one that names another
-// card and no board type), and reads the card at the image's locations.
-// Returns 0, or reports why not and returns -1; call close_card on every
-// path.
-int start_comparison(const card_choice &choice, const char *file, comparison *c);
+// Reads the whole image before any card is opened, opens the selected card
+// (and prints its line on card_line, unless null), refuses an image of
+// another kind of board (or one that names another card and no board
+// type), and reads the card at the image's locations, noting what it finds
+// in out. Returns 0, or reports why not and returns -1; call close_card on
+// every path.
+int start_comparison(const card_choice &choice, const char *file, FILE *card_line, comparison *c,
+                     card_outcome *out);
 
 // "   [0xNN] = 0xOLD" with the digits of the card's word.
-void print_location(const card_session *card, uint32_t location, uint32_t value);
+void print_location(FILE *stream, const card_session *card, uint32_t location, uint32_t value);
 
 inline uint64_t bit(uint32_t location) { return uint64_t{1} << location; }
 inline unsigned count_bits(uint64_t bits) {
     return static_cast<unsigned>(__builtin_popcountll(bits));
 }
 const char *plural(unsigned count);  // "s" unless count is 1
+
+// The choice of the card with this ID, as +all makes it.
+card_choice card_by_id(uint32_t card_id, const card_choice &options);
 
 #endif

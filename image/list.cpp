@@ -1,99 +1,124 @@
-// list: every card of the host, by index. An index whose open or card
-// information fails is a row that names it and why, and the list goes on:
-// a backup loop over the list must not skip a card unseen. The library has
-// no count of cards, so the list ends after RUN_OF_FAILURES indices in a
-// row fail to open; a failing card after the last working one cannot be
-// told from the end. When not one index opens, index 0's failure is the
-// answer.
+// list: every card of the host, by index (cards.h). An index whose open or
+// card information fails is a row that names it and why, and the list goes
+// on: a backup loop over the list must not skip a card unseen.
 #include <cstdio>
+#include <cstdlib>
 
 #include "actions.h"
 #include "board.h"
+#include "cards.h"
+#include "json_doc.h"
+#include "outcome.h"
+#include "output.h"
 #include "report.h"
+
+bool find_cards(card_list *list) {
+    *list = card_list{};
+    size_t capacity = 0;
+    uint32_t failures_in_a_row = 0;
+    bool opened_any = false;
+    for (uint32_t index = 0; failures_in_a_row < RUN_OF_FAILURES; index++) {
+        if (list->count == capacity) {
+            capacity = capacity ? capacity * 2 : 16;
+            void *grown = realloc(list->cards, capacity * sizeof(found_card));
+            if (!grown) {
+                report_failure("Out of memory listing the cards\n");
+                free_cards(list);
+                return false;
+            }
+            list->cards = static_cast<found_card *>(grown);
+        }
+        found_card *f = &list->cards[list->count++];
+        *f = found_card{index, false, false, 0, 0, {}};
+        VELQOR2_HANDLE handle = 0;
+        VELQOR2_STATUS status = VELQOR2_OpenCardByIndex(index, &handle);
+        f->opened = status == VELQOR2_SUCCESS;
+        if (f->opened) {
+            card_info_room room{};
+            status = VELQOR2_GetCardInfo(handle, &room.info);
+            f->has_info = status == VELQOR2_SUCCESS;
+            f->card_id = room.info.card_id;
+            f->board_type = room.info.board_type;
+            VELQOR2_CloseCard(handle);
+        }
+        if (status != VELQOR2_SUCCESS)
+            snprintf(f->failure, sizeof f->failure, "%s", VELQOR2_GetStatusString(status));
+        failures_in_a_row = f->opened ? 0 : failures_in_a_row + 1;
+        opened_any = opened_any || f->opened;
+        if (index == UINT32_MAX) break;
+    }
+    list->count -= failures_in_a_row;  // the end of the cards, not failures
+    if (opened_any) return true;
+    report_failure("Failed to open card with index 0: %s\n", list->cards[0].failure);
+    free_cards(list);
+    return false;
+}
+
+void free_cards(card_list *list) {
+    free(list->cards);
+    *list = card_list{};
+}
 
 namespace {
 
-constexpr uint32_t RUN_OF_FAILURES = 8;
-
 void print_heading() {
-    printf("%5s  %-23s  %6s  %-11s  %s\n", "Index", "ID", "Board", "Word", "Protected");
+    result_printf("%5s  %-23s  %6s  %-11s  %s\n", "Index", "ID", "Board", "Word", "Protected");
 }
 
-void print_card_row(uint32_t index, const VELQOR2_CARD_INFO &info) {
-    unsigned width = classify_board(info.board_type);
-    uint32_t below = protected_below(info.board_type);
+void print_card_row(const found_card &f) {
+    unsigned width = classify_board(f.board_type);
+    uint32_t below = protected_below(f.board_type);
     char id[32], range[16];
-    snprintf(id, sizeof id, "%lu (0x%lx)", static_cast<unsigned long>(info.card_id),
-             static_cast<unsigned long>(info.card_id));
+    snprintf(id, sizeof id, "%lu (0x%lx)", static_cast<unsigned long>(f.card_id),
+             static_cast<unsigned long>(f.card_id));
     if (width == 0) snprintf(range, sizeof range, "-");
     else if (below == 0) snprintf(range, sizeof range, "none");
     else snprintf(range, sizeof range, "0x00-0x%02lX", static_cast<unsigned long>(below - 1));
-    printf("%5lu  %-23s  %6ld  %-11s  %s\n", static_cast<unsigned long>(index), id,
-           static_cast<long>(info.board_type),
-           width == 0   ? "unsupported"
-           : width == 2 ? "16-bit"
-                        : "32-bit",
-           range);
+    result_printf("%5lu  %-23s  %6ld  %-11s  %s\n", static_cast<unsigned long>(f.index), id,
+                  static_cast<long>(f.board_type),
+                  width == 0   ? "unsupported"
+                  : width == 2 ? "16-bit"
+                               : "32-bit",
+                  range);
 }
 
-// A failed index waits until a later index opens: only then is it a card
-// that failed rather than the end of the cards.
-struct failed_index {
-    uint32_t index;
-    char text[600];  // the library's
-};
-
-enum class failed_step { OPEN, INFO };
-
-// A row of the list on standard output, and the failure on standard error.
-void report_failed_index(uint32_t index, failed_step step, const char *text) {
-    const unsigned long i = index;
-    if (step == failed_step::OPEN) {
-        printf("%5lu  Failed to open card: %s\n", i, text);
-        report_failure("Failed to open card with index %lu: %s\n", i, text);
+// A row of the list, and the failure on standard error.
+void report_failed_index(const found_card &f) {
+    const unsigned long i = f.index;
+    if (!f.opened) {
+        result_printf("%5lu  Failed to open card: %s\n", i, f.failure);
+        report_failure("Failed to open card with index %lu: %s\n", i, f.failure);
     } else {
-        printf("%5lu  Failed to get card info: %s\n", i, text);
-        report_failure("Failed to get card info of card with index %lu: %s\n", i, text);
+        result_printf("%5lu  Failed to get card info: %s\n", i, f.failure);
+        report_failure("Failed to get card info of card with index %lu: %s\n", i, f.failure);
     }
-}
-
-// Lists the card at index, open as handle; false when it fails.
-bool list_card(uint32_t index, VELQOR2_HANDLE handle) {
-    card_info_room room{};
-    VELQOR2_STATUS got = VELQOR2_GetCardInfo(handle, &room.info);
-    if (got == VELQOR2_SUCCESS) print_card_row(index, room.info);
-    else report_failed_index(index, failed_step::INFO, VELQOR2_GetStatusString(got));
-    return got == VELQOR2_SUCCESS;
 }
 
 }  // namespace
 
-int list_cards() {
-    static failed_index pending[RUN_OF_FAILURES];
-    uint32_t pending_count = 0;
-    bool listed_any = false, failed_any = false;
-    for (uint32_t index = 0; pending_count < RUN_OF_FAILURES; index++) {
-        VELQOR2_HANDLE handle = 0;
-        VELQOR2_STATUS opened = VELQOR2_OpenCardByIndex(index, &handle);
-        if (opened != VELQOR2_SUCCESS) {
-            pending[pending_count] = {index, {}};
-            snprintf(pending[pending_count++].text, sizeof pending->text, "%s",
-                     VELQOR2_GetStatusString(opened));
+int list_cards(json_object *cards) {
+    card_list list;
+    if (!find_cards(&list)) return -1;
+    print_heading();
+    int status = 0;
+    for (size_t k = 0; k < list.count; k++) {
+        const found_card &f = list.cards[k];
+        card_outcome out;
+        start_outcome(&out, nullptr);
+        out.has_index = true;
+        out.index = f.index;
+        if (f.has_info) {
+            out.has_card = true;
+            out.card_id = f.card_id;
+            out.board_type = f.board_type;
+            print_card_row(f);
         } else {
-            if (!listed_any) print_heading();
-            for (uint32_t k = 0; k < pending_count; k++)
-                report_failed_index(pending[k].index, failed_step::OPEN, pending[k].text);
-            failed_any = failed_any || pending_count > 0;
-            pending_count = 0;
-            listed_any = true;
-            failed_any = !list_card(index, handle) || failed_any;
-            VELQOR2_CloseCard(handle);
+            report_failed_index(f);
+            status = -1;
         }
-        if (index == UINT32_MAX) break;
+        end_outcome(&out, f.has_info ? 0 : -1);
+        if (cards) json::push(cards, outcome_json(action_kind::LIST, out));
     }
-    if (!listed_any) {  // no card at all, or a bank that does not load: never a silent success
-        report_failure("Failed to open card with index 0: %s\n", pending[0].text);
-        return -1;
-    }
-    return failed_any ? -1 : 0;
+    free_cards(&list);
+    return status;
 }

@@ -2,11 +2,13 @@
 // before the card is opened; only the locations that differ are written,
 // once the user agrees; then every location the image lists is read again,
 // written or not, and the card is said to match only when all of them do.
+#include "load.h"
+
 #include <cstdio>
 
 #include "board.h"
-#include "compare.h"
 #include "confirm.h"
+#include "output.h"
 #include "report.h"
 
 namespace {
@@ -18,27 +20,16 @@ uint64_t protected_locations(const card_session *card) {
     return mask;
 }
 
-void show_changes(const comparison *c, uint64_t protected_mask, bool unlock) {
-    for (uint32_t loc = 0; loc < IMAGE_LOCATIONS; loc++) {
+void show_changes(FILE *stream, const comparison *c, uint64_t protected_mask, bool unlock) {
+    for (uint32_t loc = 0; stream && loc < IMAGE_LOCATIONS; loc++) {
         if ((c->differ & bit(loc)) == 0) continue;
         const char *note = (protected_mask & bit(loc)) == 0 ? ""
                            : unlock                         ? "  (protected)"
                                                             : "  (protected: left unchanged)";
-        print_location(&c->card, loc, c->card_values[loc]);
-        printf(" -> 0x%0*lX%s\n", value_digits(&c->card),
-               static_cast<unsigned long>(c->image.values[loc]), note);
+        print_location(stream, &c->card, loc, c->card_values[loc]);
+        fprintf(stream, " -> 0x%0*lX%s\n", value_digits(&c->card),
+                static_cast<unsigned long>(c->image.values[loc]), note);
     }
-}
-
-// Asks once; returns 1 to go on, or the exit status of a run that stops.
-int confirm_writes(const card_session *card, unsigned count) {
-    printf("Warning: this will write %u EEPROM location%s of card %s\n", count, plural(count),
-           label_of(card->card_id).text);
-    reply answer = ask_to_continue();
-    if (answer == REPLY_YES) return 1;
-    if (answer == REPLY_UNSEEN) return -1;
-    printf("Aborted.\n");
-    return answer == REPLY_NO ? 0 : -1;  // declining is a decision; no reply is not
 }
 
 void report_partial_load(uint64_t written, unsigned total) {
@@ -55,18 +46,17 @@ void report_partial_load(uint64_t written, unsigned total) {
 }
 
 // Writes in ascending order; stops at the first failure.
-bool write_locations(const comparison *c, uint64_t to_write) {
-    uint64_t written = 0;
+bool write_locations(const comparison *c, uint64_t to_write, card_outcome *out) {
     for (uint32_t loc = 0; loc < IMAGE_LOCATIONS; loc++) {
         if ((to_write & bit(loc)) == 0) continue;
         VELQOR2_STATUS status = VELQOR2_WriteConfig(c->card.handle, loc, c->image.values[loc]);
         if (status != VELQOR2_SUCCESS) {
             report_failure("Failed to write EEPROM location 0x%lx: %s\n",
                            static_cast<unsigned long>(loc), VELQOR2_GetStatusString(status));
-            report_partial_load(written, count_bits(to_write));
+            report_partial_load(out->written, count_bits(to_write));
             return false;
         }
-        written |= bit(loc);
+        out->written |= bit(loc);
     }
     return true;
 }
@@ -107,9 +97,11 @@ verification verify(const comparison *c, uint64_t written, uint64_t held) {
 }
 
 // The outcome of the writes, as the final read found the card.
-int conclude(const comparison *c, const char *name, uint64_t written, uint64_t held) {
+int conclude(const comparison *c, const char *name, uint64_t written, uint64_t held,
+             card_outcome *out) {
     const unsigned w = count_bits(written), h = count_bits(held);
     const verification v = verify(c, written, held);
+    out->verified = v.not_written == 0 && v.changed == 0;
     if (v.not_written != 0) {
         report_failure("Wrote %u location%s, but %u of the image's do not read back as written\n",
                        w, plural(w), count_bits(v.not_written));
@@ -120,51 +112,96 @@ int conclude(const comparison *c, const char *name, uint64_t written, uint64_t h
             "Wrote %u location%s, but %u other location%s changed meanwhile: the card does not "
             "match %s\n",
             w, plural(w), count_bits(v.changed), plural(count_bits(v.changed)), name);
+        out->result = "changed_meanwhile";
         return 1;
     }
     if (h == 0) {
-        printf("Wrote %u location%s: the card now matches %s\n", w, plural(w), name);
+        result_printf("Wrote %u location%s: the card now matches %s\n", w, plural(w), name);
+        out->result = "written";
         return 0;
     }
-    printf("Wrote %u location%s; %u protected location%s still differ%s (+unlock writes them)\n", w,
-           plural(w), h, plural(h), h == 1 ? "s" : "");
+    result_printf(
+        "Wrote %u location%s; %u protected location%s still differ%s (+unlock writes them)\n", w,
+        plural(w), h, plural(h), h == 1 ? "s" : "");
+    out->result = "protected_left";
     return 1;
-}
-
-int load_differences(const comparison *c, const char *name, const card_choice &choice) {
-    if (c->differ == 0) {
-        printf("The card already matches %s: nothing to write\n", name);
-        return 0;
-    }
-    uint64_t protected_mask = protected_locations(&c->card) & c->differ;
-    uint64_t held = choice.unlock ? 0 : protected_mask;
-    uint64_t to_write = c->differ & ~held;
-    show_changes(c, protected_mask, choice.unlock);
-    if (to_write == 0) {
-        printf("Nothing written: %u protected location%s differ%s (+unlock writes them)\n",
-               count_bits(held), plural(count_bits(held)), count_bits(held) == 1 ? "s" : "");
-        return 1;
-    }
-    if (!choice.force) {
-        int go_on = confirm_writes(&c->card, count_bits(to_write));
-        if (go_on != 1) return go_on;
-    }
-    if (!write_locations(c, to_write)) return -1;
-    return conclude(c, name, to_write, held);
 }
 
 }  // namespace
 
-int load_image(const card_choice &choice, const char *file) {
+int prepare_load(const card_choice &choice, const char *file, pending_load *p, card_outcome *out) {
+    // Shown before the question, and with +json only when it is asked.
+    FILE *shown = json_output() && choice.force ? nullptr : prompt_stream();
+    p->name = image_name(file);
+    p->unlock = choice.unlock;
+    p->to_write = p->held = 0;
+    if (start_comparison(choice, file, shown, &p->c, out) != 0) return -1;
+    const comparison *c = &p->c;
+    if (c->differ == 0) {
+        result_printf("The card already matches %s: nothing to write\n", p->name);
+        out->result = "already_matched";
+        out->verified = true;
+        return 0;
+    }
+    uint64_t protected_mask = protected_locations(&c->card) & c->differ;
+    out->protected_mask = protected_mask;
+    p->held = choice.unlock ? 0 : protected_mask;
+    p->to_write = c->differ & ~p->held;
+    show_changes(shown, c, protected_mask, choice.unlock);
+    if (p->to_write != 0) return 0;
+    const unsigned h = count_bits(p->held);
+    result_printf("Nothing written: %u protected location%s differ%s (+unlock writes them)\n", h,
+                  plural(h), h == 1 ? "s" : "");
+    out->result = "protected_left";
+    out->verified = true;
+    return 1;
+}
+
+int apply_load(pending_load *p, card_outcome *out) {
+    if (!write_locations(&p->c, p->to_write, out)) return -1;
+    return conclude(&p->c, p->name, p->to_write, p->held, out);
+}
+
+int ask_before_loading(unsigned locations, unsigned cards, const card_session *card) {
+    FILE *stream = prompt_stream();
+    if (cards == 1)
+        fprintf(stream, "Warning: this will write %u EEPROM location%s of card %s\n", locations,
+                plural(locations), label_of(card->card_id).text);
+    else
+        fprintf(stream, "Warning: this will write %u EEPROM location%s of %u cards\n", locations,
+                plural(locations), cards);
+    reply answer = ask_to_continue(stream);
+    if (answer == REPLY_YES) return 1;
+    if (answer == REPLY_UNSEEN) {
+        report_failure(
+            "Cannot ask before writing: the question could not be shown; nothing "
+            "written\n");
+        return -1;
+    }
+    fprintf(stream, "Aborted.\n");
+    if (answer == REPLY_NO) return 0;
+    // Declining is a decision; no reply is not.
+    report_failure("No reply to the question: nothing written\n");
+    return -1;
+}
+
+int load_card(const card_choice &choice, const char *file, card_outcome *out) {
     if (is_standard_stream(file) && !choice.force) {
         report_failure(
             "An image from standard input needs +f: standard input cannot also answer the "
             "question\n");
-        return -1;
+        return end_outcome(out, -1);
     }
-    static comparison c;
-    int status = start_comparison(choice, file, &c);
-    if (status == 0) status = load_differences(&c, image_name(file), choice);
-    close_card(&c.card);
-    return status;
+    static pending_load p;
+    int status = prepare_load(choice, file, &p, out);
+    if (status == 0 && p.to_write != 0) {
+        int go_on = choice.force ? 1 : ask_before_loading(count_bits(p.to_write), 1, &p.c.card);
+        if (go_on == 1) status = apply_load(&p, out);
+        else {
+            out->result = "aborted";
+            status = go_on;
+        }
+    }
+    close_card(&p.c.card);
+    return end_outcome(out, status);
 }

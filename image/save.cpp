@@ -5,6 +5,7 @@
 
 #include "actions.h"
 #include "image_file.h"
+#include "output.h"
 #include "report.h"
 
 namespace {
@@ -43,7 +44,7 @@ void format_image(const card_session *card, const uint32_t *values, text_buffer 
                static_cast<unsigned long>(values[loc]));
 }
 
-int save_card(const card_session *card, const char *file) {
+int save_open_card(const card_session *card, const char *file, card_outcome *out) {
     uint32_t values[IMAGE_LOCATIONS] = {};
     if (!read_card_values(card, ~uint64_t{0}, values)) {
         report_failure("No image written.\n");
@@ -57,18 +58,22 @@ int save_card(const card_session *card, const char *file) {
         report_failure("%s", err.text);
         return -1;
     }
+    out->locations = IMAGE_LOCATIONS;
     if (!is_standard_stream(file))  // standard output holds the image itself
-        printf("Saved locations 0x00 to 0x3F of card %s to %s\n", label_of(card->card_id).text,
-               file);
+        result_printf("Saved locations 0x00 to 0x3F of card %s to %s\n",
+                      label_of(card->card_id).text, file);
     return 0;
 }
 
 }  // namespace
 
-int save_image(const card_choice &choice, const char *file) {
+int save_card(const card_choice &choice, const char *file, card_outcome *out) {
     card_session card{};
     int status = open_selected_card(choice, &card);
-    if (status == 0) status = save_card(&card, file);
+    if (status == 0) {
+        note_card(out, card);
+        status = save_open_card(&card, file, out);
+    }
     close_card(&card);
-    return status;
+    return end_outcome(out, status);
 }

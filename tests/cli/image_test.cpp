@@ -182,7 +182,7 @@ TEST(Image, LoadAsksOnceAndHonoursProtection) {
         {{"/card", "7", "load", "@a.img"},
          std::nullopt,
          CARD7 + CHANGES + ASK + "Aborted.\n",
-         "",
+         "No reply to the question: nothing written\n",
          255},
         {{"/card", "7", "+unlock", "+f", "load", "@a.img"},
          std::nullopt,

@@ -1,0 +1,160 @@
+#include "all_cards.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "actions.h"
+#include "board.h"
+#include "cards.h"
+#include "json_doc.h"
+#include "load.h"
+#include "output.h"
+#include "report.h"
+
+namespace {
+
+// What +all keeps of each card between the steps of a load.
+struct card_run {
+    card_outcome out;
+    pending_load load;
+    bool prepared;  // the load got as far as its question
+    char path[4096];
+};
+
+int worse(int a, int b) { return a < 0 || b < 0 ? -1 : a > b ? a : b; }
+
+// The folder, and its missing parents, for save.
+bool make_folder(const char *folder) {
+    char path[4096];
+    int n = snprintf(path, sizeof path, "%s", folder);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof path) {
+        report_failure("Cannot create folder %.200s...: name too long\n", folder);
+        return false;
+    }
+    for (char *s = path + 1; *s; s++) {
+        if (*s != '/') continue;
+        *s = '\0';
+        if (mkdir(path, 0777) != 0 && errno != EEXIST) break;
+        *s = '/';
+    }
+    if (mkdir(path, 0777) == 0 || errno == EEXIST) return true;
+    report_failure("Cannot create folder %s: %s\n", folder, strerror(errno));
+    return false;
+}
+
+// Sets out for the card found at f; false when it is not for the action:
+// a failed index, a board the tools do not support (skipped), or a folder
+// whose name leaves no room for the card's file.
+bool start_card(const found_card &f, const char *folder, card_run *run) {
+    card_outcome *out = &run->out;
+    start_outcome(out, nullptr);
+    out->has_index = true;
+    out->index = f.index;
+    run->prepared = false;
+    const unsigned long index = f.index;
+    if (!f.has_info) {
+        report_failure("Failed to %s with index %lu: %s\n",
+                       f.opened ? "get card info of card" : "open card", index, f.failure);
+        end_outcome(out, -1);
+        return false;
+    }
+    // The card as list found it, even when the action fails before opening
+    // it (a check without an image, say).
+    out->has_card = true;
+    out->card_id = f.card_id;
+    out->board_type = f.board_type;
+    if (classify_board(f.board_type) == 0) {
+        out->skipped = true;
+        result_printf("Skipped card %s at index %lu: board type %ld is not supported\n",
+                      label_of(f.card_id).text, index, static_cast<long>(f.board_type));
+        return false;
+    }
+    int n = snprintf(run->path, sizeof run->path, "%s/card-%lu.img", folder,
+                     static_cast<unsigned long>(f.card_id));
+    if (n < 0 || static_cast<size_t>(n) >= sizeof run->path) {
+        report_failure("Image file name for card %s is too long: %.200s...\n",
+                       label_of(f.card_id).text, folder);
+        end_outcome(out, -1);
+        return false;
+    }
+    out->file = run->path;
+    return true;
+}
+
+// Every change of every card shown, one question, then the writes card by
+// card, each verified as a single load is.
+int load_all(card_run *runs, const card_list &list, const card_choice &options) {
+    unsigned locations = 0, cards = 0;
+    const card_session *last = nullptr;
+    for (size_t k = 0; k < list.count; k++) {
+        card_run *run = &runs[k];
+        if (!run->prepared) continue;
+        if (run->load.to_write) {
+            locations += count_bits(run->load.to_write);
+            cards++;
+            last = &run->load.c.card;
+        }
+    }
+    clear_reported_failures();  // so that a failed question is every card's error
+    int go_on = locations == 0 || options.force ? 1 : ask_before_loading(locations, cards, last);
+    int status = 0;
+    for (size_t k = 0; k < list.count; k++) {
+        card_run *run = &runs[k];
+        if (run->prepared && run->load.to_write) {
+            if (go_on == 1) {
+                clear_reported_failures();  // what this card's writes report is its error
+                run->out.status = apply_load(&run->load, &run->out);
+            } else {
+                run->out.result = "aborted";
+                run->out.status = go_on;
+            }
+            end_outcome(&run->out, run->out.status);
+        }
+        if (run->prepared) close_card(&run->load.c.card);
+        status = worse(status, run->out.status);
+    }
+    return status;
+}
+
+}  // namespace
+
+int on_all_cards(action_kind action, const card_choice &options, const char *folder,
+                 json_object *cards) {
+    card_list list;
+    if (!find_cards(&list)) return -1;
+    if (action == action_kind::SAVE && !make_folder(folder)) {
+        free_cards(&list);
+        return -1;
+    }
+    auto *runs = static_cast<card_run *>(calloc(list.count, sizeof(card_run)));
+    if (!runs) {
+        report_failure("Out of memory for %zu cards\n", list.count);
+        free_cards(&list);
+        return -1;
+    }
+    int status = 0;
+    for (size_t k = 0; k < list.count; k++) {
+        const found_card &f = list.cards[k];
+        card_run *run = &runs[k];
+        if (!start_card(f, folder, run)) continue;
+        const card_choice choice = card_by_id(f.card_id, options);
+        if (action == action_kind::SAVE) save_card(choice, run->path, &run->out);
+        else if (action == action_kind::CHECK) check_card(choice, run->path, &run->out);
+        else {
+            int prepared = prepare_load(choice, run->path, &run->load, &run->out);
+            run->prepared = true;
+            end_outcome(&run->out, prepared);
+        }
+    }
+    for (size_t k = 0; k < list.count; k++) status = worse(status, runs[k].out.status);
+    if (action == action_kind::LOAD) status = load_all(runs, list, options);
+    for (size_t k = 0; cards && k < list.count; k++)
+        json::push(cards, outcome_json(action, runs[k].out));
+    free(runs);
+    free_cards(&list);
+    return status;
+}

@@ -1,0 +1,33 @@
+// The host's cards, by index, as list finds them: every index that opens,
+// with its card information or the failure to get it, and every index that
+// fails to open, until RUN_OF_FAILURES indices in a row fail to open. The
+// library has no count of cards: a failing card after the last working one
+// cannot be told from the end.
+#ifndef IMAGE_CARDS_H
+#define IMAGE_CARDS_H
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr uint32_t RUN_OF_FAILURES = 8;
+
+struct found_card {
+    uint32_t index;
+    bool opened;
+    bool has_info;
+    uint32_t card_id;
+    int32_t board_type;
+    char failure[640];  // the library's text, when the open or the information failed
+};
+
+struct card_list {
+    found_card *cards;  // owned
+    size_t count;
+};
+
+// False, with index 0's failure reported, when not one index opens (no
+// card, or a bank that does not load); or when memory runs out.
+bool find_cards(card_list *list);
+void free_cards(card_list *list);
+
+#endif

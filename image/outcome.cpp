@@ -1,0 +1,123 @@
+#include "outcome.h"
+
+#include <cstring>
+
+#include "board.h"
+#include "json_doc.h"
+#include "report.h"
+
+void start_outcome(card_outcome *out, const char *file) {
+    out->status = 0;
+    out->has_index = out->has_card = out->skipped = out->compared = out->verified = false;
+    out->error[0] = '\0';
+    out->file = file;
+    out->listed = out->differ = out->protected_mask = out->written = 0;
+    out->result = nullptr;
+    out->locations = 0;
+    clear_reported_failures();
+}
+
+void note_card(card_outcome *out, const card_session &card) {
+    out->has_card = true;
+    out->card_id = card.card_id;
+    out->board_type = card.board_type;
+}
+
+int end_outcome(card_outcome *out, int status) {
+    out->status = status;
+    if (status < 0) {
+        const char *text = reported_failures();
+        size_t n = strnlen(text, sizeof out->error - 1);
+        memcpy(out->error, text, n);
+        out->error[n] = '\0';
+    }
+    return status;
+}
+
+json_object *error_json(const char *message) {
+    json_object *error = json::object();
+    json::set_string(error, "message", message);
+    return error;
+}
+
+void add_card_members(json_object *target, uint32_t card_id, int32_t board_type) {
+    json::set_int(target, "card_id", card_id);
+    json::set_int(target, "board_type", board_type);
+    unsigned width = classify_board(board_type);
+    if (width) json::set_int(target, "word_bits", width * 8);
+    else json::set(target, "word_bits", nullptr);
+    json::set_bool(target, "supported", width != 0);
+    uint32_t below = protected_below(board_type);
+    json_object *range = nullptr;
+    if (below) {
+        range = json::object();
+        json::set_int(range, "first", 0);
+        json::set_int(range, "last", below - 1);
+    }
+    json::set(target, "protected", range);
+}
+
+namespace {
+
+void add_differences(json_object *doc, const card_outcome &out) {
+    json_object *differences = json::array();
+    for (uint32_t loc = 0; loc < CONFIG_LOCATIONS; loc++) {
+        if ((out.differ >> loc & 1u) == 0) continue;
+        json_object *d = json::object();
+        json::set_int(d, "location", loc);
+        json::set_int(d, "card", out.card_values[loc]);
+        json::set_int(d, "image", out.image_values[loc]);
+        json::push(differences, d);
+    }
+    json::set(doc, "differences", differences);
+}
+
+void add_changes(json_object *doc, const card_outcome &out) {
+    json_object *changes = json::array();
+    for (uint32_t loc = 0; loc < CONFIG_LOCATIONS; loc++) {
+        if ((out.differ >> loc & 1u) == 0) continue;
+        json_object *c = json::object();
+        json::set_int(c, "location", loc);
+        json::set_int(c, "before", out.card_values[loc]);
+        json::set_int(c, "after", out.image_values[loc]);
+        json::set_bool(c, "protected", (out.protected_mask >> loc & 1u) != 0);
+        json::set_bool(c, "written", (out.written >> loc & 1u) != 0);
+        json::push(changes, c);
+    }
+    json::set(doc, "changes", changes);
+}
+
+}  // namespace
+
+void add_outcome(json_object *doc, action_kind action, const card_outcome &out) {
+    if (out.has_index) json::set_int(doc, "index", out.index);
+    if (out.has_card && action == action_kind::LIST) {
+        add_card_members(doc, out.card_id, out.board_type);
+    } else if (out.has_card) {
+        json_object *card = json::object();
+        add_card_members(card, out.card_id, out.board_type);
+        json::set(doc, "card", card);
+    }
+    if (out.skipped) json::set_bool(doc, "skipped", true);
+    if (out.file && action != action_kind::LIST) json::set_string(doc, "file", out.file);
+    if (action == action_kind::SAVE && out.status == 0 && !out.skipped)
+        json::set_int(doc, "locations", out.locations);
+    if (action == action_kind::CHECK && out.compared) {
+        json::set_bool(doc, "matches", out.differ == 0);
+        json::set_int(doc, "locations_checked", __builtin_popcountll(out.listed));
+        add_differences(doc, out);
+    }
+    if (action == action_kind::LOAD && out.compared) {
+        add_changes(doc, out);
+        json::set_bool(doc, "verified", out.verified);
+    }
+    if (action == action_kind::LOAD && (out.compared || out.status < 0))
+        json::set_string(doc, "result", out.result ? out.result : "failed");
+    if (out.status < 0) json::set(doc, "error", error_json(out.error));
+}
+
+json_object *outcome_json(action_kind action, const card_outcome &out) {
+    json_object *doc = json::object();
+    add_outcome(doc, action, out);
+    return doc;
+}

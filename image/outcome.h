@@ -1,0 +1,57 @@
+// What an action found of one card: its exit status, the card, and what the
+// action adds, kept as the action goes for the JSON document (the text is
+// printed as it goes). Only what the card-access library defines of a card
+// is in it: its ID and board type, and what the board table makes of them.
+#ifndef IMAGE_OUTCOME_H
+#define IMAGE_OUTCOME_H
+
+#include <cstdint>
+
+#include "card.h"
+
+struct json_object;
+
+enum class action_kind { LIST, SAVE, CHECK, LOAD };
+
+struct card_outcome {
+    int status;  // 0, 1 (differs) or -1 (failed)
+    bool has_index;
+    uint32_t index;
+    bool has_card;
+    uint32_t card_id;
+    int32_t board_type;
+    bool skipped;      // +all: a board the tools do not support
+    char error[4096];  // what was reported when it failed
+    const char *file;  // the image file, or null
+    // check and load: the locations the image lists and where they differ
+    bool compared;
+    uint64_t listed, differ;
+    uint32_t card_values[CONFIG_LOCATIONS], image_values[CONFIG_LOCATIONS];
+    // load
+    uint64_t protected_mask;  // of the differing locations
+    uint64_t written;
+    bool verified;       // the final read found every location of the image
+    const char *result;  // what the load came to: see outcome.cpp
+    // save
+    unsigned locations;
+};
+
+// Starts an outcome for the card at index (or for the chosen card when
+// index is not given) and for the file.
+void start_outcome(card_outcome *out, const char *file);
+void note_card(card_outcome *out, const card_session &card);
+// Ends it with its status, taking the reported text as the error when it
+// failed.
+int end_outcome(card_outcome *out, int status);
+
+// The members of the document for one card, as the action has them: added
+// to doc, or as an object of their own.
+void add_outcome(json_object *doc, action_kind action, const card_outcome &out);
+json_object *outcome_json(action_kind action, const card_outcome &out);
+// The card's members, as list and the other actions show them: card_id,
+// board_type, word_bits (null when the board is not supported), supported,
+// protected ({"first", "last"}, or null).
+void add_card_members(json_object *target, uint32_t card_id, int32_t board_type);
+json_object *error_json(const char *message);
+
+#endif

@@ -1,0 +1,19 @@
+// sorvit-image's standard output: the results as text, or with +json the
+// one document and nothing else. What the user must see before answering
+// the question goes to standard error then.
+#ifndef IMAGE_OUTPUT_H
+#define IMAGE_OUTPUT_H
+
+#include <cstdio>
+
+void set_json_output(bool on);
+bool json_output();
+
+// A line of the text results; dropped with +json.
+void result_printf(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// Where the changes and the question go: standard output, or standard
+// error with +json.
+FILE *prompt_stream();
+
+#endif

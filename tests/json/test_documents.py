@@ -1,0 +1,184 @@
+"""sorvit-image +json as a script runs it: standard output holds one JSON
+document, which its action's schema accepts, with what the card holds; the
+exit status is the one the run has without +json. Every document these
+tests get is validated."""
+import json
+import os
+import pathlib
+import subprocess
+
+import jsonschema
+import pytest
+
+IMAGE = os.environ["SORVIT_IMAGE"]
+SORVIT = os.environ["SORVIT"]
+SCHEMAS = pathlib.Path(os.environ["SORVIT_SCHEMA_DIR"])
+
+
+def validator(action):
+    schema = json.loads((SCHEMAS / f"{action}.schema.json").read_text())
+    jsonschema.Draft202012Validator.check_schema(schema)
+    return jsonschema.Draft202012Validator(schema)
+
+
+VALIDATORS = {a: validator(a) for a in ("list", "save", "check", "load")}
+
+
+class Bank:
+    """A bank of the test's own; without a file, the built-in bank."""
+
+    def __init__(self, folder, text=None):
+        self.folder = folder
+        self.path = folder / "bank"
+        if text is not None:
+            self.path.write_text(text)
+
+    def env(self):
+        return dict(os.environ, VELQOR2_SIM_BANK=str(self.path))
+
+    def image(self, *args, reply=None):
+        """Runs sorvit-image +json; returns (status, document, stderr)."""
+        run = subprocess.run([IMAGE, "+json", *args], env=self.env(), input=reply,
+                             capture_output=True, text=True, timeout=60)
+        doc = json.loads(run.stdout)  # the whole of standard output: one document
+        VALIDATORS[doc["action"]].validate(doc)
+        assert doc["format_version"] == 1
+        assert doc["tool"] == {"name": "sorvit-image", "version": "5.0.0"}
+        return run.returncode, doc, run.stderr
+
+    def sorvit(self, *args):
+        subprocess.run([SORVIT, *args], env=self.env(), check=True, capture_output=True)
+
+
+@pytest.fixture
+def bank(tmp_path):
+    return Bank(tmp_path)
+
+
+def card(text_id, board_type, bits, faults=""):
+    lines = [f"[card]\nid = {text_id}\nboard_type = {board_type}\nword_bits = {bits}\n{faults}"]
+    for row in range(0, 64, 8):
+        width = 4 if bits == 16 else 8
+        values = " ".join(f"{(0xC000 | loc) if bits == 16 else (0xAB000000 | loc << 8 | loc):0{width}X}"
+                          for loc in range(row, row + 8))
+        lines.append(f"0x{row:02X}: {values}\n")
+    return "".join(lines)
+
+
+def test_list_shows_the_four_default_cards(bank):
+    status, doc, _ = bank.image("list")
+    assert status == 0
+    assert [(c["index"], c["card_id"], c["board_type"], c["word_bits"], c["supported"])
+            for c in doc["cards"]] == [(0, 0, 12, 32, True), (1, 101, 0, 16, True),
+                                       (2, 102, 25, 16, True), (3, 103, 20, None, False)]
+    assert doc["cards"][1]["protected"] == {"first": 0, "last": 42}
+    assert doc["cards"][0]["protected"] is None
+
+
+def test_list_names_every_failed_index_and_a_run_without_cards(tmp_path):
+    bank = Bank(tmp_path, card(1, 12, 32) + card(2, 0, 16, "fault = open\n") + card(3, 0, 16))
+    status, doc, err = bank.image("list")
+    assert status == 255
+    assert [c["index"] for c in doc["cards"]] == [0, 1, 2]
+    assert doc["cards"][1]["error"]["message"] == \
+        "Failed to open card with index 1: simulated fault: open of card 2"
+    assert doc["cards"][1]["error"]["message"] in err
+    (tmp_path / "empty").mkdir()
+    status, doc, err = Bank(tmp_path / "empty", "").image("list")
+    assert status == 255 and doc["cards"] == []
+    assert doc["error"]["message"].startswith("Failed to open card with index 0: no card at index 0")
+
+
+def test_check_after_a_write_names_that_one_difference(bank, tmp_path):
+    image = str(tmp_path / "a.img")
+    status, doc, _ = bank.image("save", image)
+    assert (status, doc["locations"], doc["card"]["card_id"]) == (0, 64, 0)
+    status, doc, _ = bank.image("check", image)
+    assert (status, doc["matches"], doc["differences"]) == (0, True, [])
+    bank.sorvit("+f", "0x30", "0x1234")
+    status, doc, _ = bank.image("check", image)
+    assert status == 1
+    assert doc["matches"] is False and doc["locations_checked"] == 64
+    assert doc["differences"] == [{"location": 0x30, "card": 0x1234, "image": 0x800002E3}]
+
+
+@pytest.mark.parametrize("args, reply, status, result, written", [
+    (("+f",), None, 0, "written", [0x05]),
+    ((), "n\n", 0, "aborted", []),
+    ((), None, 255, "aborted", []),
+    (("+f", "-unlock"), None, 1, "protected_left", []),
+])
+def test_load_reports_every_change_and_what_it_came_to(tmp_path, args, reply, status, result,
+                                                        written):
+    bank = Bank(tmp_path)
+    image = str(tmp_path / "a.img")
+    bank.image("/card", "101", "save", image)
+    bank.sorvit("/card", "101", "+f", "+unlock", "5", "0x1111")
+    unlock = () if "-unlock" in args else ("+unlock",)
+    got, doc, _ = bank.image("/card", "101", *unlock, *args, "load", image, reply=reply)
+    assert (got, doc["result"]) == (status, result)
+    assert [c["location"] for c in doc["changes"]] == [0x05]
+    assert doc["changes"][0]["before"] == 0x1111
+    assert [c["location"] for c in doc["changes"] if c["written"]] == written
+    assert doc["verified"] == (result in ("written", "protected_left"))
+    got, doc, _ = bank.image("/card", "101", "+f", "+unlock", "load", image)
+    assert (got, doc["result"]) == ((0, "already_matched") if result == "written"
+                                    else (0, "written"))
+
+
+def test_failures_are_members_at_their_level(tmp_path):
+    bank = Bank(tmp_path, card(14, 12, 32, "fault = write\n"))
+    image = tmp_path / "a.img"
+    image.write_text("[0x30] = 0x1\n")
+    status, doc, err = bank.image("/card", "14", "+f", "load", str(image))
+    assert (status, doc["result"]) == (255, "failed")
+    assert doc["error"]["message"].startswith("Failed to write EEPROM location 0x30")
+    assert doc["error"]["message"] + "\n" == err
+    status, doc, _ = bank.image("/card", "99", "check", str(image))
+    assert status == 255 and "card" not in doc
+    assert doc["error"]["message"] == f"Failed to open card with ID 99: no card with ID 99 in bank file {bank.path}"
+
+
+def test_all_saves_checks_and_loads_every_supported_card(bank, tmp_path):
+    folder = tmp_path / "images"
+    status, doc, _ = bank.image("+all", "save", str(folder))
+    assert status == 0 and doc["all"] is True and doc["folder"] == str(folder)
+    assert sorted(p.name for p in folder.iterdir()) == ["card-0.img", "card-101.img", "card-102.img"]
+    assert doc["cards"][3] == {"index": 3, "card": doc["cards"][3]["card"], "skipped": True}
+    assert doc["cards"][3]["card"]["card_id"] == 103
+    assert bank.image("+all", "check", str(folder))[0] == 0
+    bank.sorvit("/card", "102", "+f", "0x30", "0x1")
+    status, doc, _ = bank.image("+all", "check", str(folder))
+    assert status == 1
+    assert [c.get("matches") for c in doc["cards"]] == [True, True, False, None]
+    status, doc, _ = bank.image("+all", "+f", "load", str(folder))
+    assert status == 0
+    assert [c.get("result") for c in doc["cards"]] == ["already_matched", "already_matched",
+                                                       "written", None]
+
+
+def test_all_goes_on_past_a_card_that_fails(tmp_path):
+    text = card(0, 12, 32) + card(101, 0, 16) + card(102, 25, 16)
+    bank = Bank(tmp_path, text)
+    folder = tmp_path / "images"
+    assert bank.image("+all", "save", str(folder))[0] == 0
+    bank.path.write_text(text.replace("id = 101\n", "id = 101\nfault = open\n"))
+    status, doc, _ = bank.image("+all", "check", str(folder))
+    assert status == 255
+    assert doc["cards"][1] == {"index": 1, "error": {
+        "message": "Failed to open card with index 1: simulated fault: open of card 101"}}
+    assert doc["cards"][2]["matches"] is True
+    (folder / "card-102.img").unlink()
+    status, doc, _ = bank.image("+all", "check", str(folder))
+    assert doc["cards"][2]["error"]["message"].startswith("Cannot read image file")
+
+
+@pytest.mark.parametrize("args, message", [
+    (("save", "-"), "+json does not go with save -: the image itself is the output there"),
+    (("+all", "/card", "0", "check", "x"), "Do not specify /card or /index with +all"),
+    (("+all", "list"), "+all goes with save, check or load"),
+])
+def test_refused_before_any_document(bank, args, message):
+    run = subprocess.run([IMAGE, "+json", *args], env=bank.env(), capture_output=True, text=True)
+    assert (run.returncode, run.stdout) == (255, "")
+    assert run.stderr.startswith(message)
