@@ -38,6 +38,9 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34)")
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME sorvit)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SUGGESTS velqor2-sim)
+if(SORVIT_JSON_C_PACKAGE)
+  set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "${CPACK_DEBIAN_PACKAGE_DEPENDS}, ${SORVIT_JSON_C_PACKAGE}")
+endif()
 set(CPACK_COMPONENT_TOOLS_DESCRIPTION
   "inspect, save and restore the configuration EEPROM of VQ cards\n\
 sorvit dumps, reads and writes the configuration EEPROM of one card;\n\
