@@ -332,4 +332,103 @@ TEST(Image, FailedWriteThenASecondLoadFinishes) {
     EXPECT_EQ(d.image({"/card", "20", "check", "@a.img"}).status, 0);
 }
 
+// +all: every supported card, each with its card-ID.img in the folder; an
+// unsupported board is skipped; one card's failure stops no other, and the
+// status is the worst of the cards'.
+TEST(Image, AllActsOnEverySupportedCard) {
+    image_dir d(cli_card(1, 12, 32) + cli_card(2, 0, 16) + cli_card(3, 20, 32));
+    const std::string skipped = "Skipped card 3(0x3) at index 2: board type 20 is not supported\n",
+                      match1 =
+                          "Selected card ID is 1(0x1)\nAll 64 locations of @i/card-1.img "
+                          "match the card\n",
+                      match2 =
+                          "Selected card ID is 2(0x2)\nAll 64 locations of @i/card-2.img "
+                          "match the card\n";
+    const struct {
+        std::function<void(const image_dir &)> before;
+        image_case run;
+    } steps[] = {
+        {nullptr,
+         {{"+all", "save", "@i"},
+          std::nullopt,
+          "Saved locations 0x00 to 0x3F of card 1(0x1) to @i/card-1.img\n"
+          "Saved locations 0x00 to 0x3F of card 2(0x2) to @i/card-2.img\n" +
+              skipped,
+          "",
+          0}},
+        {nullptr, {{"+all", "check", "@i"}, std::nullopt, match1 + match2 + skipped, "", 0}},
+        {[](const image_dir &d) {
+             d.sorvit({"/card", "2", "+f", "0x30", "0x1"});
+         },
+         {{"+all", "check", "@i"},
+          std::nullopt,
+          match1 +
+              "Selected card ID is 2(0x2)\n   [0x30] = 0x0001 on the card, 0xC030 in the "
+              "image\n1 of 64 locations of @i/card-2.img differs from the card\n" +
+              skipped,
+          "",
+          1}},
+        // One question for every card's changes; then each is written and checked.
+        {nullptr,
+         {{"+all", "load", "@i"},
+          "y\n",
+          "Selected card ID is 1(0x1)\nThe card already matches @i/card-1.img: nothing to "
+          "write\nSelected card ID is 2(0x2)\n   [0x30] = 0x0001 -> 0xC030\n" +
+              skipped +
+              "Warning: this will write 1 EEPROM location of card 2(0x2)\n"
+              "Are you sure you want to continue (y/n)? "
+              "Wrote 1 location: the card now matches @i/card-2.img\n",
+          "",
+          0}},
+        {[](const image_dir &d) {
+             write_file(d.dir.file("bank"), std::regex_replace(d.bank(), std::regex("\nid *= 1\n"),
+                                                               "\nid = 1\nfault = open\n"));
+         },
+         {{"+all", "check", "@i"},
+          std::nullopt,
+          match2 + skipped,
+          "Failed to open card with index 0: simulated fault: open of card 1\n",
+          255}},
+        {[](const image_dir &d) {
+             write_file(d.dir.file("bank"),
+                        std::regex_replace(d.bank(), std::regex("fault.*\n"), ""));
+             unlink(d.dir.file("i/card-1.img").c_str());
+         },
+         {{"+all", "check", "@i"},
+          std::nullopt,
+          match2 + skipped,
+          "Cannot read image file @i/card-1.img: No such file or directory\n",
+          255}},
+        {nullptr,
+         {{"+all", "/card", "1", "check", "@i"},
+          std::nullopt,
+          "",
+          "Do not specify /card or /index with +all: it acts on every card\n",
+          255}},
+        {nullptr,
+         {{"+all", "list"},
+          std::nullopt,
+          "",
+          "+all goes with save, check or load: list shows every card already\n",
+          255}},
+        {nullptr,
+         {{"+all", "save", "-"},
+          std::nullopt,
+          "",
+          "+all needs a folder for the cards' images, not -\n",
+          255}},
+    };
+    const auto here = [&d](const std::string &text) {
+        return std::regex_replace(text, std::regex("@"), d.dir.path + "/");
+    };
+    for (const auto &step : steps) {
+        if (step.before) step.before(d);
+        const image_case &c = step.run;
+        process_result r = d.image(c.args, c.input);
+        EXPECT_EQ(r.out, here(c.out)) << c.args[1];
+        EXPECT_EQ(r.err, here(c.err)) << c.args[1];
+        EXPECT_EQ(r.status, c.status) << c.args[1];
+    }
+}
+
 }  // namespace
