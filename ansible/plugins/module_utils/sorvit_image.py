@@ -1,0 +1,143 @@
+# -*- coding: utf-8 -*-
+"""What the modules share: running sorvit-image +json and reading its
+document, and the image text of a card's locations. The logic is kept free
+of AnsibleModule so that the unit tests reach it directly."""
+
+from __future__ import absolute_import, division, print_function
+
+__metaclass__ = type
+
+FORMAT_VERSION = 1  # the document format these modules read
+LOCATIONS = 64  # 0x00 to 0x3F
+MAX_VALUE = 0xFFFFFFFF
+
+
+class ToolError(Exception):
+    """sorvit-image failed, or said something these modules cannot read."""
+
+
+def card_selection(card_id=None, index=None):
+    """The options that choose the card."""
+    if card_id is not None:
+        return ["/card", str(card_id)]
+    return ["/index", str(index)]
+
+
+def _number(text, what):
+    if isinstance(text, bool):
+        raise ValueError("%s %r is not a number" % (what, text))
+    if isinstance(text, int):
+        return text
+    try:
+        return int(str(text).strip(), 0)
+    except ValueError:
+        raise ValueError("%s %r is not a number (decimal, or hexadecimal with 0x)" % (what, text))
+
+
+def parse_locations(locations):
+    """The dict location -> value of a task, as {int: int}. Keys and values
+    may be numbers or strings such as "0x30" (a YAML key 0x30 reaches the
+    module as "48"); each location 0x00 to 0x3F at most once."""
+    if not locations:
+        raise ValueError("locations is empty: give at least one location and its value")
+    values = {}
+    for key, value in locations.items():
+        location = _number(key, "location")
+        if not 0 <= location < LOCATIONS:
+            raise ValueError("location %s is out of range: 0x00 to 0x3F" % key)
+        if location in values:
+            raise ValueError("location 0x%02X is given twice" % location)
+        number = _number(value, "value of location 0x%02X" % location)
+        if not 0 <= number <= MAX_VALUE:
+            raise ValueError("value %s of location 0x%02X does not fit 32 bits" % (value, location))
+        values[location] = number
+    return values
+
+
+def image_text(values):
+    """An image that lists the given locations only, for check and load."""
+    lines = ["# locations given to sorvit.cards.card_image"]
+    lines += ["[0x%02X] = 0x%X" % (loc, values[loc]) for loc in sorted(values)]
+    return "\n".join(lines) + "\n"
+
+
+def read_document(rc, out, err, action):
+    """The document of a run, or ToolError when there is none to read."""
+    import json
+
+    try:
+        doc = json.loads(out)
+    except ValueError:
+        message = err.strip() or "no JSON document on standard output"
+        raise ToolError("sorvit-image %s failed (status %s): %s" % (action, rc, message))
+    if not isinstance(doc, dict) or doc.get("format_version") != FORMAT_VERSION:
+        raise ToolError("sorvit-image printed a document of format %r; these modules read format %d"
+                        % (doc.get("format_version") if isinstance(doc, dict) else None,
+                           FORMAT_VERSION))
+    return doc
+
+
+def errors_of(doc):
+    """Every error message of a document, the run's and each card's."""
+    messages = []
+    for holder in [doc] + list(doc.get("cards") or []):
+        error = holder.get("error")
+        if error:
+            messages.append(error.get("message", "").strip())
+    return [m for m in messages if m]
+
+
+def card_of(doc):
+    """What the task returns of the card."""
+    card = doc.get("card") or {}
+    return {key: card.get(key) for key in ("card_id", "board_type", "word_bits")}
+
+
+def protected_locations(card, locations):
+    """Those of the locations that the card protects (+unlock writes them)."""
+    span = card.get("protected")
+    if not span:
+        return []
+    return [loc for loc in locations if span["first"] <= loc <= span["last"]]
+
+
+def cell(location, value, word_bits):
+    digits = 4 if word_bits == 16 else 8
+    return "[0x%02X] = 0x%0*X" % (location, digits, value)
+
+
+def diff_of(card, changes, image_name):
+    """Diff mode's before and after: the differing locations in image
+    syntax, headed with the card and the image."""
+    bits = card.get("word_bits")
+    label = "card %d (0x%x)" % (card["card_id"], card["card_id"])
+    return {
+        "before_header": label,
+        "after_header": image_name,
+        "before": "".join(cell(c["location"], c["before"], bits) + "\n" for c in changes),
+        "after": "".join(cell(c["location"], c["after"], bits) + "\n" for c in changes),
+    }
+
+
+def changes_of_check(doc):
+    """check's differences as the changes a load would make."""
+    return [{"location": d["location"], "before": d["card"], "after": d["image"]}
+            for d in doc.get("differences", [])]
+
+
+def changes_of_load(doc):
+    """load's changes as the task returns them: what was written."""
+    return [{"location": c["location"], "before": c["before"], "after": c["after"]}
+            for c in doc.get("changes", []) if c.get("written")]
+
+
+def load_outcome(rc, doc, err):
+    """(changed, None) when the load left the card matching the image, or
+    (changed, message) when it did not: the task must then fail."""
+    result = doc.get("result")
+    written = bool(changes_of_load(doc))
+    if rc == 0 and doc.get("verified") and result in ("written", "already_matched"):
+        return written, None
+    messages = errors_of(doc) or [line for line in err.splitlines() if line.strip()]
+    why = "; ".join(messages) or "sorvit-image load exited with status %s" % rc
+    return written, "The card does not match the image (%s): %s" % (result or "failed", why)

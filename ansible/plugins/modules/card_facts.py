@@ -1,0 +1,85 @@
+#!/usr/bin/python
+# -*- coding: utf-8 -*-
+
+from __future__ import absolute_import, division, print_function
+
+__metaclass__ = type
+
+DOCUMENTATION = r"""
+---
+module: card_facts
+short_description: The VQ cards of the managed host, as facts
+version_added: "5.0.0"
+description:
+  - Lists the cards of the managed host with C(sorvit-image +json list) and
+    returns them as the fact C(sorvit_cards).
+  - An index that fails to open or to give its card information fails the
+    task, which still returns every card it found.
+attributes:
+  check_mode:
+    description: Can run in check mode and return changed status prediction without modifying target.
+    support: full
+  diff_mode:
+    description: Will return details on what has changed (or possibly needs changing in check_mode), when in diff mode.
+    support: none
+  facts:
+    description: Action returns an C(ansible_facts) dictionary that will update existing host facts.
+    support: full
+options: {}
+requirements:
+  - sorvit-image 5.0 or later, with its +json output, on the managed host
+seealso:
+  - module: sorvit.cards.card_image
+author:
+  - sorvit developers (@velqor)
+"""
+
+EXAMPLES = r"""
+- name: Find the cards
+  sorvit.cards.card_facts:
+
+- name: Save every supported card
+  ansible.builtin.command:
+    argv: [sorvit-image, /card, "{{ item.card_id }}", save, "/var/backups/card-{{ item.card_id }}.img"]
+  loop: "{{ sorvit_cards | selectattr('supported', 'defined') | selectattr('supported') }}"
+"""
+
+RETURN = r"""
+ansible_facts:
+  description: The facts of the host's cards.
+  returned: always
+  type: complex
+  contains:
+    sorvit_cards:
+      description:
+        - "One entry per index, as C(sorvit-image +json list) prints it (its schema is
+          list.schema.json): C(index), C(card_id), C(board_type), C(word_bits) (null when
+          the board is not supported), C(supported) and C(protected) (C(first) and C(last),
+          or null); or C(index) and C(error) for an index that failed."
+      returned: always
+      type: list
+      elements: dict
+      sample: [{"index": 0, "card_id": 0, "board_type": 12, "word_bits": 32, "supported": true, "protected": null}]
+"""
+
+from ansible.module_utils.basic import AnsibleModule
+from ansible_collections.sorvit.cards.plugins.module_utils.sorvit_image import (
+    ToolError, errors_of, read_document)
+
+
+def main():
+    module = AnsibleModule(argument_spec={}, supports_check_mode=True)
+    tool = module.get_bin_path("sorvit-image", required=True)
+    rc, out, err = module.run_command([tool, "+json", "list"])
+    try:
+        doc = read_document(rc, out, err, "list")
+    except ToolError as e:
+        module.fail_json(msg=str(e), rc=rc, stderr=err)
+    facts = {"sorvit_cards": doc.get("cards", [])}
+    if rc != 0:
+        module.fail_json(msg="; ".join(errors_of(doc) or [err.strip()]), ansible_facts=facts)
+    module.exit_json(changed=False, ansible_facts=facts)
+
+
+if __name__ == "__main__":
+    main()

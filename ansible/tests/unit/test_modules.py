@@ -1,0 +1,165 @@
+"""The modules' own decisions, against canned sorvit-image documents: when a
+task writes, fails or reports ok, and what it returns."""
+import os
+
+import pytest
+
+
+def document(action, **members):
+    return dict(format_version=1, tool={"name": "sorvit-image", "version": "5.0.0"},
+                action=action, **members)
+
+
+CARD = {"card_id": 101, "board_type": 0, "word_bits": 16, "supported": True,
+        "protected": {"first": 0, "last": 42}}
+AT_0x30 = {"location": 48, "card": 1, "image": 0x7F4D}
+AT_0x05 = {"location": 5, "card": 0xA0, "image": 1}
+
+
+def check(*differences):
+    return document("check", card=CARD, file="g.img", matches=not differences,
+                    locations_checked=64, differences=list(differences))
+
+
+def load(result, verified, written=True, **more):
+    change = {"location": 48, "before": 1, "after": 0x7F4D, "protected": False,
+              "written": written}
+    return document("load", card=CARD, file="g.img", changes=[change], verified=verified,
+                    result=result, **more)
+
+
+WRITTEN = (0, load("written", True), "")
+FAILED = (255, document("check", error={"message": "Failed to open card with ID 101: gone"}), "")
+
+CASES = [
+    # name, module args, replies by action, check mode,
+    # then failed, changed, text in msg, the actions run
+    ("matches: ok, nothing written", {}, {"check": (0, check(), "")}, False,
+     False, False, None, ["check"]),
+    ("differs: written", {}, {"check": (1, check(AT_0x30), ""), "load": WRITTEN}, False,
+     False, True, None, ["check", "load"]),
+    ("check mode: predicted, nothing written", {"backup": True},
+     {"check": (1, check(AT_0x30), "")}, True, False, True, None, ["check"]),
+    ("protected without unlock: fails before writing", {},
+     {"check": (1, check(AT_0x05, AT_0x30), "")}, False, True, False, "0x05", ["check"]),
+    ("protected with unlock: written", {"unlock": True},
+     {"check": (1, check(AT_0x05), ""), "load": WRITTEN}, False, False, True, None,
+     ["check", "load"]),
+    ("written but not read back: fails", {},
+     {"check": (1, check(AT_0x30), ""),
+      "load": (255, load("failed", False, error={"message": "0x30 reads back 0x0001"}), "")},
+     False, True, True, "reads back", ["check", "load"]),
+    ("another process wrote meanwhile: fails", {},
+     {"check": (1, check(AT_0x30), ""),
+      "load": (1, load("changed_meanwhile", False), "EEPROM location 0x31 changed to 0x0\n")},
+     False, True, True, "0x31 changed", ["check", "load"]),
+    ("write failed before any location: fails, nothing changed", {},
+     {"check": (1, check(AT_0x30), ""),
+      "load": (255, load("failed", False, written=False, error={"message": "write fault"}), "")},
+     False, True, False, "write fault", ["check", "load"]),
+    ("the card fails", {}, {"check": FAILED}, False, True, False, "Failed to open", ["check"]),
+    ("no document", {}, {"check": (255, "", "Unknown option +json\n")}, False, True, False,
+     "Unknown option +json", ["check"]),
+    ("a newer format", {}, {"check": (0, dict(check(), format_version=2), "")}, False, True,
+     False, "format 2", ["check"]),
+    ("backup, then written", {"backup": True},
+     {"check": (1, check(AT_0x30), ""), "save": (0, document("save"), ""), "load": WRITTEN},
+     False, False, True, None, ["check", "save", "load"]),
+    ("backup fails: nothing written", {"backup": True},
+     {"check": (1, check(AT_0x30), ""),
+      "save": (255, document("save", error={"message": "disk full"}), "")},
+     False, True, False, "disk full", ["check", "save"]),
+    ("backup with locations and no backup_dir", {"backup": True, "path": None,
+                                                 "locations": {"48": 1}},
+     {}, False, True, False, "backup_dir", []),
+    ("locations out of range", {"path": None, "locations": {"0x40": 1}}, {}, False, True,
+     False, "out of range", []),
+]
+
+
+@pytest.mark.parametrize("name, args, replies, check_mode, failed, changed, msg, actions", CASES,
+                         ids=[c[0] for c in CASES])
+def test_card_image(run_module, tmp_path, name, args, replies, check_mode, failed, changed,
+                    msg, actions):
+    from ansible_collections.sorvit.cards.plugins.modules import card_image
+
+    task = dict({"card_id": 101, "path": str(tmp_path / "g.img")}, **args)
+    task = {k: v for k, v in task.items() if v is not None}
+    got_failed, result, calls = run_module(card_image.main, task, replies, check_mode)
+    assert got_failed == failed, result
+    assert result.get("changed", False) == changed
+    if msg:
+        assert msg in result["msg"]
+    assert [next(a for a in ("save", "check", "load") if a in c) for c in calls] == actions
+    for call in calls:
+        assert call[0] == "+json" and call[call.index("/card") + 1] == "101"
+    if "load" in actions:
+        load_call = calls[actions.index("load")]
+        assert "+f" in load_call and ("+unlock" in load_call) == bool(args.get("unlock"))
+    if "save" in actions:  # beside the image, before the load
+        backup = calls[actions.index("save")][-1]
+        assert os.path.dirname(backup) == str(tmp_path)
+        assert os.path.basename(backup).startswith("card-101.")
+        assert result.get("backup_file") == (None if failed else backup)
+
+
+def test_card_image_locations_diff_and_index(run_module):
+    from ansible_collections.sorvit.cards.plugins.modules import card_image
+
+    failed, result, calls = run_module(
+        card_image.main, {"index": 2, "locations": {"48": "0x7F4D", "0x31": 5}},
+        {"check": (1, check(AT_0x30), "")}, check_mode=True, diff=True)
+    assert not failed and result["changed"]
+    assert calls[0][1:3] == ["/index", "2"]
+    with open(calls[0][-1]) as image:
+        assert image.read().splitlines()[1:] == ["[0x30] = 0x7F4D", "[0x31] = 0x5"]
+    assert result["diff"] == {"before_header": "card 101 (0x65)",
+                              "after_header": "locations of the task",
+                              "before": "[0x30] = 0x0001\n", "after": "[0x30] = 0x7F4D\n"}
+    assert result["changes"] == [{"location": 48, "before": 1, "after": 0x7F4D}]
+    assert result["card"] == {"card_id": 101, "board_type": 0, "word_bits": 16}
+
+
+@pytest.mark.parametrize("locations, error", [
+    ({"48": 1, "0x31": "0xFFFFFFFF", 50: "7"}, None),
+    ({}, "is empty"),
+    ({"64": 1}, "out of range"),
+    ({"-1": 1}, "out of range"),
+    ({"48": 1, "0x30": 2}, "given twice"),
+    ({"forty": 1}, "not a number"),
+    ({"48": "0x1_0000_0000"}, "does not fit"),
+    ({"48": -1}, "does not fit"),
+    ({"48": True}, "not a number"),
+    ({"48": "12ab"}, "not a number"),
+])
+def test_locations(locations, error):
+    from ansible_collections.sorvit.cards.plugins.module_utils.sorvit_image import (
+        parse_locations)
+
+    if error is None:
+        assert parse_locations(locations) == {48: 1, 49: 0xFFFFFFFF, 50: 7}
+    else:
+        with pytest.raises(ValueError, match=error):
+            parse_locations(locations)
+
+
+LISTED = [{"index": 0, "card_id": 0, "board_type": 12, "word_bits": 32, "supported": True,
+           "protected": None}]
+
+
+@pytest.mark.parametrize("reply, failed, msg", [
+    ((0, document("list", cards=LISTED), ""), False, None),
+    ((255, document("list", cards=LISTED + [{"index": 1, "error": {"message": "open fault"}}]),
+      ""), True, "open fault"),
+    ((255, "", "cannot run\n"), True, "cannot run"),
+])
+def test_card_facts(run_module, reply, failed, msg):
+    from ansible_collections.sorvit.cards.plugins.modules import card_facts
+
+    got_failed, result, _ = run_module(card_facts.main, {}, {"list": reply})
+    assert got_failed == failed
+    if msg:
+        assert msg in result["msg"]
+    if isinstance(reply[1], dict):  # the cards as listed, even when one failed
+        assert result["ansible_facts"]["sorvit_cards"] == reply[1]["cards"]
+        assert not result.get("changed")
