@@ -44,7 +44,7 @@ void add_card_members(json_object *target, uint32_t card_id, int32_t board_type)
     json::set_int(target, "card_id", card_id);
     json::set_int(target, "board_type", board_type);
     unsigned width = classify_board(board_type);
-    if (width) json::set_int(target, "word_bits", width * 8);
+    if (width) json::set_int(target, "word_bits", int64_t{width} * 8);
     else json::set(target, "word_bits", nullptr);
     json::set_bool(target, "supported", width != 0);
     uint32_t below = protected_below(board_type);
