@@ -15,16 +15,18 @@ description:
     returns them as the fact C(sorvit_cards).
   - An index that fails to open or to give its card information fails the
     task, which still returns every card it found.
+extends_documentation_fragment:
+  - ansible.builtin.action_common_attributes
+  - ansible.builtin.action_common_attributes.facts
 attributes:
   check_mode:
-    description: Can run in check mode and return changed status prediction without modifying target.
     support: full
   diff_mode:
-    description: Will return details on what has changed (or possibly needs changing in check_mode), when in diff mode.
     support: none
   facts:
-    description: Action returns an C(ansible_facts) dictionary that will update existing host facts.
     support: full
+  platform:
+    platforms: posix
 options: {}
 requirements:
   - sorvit-image 5.0 or later, with its +json output, on the managed host

@@ -58,13 +58,15 @@ options:
       - The folder for the backup (created when missing); required with
         I(backup) and I(locations).
     type: path
+extends_documentation_fragment:
+  - ansible.builtin.action_common_attributes
 attributes:
   check_mode:
-    description: Can run in check mode and return changed status prediction without modifying target.
     support: full
   diff_mode:
-    description: Will return details on what has changed (or possibly needs changing in check_mode), when in diff mode.
     support: full
+  platform:
+    platforms: posix
 requirements:
   - sorvit-image 5.0 or later, with its +json output, on the managed host
 notes:
