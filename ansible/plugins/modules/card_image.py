@@ -217,6 +217,9 @@ def main():
     if not changes or module.check_mode:
         module.exit_json(**result)
 
+    # The card that was checked, by its ID: an index could name another
+    # card by now.
+    selection = card_selection(card_id=card["card_id"])
     if p["backup"]:
         result["backup_file"] = save_backup(module, tool, selection, card["card_id"])
     flags = ["+f"] + (["+unlock"] if p["unlock"] else [])

@@ -38,6 +38,9 @@ CASES = [
      False, False, None, ["check"]),
     ("differs: written", {}, {"check": (1, check(AT_0x30), ""), "load": WRITTEN}, False,
      False, True, None, ["check", "load"]),
+    ("chosen by index: written to the card checked, by its ID", {"card_id": None, "index": 3},
+     {"check": (1, check(AT_0x30), ""), "load": WRITTEN}, False, False, True, None,
+     ["check", "load"]),
     ("check mode: predicted, nothing written", {"backup": True},
      {"check": (1, check(AT_0x30), "")}, True, False, True, None, ["check"]),
     ("protected without unlock: fails before writing", {},
@@ -91,8 +94,10 @@ def test_card_image(run_module, tmp_path, name, args, replies, check_mode, faile
     if msg:
         assert msg in result["msg"]
     assert [next(a for a in ("save", "check", "load") if a in c) for c in calls] == actions
-    for call in calls:
-        assert call[0] == "+json" and call[call.index("/card") + 1] == "101"
+    chosen = ["/index", "3"] if "index" in task else ["/card", "101"]
+    for n, call in enumerate(calls):
+        selection = chosen if n == 0 else ["/card", "101"]
+        assert call[0] == "+json" and call[-4:-2] == selection
     if "load" in actions:
         load_call = calls[actions.index("load")]
         assert "+f" in load_call and ("+unlock" in load_call) == bool(args.get("unlock"))
