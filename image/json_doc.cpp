@@ -23,6 +23,12 @@ struct json_c {
     decltype(&json_object_put) put;
 };
 json_c g_json;
+bool g_out_of_memory;  // some part of the document could not be made
+
+json_object *made(json_object *value) {
+    if (!value) g_out_of_memory = true;
+    return value;
+}
 
 template <typename F>
 bool find(void *library, const char *name, F *slot) {
@@ -49,32 +55,46 @@ bool json::start(char *why, size_t size) {
     return ok;
 }
 
-json_object *json::object() { return g_json.new_object(); }
-json_object *json::array() { return g_json.new_array(); }
+json_object *json::object() { return made(g_json.new_object()); }
+json_object *json::array() { return made(g_json.new_array()); }
 
 void json::set(json_object *object, const char *key, json_object *value) {
-    g_json.object_add(object, key, value);
+    if (!object || g_json.object_add(object, key, value) != 0) {
+        g_out_of_memory = true;
+        g_json.put(value);
+    }
 }
 
 void json::set_int(json_object *object, const char *key, int64_t value) {
-    set(object, key, g_json.new_int64(value));
+    set(object, key, made(g_json.new_int64(value)));
 }
 
 void json::set_string(json_object *object, const char *key, const char *value) {
-    set(object, key, g_json.new_string(value));
+    set(object, key, made(g_json.new_string(value)));
 }
 
 void json::set_bool(json_object *object, const char *key, bool value) {
-    set(object, key, g_json.new_boolean(value));
+    set(object, key, made(g_json.new_boolean(value)));
 }
 
-void json::push(json_object *array, json_object *value) { g_json.array_add(array, value); }
-size_t json::length(json_object *array) { return g_json.array_length(array); }
+void json::push(json_object *array, json_object *value) {
+    if (!array || g_json.array_add(array, value) != 0) {
+        g_out_of_memory = true;
+        g_json.put(value);
+    }
+}
 
-void json::write(json_object *document) {
-    printf("%s\n", g_json.to_string(document, JSON_C_TO_STRING_PRETTY | JSON_C_TO_STRING_SPACED |
-                                                  JSON_C_TO_STRING_NOSLASHESCAPE));
+size_t json::length(json_object *array) { return array ? g_json.array_length(array) : 0; }
+
+bool json::write(json_object *document) {
+    const char *text =
+        g_out_of_memory || !document
+            ? nullptr
+            : g_json.to_string(document, JSON_C_TO_STRING_PRETTY | JSON_C_TO_STRING_SPACED |
+                                             JSON_C_TO_STRING_NOSLASHESCAPE);
+    if (text) printf("%s\n", text);
     g_json.put(document);
+    return text != nullptr;
 }
 
 #else  // built without json-c's header
@@ -91,6 +111,6 @@ void json::set_string(json_object *, const char *, const char *) {}
 void json::set_bool(json_object *, const char *, bool) {}
 void json::push(json_object *, json_object *) {}
 size_t json::length(json_object *) { return 0; }
-void json::write(json_object *) {}
+bool json::write(json_object *) { return false; }
 
 #endif

@@ -24,8 +24,10 @@ void set_bool(json_object *object, const char *key, bool value);
 void push(json_object *array, json_object *value);
 size_t length(json_object *array);
 
-// Writes the document and a line feed to standard output, and frees it.
-void write(json_object *document);
+// Writes the document and a line feed to standard output, and frees it;
+// false, with nothing written, when memory ran out while it was built (a
+// part missing would make it say what is not so).
+bool write(json_object *document);
 
 }  // namespace json
 

@@ -121,7 +121,10 @@ int run_action(const command_args &args, const card_choice &choice) {
         status = chosen->run(choice, file, &out);
         if (doc) add_outcome(doc, chosen->kind, out);
     }
-    if (doc) json::write(doc);
+    if (doc && !json::write(doc)) {
+        report_failure("Out of memory for the JSON document: none written\n");
+        return -1;
+    }
     return status;
 }
 
