@@ -119,8 +119,6 @@ void close_card(card_session *card) {
     card->handle = 0;
 }
 
-void print_card_line(const card_session *card) { print_card_line(stdout, card); }
-
 void print_card_line(FILE *stream, const card_session *card) {
     if (stream) fprintf(stream, "Selected card ID is %s\n", label_of(card->card_id).text);
 }

@@ -88,9 +88,8 @@ struct card_label {
 };
 card_label label_of(uint32_t card_id);
 
-// "Selected card ID is N(0xN)" and a line feed, on standard output or on
-// the stream given (nowhere when it is null).
-void print_card_line(const card_session *card);
+// "Selected card ID is N(0xN)" and a line feed, on the stream (nowhere when
+// it is null).
 void print_card_line(FILE *stream, const card_session *card);
 
 // Hexadecimal digits a value is shown with: 4 or 8, as the word is wide

@@ -10,9 +10,13 @@ void note_read_failure(VELQOR2_STATUS status, read_failures *failures) {
                  VELQOR2_GetStatusString(status));
 }
 
-void print_value(FILE *stream, const card_session *card, VELQOR2_STATUS status, uint32_t value) {
-    if (status != VELQOR2_SUCCESS) fprintf(stream, "0x%.*s", value_digits(card), "????????");
-    else fprintf(stream, "0x%0*lX", value_digits(card), static_cast<unsigned long>(value));
+const char *unread_value(const card_session *card) {
+    return value_digits(card) == 8 ? "0x????????" : "0x????";
+}
+
+void print_value(const card_session *card, VELQOR2_STATUS status, uint32_t value) {
+    if (status != VELQOR2_SUCCESS) fputs(unread_value(card), stdout);
+    else printf("0x%0*lX", value_digits(card), static_cast<unsigned long>(value));
 }
 
 void print_read_failures(const read_failures *failures, unsigned long total) {

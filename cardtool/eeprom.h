@@ -25,9 +25,13 @@ inline VELQOR2_STATUS read_word(const card_session *card, uint32_t location, uin
     return status;
 }
 
-// The value with the digits of the card's word, or "0x????" (as many marks
-// as the word has digits) when its read failed.
-void print_value(FILE *stream, const card_session *card, VELQOR2_STATUS status, uint32_t value);
+// A value whose read failed: "0x????", with as many marks as the card's
+// word has digits.
+const char *unread_value(const card_session *card);
+
+// On standard output, the value with the digits of the card's word, or the
+// marks when its read failed.
+void print_value(const card_session *card, VELQOR2_STATUS status, uint32_t value);
 
 // "Failed to read N of TOTAL EEPROM locations: TEXT", on the error stream.
 void print_read_failures(const read_failures *failures, unsigned long total);

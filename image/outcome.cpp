@@ -59,32 +59,24 @@ void add_card_members(json_object *target, uint32_t card_id, int32_t board_type)
 
 namespace {
 
-void add_differences(json_object *doc, const card_outcome &out) {
-    json_object *differences = json::array();
+// The differing locations: check's "differences" (card, image), or load's
+// "changes" (before, after, and whether each is protected and was written).
+void add_locations(json_object *doc, action_kind action, const card_outcome &out) {
+    const bool load = action == action_kind::LOAD;
+    json_object *list = json::array();
     for (uint32_t loc = 0; loc < CONFIG_LOCATIONS; loc++) {
         if ((out.differ >> loc & 1u) == 0) continue;
         json_object *d = json::object();
         json::set_int(d, "location", loc);
-        json::set_int(d, "card", out.card_values[loc]);
-        json::set_int(d, "image", out.image_values[loc]);
-        json::push(differences, d);
+        json::set_int(d, load ? "before" : "card", out.card_values[loc]);
+        json::set_int(d, load ? "after" : "image", out.image_values[loc]);
+        if (load) {
+            json::set_bool(d, "protected", (out.protected_mask >> loc & 1u) != 0);
+            json::set_bool(d, "written", (out.written >> loc & 1u) != 0);
+        }
+        json::push(list, d);
     }
-    json::set(doc, "differences", differences);
-}
-
-void add_changes(json_object *doc, const card_outcome &out) {
-    json_object *changes = json::array();
-    for (uint32_t loc = 0; loc < CONFIG_LOCATIONS; loc++) {
-        if ((out.differ >> loc & 1u) == 0) continue;
-        json_object *c = json::object();
-        json::set_int(c, "location", loc);
-        json::set_int(c, "before", out.card_values[loc]);
-        json::set_int(c, "after", out.image_values[loc]);
-        json::set_bool(c, "protected", (out.protected_mask >> loc & 1u) != 0);
-        json::set_bool(c, "written", (out.written >> loc & 1u) != 0);
-        json::push(changes, c);
-    }
-    json::set(doc, "changes", changes);
+    json::set(doc, load ? "changes" : "differences", list);
 }
 
 }  // namespace
@@ -105,10 +97,10 @@ void add_outcome(json_object *doc, action_kind action, const card_outcome &out) 
     if (action == action_kind::CHECK && out.compared) {
         json::set_bool(doc, "matches", out.differ == 0);
         json::set_int(doc, "locations_checked", __builtin_popcountll(out.listed));
-        add_differences(doc, out);
+        add_locations(doc, action, out);
     }
     if (action == action_kind::LOAD && out.compared) {
-        add_changes(doc, out);
+        add_locations(doc, action, out);
         json::set_bool(doc, "verified", out.verified);
     }
     if (action == action_kind::LOAD && (out.compared || out.status < 0))

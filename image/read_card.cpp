@@ -15,8 +15,8 @@ bool read_card_values(const card_session *card, uint64_t locations,
     if (failures.count == 0) return true;
     for (uint32_t loc = 0; loc < CONFIG_LOCATIONS; loc++)
         if (statuses[loc] != VELQOR2_SUCCESS)
-            report_failure("   [0x%02lX] = 0x%.*s\n", static_cast<unsigned long>(loc),
-                           value_digits(card), "????????");
+            report_failure("   [0x%02lX] = %s\n", static_cast<unsigned long>(loc),
+                           unread_value(card));
     print_read_failures(&failures, count);
     return false;
 }

@@ -24,9 +24,9 @@ void print_row(const card_session *card, uint32_t row, read_failures *failures) 
         return;
     }
     printf("   [0x%02lX] = ", left);
-    print_value(stdout, card, left_status, left_value);
+    print_value(card, left_status, left_value);
     printf("\t\t[0x%02lX] = ", right);
-    print_value(stdout, card, right_status, right_value);
+    print_value(card, right_status, right_value);
     printf("\n");
 }
 

@@ -6,7 +6,7 @@
 #include "modes.h"
 
 int read_location(const card_session *card, uint32_t location) {
-    print_card_line(card);
+    print_card_line(stdout, card);
     uint32_t value = 0;
     VELQOR2_STATUS status = VELQOR2_ReadConfig(card->handle, location, &value);
     if (status != VELQOR2_SUCCESS) {
@@ -22,7 +22,7 @@ int read_location(const card_session *card, uint32_t location) {
 int write_location(const card_session *card, uint32_t location, uint32_t data,
                    const card_choice &choice) {
     reply answer = REPLY_YES;
-    if (!choice.force) print_card_line(card);
+    if (!choice.force) print_card_line(stdout, card);
     // A value the word cannot hold is refused before the question: the
     // library might cut it silently, and a question about a write that
     // cannot happen misleads.

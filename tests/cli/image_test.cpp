@@ -23,6 +23,10 @@ struct image_dir {
         return run_tool(SORVIT_BINARY, dir, args).result;
     }
     std::string bank() const { return read_file(dir.file("bank")); }
+    // "@" in an expected text stands for the test's folder.
+    std::string here(const std::string &text) const {
+        return std::regex_replace(text, std::regex("@"), dir.path + "/");
+    }
 };
 
 // What a user runs first, on the default bank, as the README shows it.
@@ -113,14 +117,11 @@ TEST(Image, ListShowsEveryIndexThatFails) {
     for (const auto &c : cases) {
         image_dir d(c.bank);
         process_result r = d.image({"list"});
-        const auto here = [&d](const std::string &text) {
-            return std::regex_replace(text, std::regex("@"), d.dir.path + "/");
-        };
         EXPECT_EQ(r.out, c.out.empty() ? ""
                                        : "Index  ID                        Board  Word         "
                                          "Protected\n" +
-                                             here(c.out));
-        EXPECT_EQ(r.err, here(c.err));
+                                             d.here(c.out));
+        EXPECT_EQ(r.err, d.here(c.err));
         EXPECT_EQ(r.status, c.status);
     }
 }
@@ -133,6 +134,15 @@ struct image_case {
     int status;
 };
 
+// Runs the case's command and checks what it printed and its status.
+void expect_run(const image_dir &d, const image_case &c) {
+    process_result r = d.image(c.args, c.input);
+    std::string what = c.args.empty() ? "" : c.args.back();
+    EXPECT_EQ(r.out, d.here(c.out)) << what;
+    EXPECT_EQ(r.err, d.here(c.err)) << what;
+    EXPECT_EQ(r.status, c.status) << what;
+}
+
 // Each case on a fresh bank, after saving card 7 (16-bit, protected below
 // 43) to @a.img and its dump to @d.img, and changing its locations 0x05 and
 // 0x30 with sorvit.
@@ -144,15 +154,8 @@ void run_image_cases(const std::vector<image_case> &cases) {
         d.sorvit({"/card", "7", "+f", "+unlock", "5", "0x1111"});
         d.sorvit({"/card", "7", "+f", "0x30", "0x2222"});
         std::string before = d.bank();
-        process_result r = d.image(c.args, c.input);
-        std::string what = c.args.empty() ? "" : c.args.back();
-        const auto here = [&d](const std::string &text) {
-            return std::regex_replace(text, std::regex("@"), d.dir.path + "/");
-        };
-        EXPECT_EQ(r.out, here(c.out)) << what;
-        EXPECT_EQ(r.err, here(c.err)) << what;
-        EXPECT_EQ(r.status, c.status) << what;
-        if (c.status == 255) EXPECT_EQ(d.bank(), before) << what;
+        expect_run(d, c);
+        if (c.status == 255) EXPECT_EQ(d.bank(), before) << c.args.back();
     }
 }
 
@@ -303,7 +306,7 @@ TEST(Image, LoadChecksEveryLocationAtTheEnd) {
         run.env = {{"VELQOR2_SIM_BANK", d.dir.file("bank")}};
         process_result r = run_answering(
             SORVIT_IMAGE_BINARY, run, "(y/n)? ", [&] { c.meanwhile(d); }, "y\n");
-        EXPECT_EQ(r.err, std::regex_replace(c.err, std::regex("@"), d.dir.path + "/")) << c.name;
+        EXPECT_EQ(r.err, d.here(c.err)) << c.name;
         EXPECT_EQ(r.status, c.status) << c.name;
         EXPECT_EQ(r.out.find("now matches") != std::string::npos, c.status == 0) << c.name;
     }
@@ -418,16 +421,9 @@ TEST(Image, AllActsOnEverySupportedCard) {
           "+all needs a folder for the cards' images, not -\n",
           255}},
     };
-    const auto here = [&d](const std::string &text) {
-        return std::regex_replace(text, std::regex("@"), d.dir.path + "/");
-    };
     for (const auto &step : steps) {
         if (step.before) step.before(d);
-        const image_case &c = step.run;
-        process_result r = d.image(c.args, c.input);
-        EXPECT_EQ(r.out, here(c.out)) << c.args[1];
-        EXPECT_EQ(r.err, here(c.err)) << c.args[1];
-        EXPECT_EQ(r.status, c.status) << c.args[1];
+        expect_run(d, step.run);
     }
 }
 

@@ -24,6 +24,14 @@ def validator(action):
 VALIDATORS = {a: validator(a) for a in ("list", "save", "check", "load")}
 
 
+def test_each_schema_stands_alone_with_the_same_common_definitions():
+    """Each schema is whole in itself, so its common parts are copies: an
+    edit must reach all four."""
+    for name in ("tool", "error", "card_members", "location", "value"):
+        copies = {json.dumps(v.schema["$defs"][name], sort_keys=True) for v in VALIDATORS.values()}
+        assert len(copies) == 1, name
+
+
 class Bank:
     """A bank of the test's own; without a file, the built-in bank."""
 

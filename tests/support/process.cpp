@@ -124,24 +124,27 @@ pid_t start_program(const std::string &path, const program_run &run, child_pipes
     return pid;
 }
 
+// Gives the program its input, reads both its outputs to their end, adding
+// to what result holds, and waits for it.
+process_result finish_program(pid_t pid, const child_pipes &p, const std::string &input,
+                              process_result result) {
+    // Replies are short: they fit the pipe, so writing first cannot block.
+    ssize_t written = write(p.in[1], input.data(), input.size());
+    (void)written;
+    close(p.in[1]);
+    drain_both(p.out[0], p.err[0], &result.out, &result.err);
+    close(p.out[0]);
+    close(p.err[0]);
+    result.status = wait_status(pid);
+    return result;
+}
+
 }  // namespace
 
 process_result run_program(const std::string &path, const program_run &run) {
     child_pipes p;
     pid_t pid = start_program(path, run, &p);
-    int *out = p.out, *in = p.in, *err = p.err;
-    if (run.input) {
-        // Replies are short: they fit the pipe, so writing first cannot block.
-        ssize_t written = write(in[1], run.input->data(), run.input->size());
-        (void)written;
-    }
-    close(in[1]);
-    process_result result{"", 0, ""};
-    drain_both(out[0], err[0], &result.out, &result.err);
-    close(out[0]);
-    close(err[0]);
-    result.status = wait_status(pid);
-    return result;
+    return finish_program(pid, p, run.input.value_or(""), {"", 0, ""});
 }
 
 temp_dir::temp_dir() {
@@ -180,12 +183,5 @@ process_result run_answering(const std::string &path, const program_run &run,
         result.out.append(buffer, static_cast<size_t>(n));
     }
     at_prompt();
-    ssize_t written = write(p.in[1], reply.data(), reply.size());
-    (void)written;
-    close(p.in[1]);
-    drain_both(p.out[0], p.err[0], &result.out, &result.err);
-    close(p.out[0]);
-    close(p.err[0]);
-    result.status = wait_status(pid);
-    return result;
+    return finish_program(pid, p, reply, result);
 }
