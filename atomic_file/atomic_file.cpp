@@ -13,14 +13,15 @@
 namespace {
 
 // The temporary file a signal handler removes: set while it exists.
-char g_pending_path[PATH_MAX + 16];
+int g_pending_folder = -1;
+char g_pending_name[NAME_MAX + 1];
 volatile sig_atomic_t g_pending;
 bool g_tracking;  // atomic_cleanup_on_signals was called
 
 const int CLEANUP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
 
 void remove_and_end(int sig) {
-    if (g_pending) unlink(g_pending_path);
+    if (g_pending) unlinkat(g_pending_folder, g_pending_name, 0);
     // SA_RESETHAND restored the default action: raised again, the signal
     // ends the process as it would have, once the handler returns.
     raise(sig);
@@ -41,29 +42,32 @@ void random_name_part(char out[7]) {
         timespec t{};
         clock_gettime(CLOCK_MONOTONIC, &t);
         unsigned long mix = static_cast<unsigned long>(t.tv_nsec) ^
-                            static_cast<unsigned long>(getpid()) << 16 ^ counter++ * 2654435761u;
+                            static_cast<unsigned long>(getpid()) << 16 ^ counter++ * 2654435761ul;
         for (unsigned char &b : bytes) b = static_cast<unsigned char>(mix >>= 5);
     }
     for (int i = 0; i < 6; i++) out[i] = LETTERS[bytes[i] % (sizeof LETTERS - 1)];
     out[6] = '\0';
 }
 
-// Creates the file exclusively: the kernel applies the umask to 0666.
-int create_temp(const atomic_target *t, const char *suffix, atomic_temp *temp) {
+// Creates the file exclusively: the kernel applies the umask to mode.
+int create_temp(const safe_place *p, const char *suffix, mode_t mode, atomic_temp *temp) {
+    temp->folder = p->folder;
     for (int attempt = 0; attempt < 100; attempt++) {
         char random[7];
         random_name_part(random);
-        int n = snprintf(temp->path, sizeof temp->path, "%s%s%s", t->path, suffix, random);
-        if (n < 0 || static_cast<size_t>(n) >= sizeof temp->path) {
+        int n = snprintf(temp->name, sizeof temp->name, "%s%s%s", p->name, suffix, random);
+        if (n < 0 || static_cast<size_t>(n) >= sizeof temp->name) {
             errno = ENAMETOOLONG;
             return -1;
         }
         sigset_t old;
         if (g_tracking) block_cleanup_signals(&old);
-        int fd = open(temp->path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        int fd = openat(p->folder, temp->name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                        mode);
         int saved = errno;
         if (fd >= 0 && g_tracking) {
-            memcpy(g_pending_path, temp->path, sizeof g_pending_path);
+            g_pending_folder = p->folder;
+            memcpy(g_pending_name, temp->name, sizeof g_pending_name);
             g_pending = 1;
         }
         if (g_tracking) sigprocmask(SIG_SETMASK, &old, nullptr);
@@ -74,6 +78,16 @@ int create_temp(const atomic_target *t, const char *suffix, atomic_temp *temp) {
     }
     errno = EEXIST;
     return -1;
+}
+
+// What a replaced file lends the new one. Root gives it the old owner, so
+// that a user's file stays theirs; anyone else keeps the group when it is
+// one of theirs.
+int take_over(int fd, const struct stat &old) {
+    const bool root = geteuid() == 0;
+    if (fchown(fd, root ? old.st_uid : static_cast<uid_t>(-1), old.st_gid) != 0 && root)
+        return errno;
+    return fchmod(fd, old.st_mode & 0777) == 0 ? 0 : errno;
 }
 
 int write_all(int fd, const char *text, size_t length) {
@@ -88,79 +102,45 @@ int write_all(int fd, const char *text, size_t length) {
     return 0;
 }
 
-void sync_folder(const char *folder) {
-    int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+void sync_folder(int folder) {
+    int fd = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;  // the file is whole either way; only the rename's durability is at stake
     fsync(fd);
     close(fd);
 }
 
-// Folder and name of the final path.
-int split(atomic_target *t) {
-    char *slash = strrchr(t->path, '/');
-    if (!slash) {
-        strcpy(t->folder, ".");
-        t->name = t->path;
-    } else {
-        size_t folder_length = slash == t->path ? 1 : static_cast<size_t>(slash - t->path);
-        memcpy(t->folder, t->path, folder_length);
-        t->folder[folder_length] = '\0';
-        t->name = slash + 1;
-    }
-    return strlen(t->name) > NAME_MAX ? ENAMETOOLONG : 0;
-}
-
-// The path a link at t->path points to: absolute, or beside the link.
-int follow(atomic_target *t) {
-    char link[PATH_MAX];
-    ssize_t n = readlink(t->path, link, sizeof link - 1);
-    if (n < 0) return errno;
-    link[n] = '\0';
-    char *slash = strrchr(t->path, '/');
-    size_t keep = link[0] == '/' || !slash ? 0 : static_cast<size_t>(slash - t->path) + 1;
-    if (keep + static_cast<size_t>(n) >= sizeof t->path) return ENAMETOOLONG;
-    memcpy(t->path + keep, link, static_cast<size_t>(n) + 1);
-    return 0;
-}
-
 }  // namespace
 
-int atomic_resolve(const char *path, atomic_target *t) {
-    *t = atomic_target{};
-    if (strlen(path) >= sizeof t->path) return ENAMETOOLONG;
-    strcpy(t->path, path);
-    for (int links = 0;; links++) {
-        struct stat st;
-        if (lstat(t->path, &st) != 0) {
-            if (errno != ENOENT) return errno;
-            t->through_dangling_link = links > 0;
-            return split(t);
-        }
-        if (!S_ISLNK(st.st_mode)) {
-            if (S_ISDIR(st.st_mode)) return EISDIR;
-            if (!S_ISREG(st.st_mode)) return EINVAL;  // renaming over a device is never meant
-            t->exists = true;
-            t->st = st;
-            return split(t);
-        }
-        if (links == 40) return ELOOP;
-        if (int error = follow(t)) return error;
+int atomic_resolve(const char *path, unsigned flags, mode_t folder_mode, safe_place *p) {
+    int error = safe_walk(path, flags & SAFE_MAKE_FOLDERS, folder_mode, p);
+    if (!error && p->exists && !S_ISREG(p->st.st_mode))
+        error = S_ISLNK(p->st.st_mode) ? EAGAIN : EINVAL;  // renaming over a device is never meant
+    if (!error && (p->folder_st.st_mode & (S_IWOTH | S_ISVTX)) == S_IWOTH) {
+        // Anyone may rename files in and out of it: nothing written there stays ours.
+        int folder_length = static_cast<int>(p->name - p->path);
+        if (folder_length > 1) folder_length--;  // its slash
+        snprintf(p->refused, sizeof p->refused,
+                 "folder %.*s is writable by others and not sticky (mode %04o)", folder_length,
+                 p->path, static_cast<unsigned>(p->folder_st.st_mode & 07777));
+        error = EPERM;
     }
+    if (error) safe_release(p);
+    return error;
 }
 
-int atomic_check_writable(const atomic_target *t) {
-    if (!t->exists) return 0;
-    if (geteuid() == 0) return (t->st.st_mode & 0222) ? 0 : EACCES;  // root is kept to the mode too
-    return faccessat(AT_FDCWD, t->path, W_OK, AT_EACCESS) == 0 ? 0 : errno;
+int atomic_check_writable(const safe_place *p) {
+    if (!p->exists) return 0;
+    if (geteuid() == 0) return (p->st.st_mode & 0222) ? 0 : EACCES;  // root is kept to the mode too
+    return faccessat(p->folder, p->name, W_OK, AT_EACCESS) == 0 ? 0 : errno;
 }
 
-int atomic_write_temp(const atomic_target *t, const char *suffix, const char *text, size_t length,
-                      atomic_temp *temp) {
+int atomic_write_temp(const safe_place *p, const char *suffix, const char *text, size_t length,
+                      mode_t new_mode, atomic_temp *temp) {
     temp->exists = false;
-    int fd = create_temp(t, suffix, temp);
+    int fd = create_temp(p, suffix, new_mode & 0777, temp);
     if (fd < 0) return errno;
     temp->exists = true;
-    int error = t->exists && fchmod(fd, t->st.st_mode & 07777) != 0 ? errno : 0;
+    int error = p->exists ? take_over(fd, p->st) : 0;
     if (!error) error = write_all(fd, text, length);
     if (!error && fsync(fd) != 0) error = errno;
     if (close(fd) != 0 && !error) error = errno;
@@ -168,20 +148,20 @@ int atomic_write_temp(const atomic_target *t, const char *suffix, const char *te
     return error;
 }
 
-int atomic_commit(atomic_temp *temp, const atomic_target *t) {
-    if (rename(temp->path, t->path) != 0) {
+int atomic_commit(atomic_temp *temp, const safe_place *p) {
+    if (renameat(temp->folder, temp->name, p->folder, p->name) != 0) {
         int error = errno;
         atomic_discard(temp);
         return error;
     }
     temp->exists = false;
     g_pending = 0;
-    sync_folder(t->folder);
+    sync_folder(p->folder);
     return 0;
 }
 
 void atomic_discard(atomic_temp *temp) {
-    if (temp->exists) unlink(temp->path);
+    if (temp->exists) unlinkat(temp->folder, temp->name, 0);
     temp->exists = false;
     g_pending = 0;
 }

@@ -13,37 +13,35 @@
 
 #include <cstddef>
 
-struct atomic_target {
-    char path[PATH_MAX];    // the file itself: a symbolic link's final target
-    char folder[PATH_MAX];  // its folder, "." for a bare name
-    const char *name;       // its last component, inside path
-    bool exists;
-    bool through_dangling_link;  // reached by a link whose target does not exist yet
-    struct stat st;              // of the existing file
-};
+#include "safe_path.h"
 
-// Follows symbolic links to the file they name, whether it exists yet or
-// not, as a shell redirection does, so the link survives the rename.
-// EISDIR for a folder, EINVAL for anything else but a regular file.
-int atomic_resolve(const char *path, atomic_target *target);
+// Reaches the file a user named, through links that root or the running
+// user made (safe_walk), whether it exists yet or not, as a shell
+// redirection does, so a link survives the rename. EISDIR for a folder,
+// EINVAL for anything else but a regular file, EPERM (with place->refused)
+// for a link another user made or a folder that others may write and that
+// is not sticky. flags and folder_mode as safe_walk takes them.
+int atomic_resolve(const char *path, unsigned flags, mode_t folder_mode, safe_place *place);
 
 // EACCES when the existing file's mode allows no write: a file its owner
 // made read-only is kept as it is, also from root.
-int atomic_check_writable(const atomic_target *target);
+int atomic_check_writable(const safe_place *place);
 
 struct atomic_temp {
-    char path[PATH_MAX + 16];
+    int folder;  // the place's, borrowed
+    char name[NAME_MAX + 1];
     bool exists;
 };
 
-// Writes text to a new file named the target's path, then suffix, then six
-// random characters, with the existing file's mode or 0666 less the umask,
-// and flushes it to the disk.
-int atomic_write_temp(const atomic_target *target, const char *suffix, const char *text,
-                      size_t length, atomic_temp *temp);
+// Writes text to a new file in the place's folder, named the place's name,
+// then suffix, then six random characters, and flushes it to the disk. A
+// file that is replaced lends it its owner, group and permission bits
+// (never setuid, setgid or sticky); a new one gets new_mode less the umask.
+int atomic_write_temp(const safe_place *place, const char *suffix, const char *text, size_t length,
+                      mode_t new_mode, atomic_temp *temp);
 
-// Renames the temporary file over the target and flushes the folder.
-int atomic_commit(atomic_temp *temp, const atomic_target *target);
+// Renames the temporary file over the place's file and flushes the folder.
+int atomic_commit(atomic_temp *temp, const safe_place *place);
 
 // Removes the temporary file, if it is still there.
 void atomic_discard(atomic_temp *temp);

@@ -120,44 +120,29 @@ void copy_location(bank_location *to, const bank_location &from) {
 
 bool resolve_target(const bank_location &where, bank_target *t, sim_error *err) {
     t->named = where.named;
-    int error = atomic_resolve(where.path, &t->file);
+    // The state folder under the XDG default is private; one that the user
+    // named is made as the umask says.
+    int error = atomic_resolve(where.path, SAFE_MAKE_FOLDERS, t->named ? 0777 : 0700, &t->file);
+    if (error == EPERM) return unwritable(err, where.path, t->file.refused);
     if (error == EISDIR || error == EINVAL)
         return unwritable(err, t->file.path, "not a regular file");
-    if (error == 0 && t->file.through_dangling_link)
+    if (error == 0 && t->file.through_link && !t->file.exists)
         return unwritable(err, where.path, "dangling symbolic link");
-    if (error == 0 && !copy_path(t->lock, t->file.path, ".lock")) error = ENAMETOOLONG;
+    if (error == 0 && (!copy_path(t->lock, t->file.path, ".lock") ||
+                       strlen(t->file.name) + sizeof ".lock" > sizeof t->lock_name))
+        error = ENAMETOOLONG;
     if (error == ENAMETOOLONG) {
         sim_error_set(err, SIM_BANK_UNWRITABLE, "bank file path too long: %.200s...", where.path);
         return false;
     }
+    if (error == 0) copy_path(t->lock_name, t->file.name, ".lock");
     return error == 0 || unwritable(err, where.path, strerror(error));
-}
-
-bool make_folder(const bank_target &t, sim_error *err) {
-    struct stat st;
-    if (stat(t.file.folder, &st) == 0) return true;  // the usual case: one call
-    // The state folder under the XDG default is private; one that the user
-    // named is made as the umask says.
-    const mode_t mode = t.named ? 0777 : 0700;
-    char path[PATH_MAX];
-    memcpy(path, t.file.folder, PATH_MAX);
-    bool ok = true;
-    for (char *s = path + 1; ok && *s; s++) {
-        if (*s != '/') continue;
-        *s = '\0';
-        ok = mkdir(path, mode) == 0 || errno == EEXIST;
-        *s = '/';
-    }
-    if (ok) ok = mkdir(path, mode) == 0 || errno == EEXIST;
-    if (!ok)
-        sim_error_set(err, SIM_BANK_UNWRITABLE, "cannot write bank file %s: cannot create %s: %s",
-                      t.file.path, t.file.folder, strerror(errno));
-    return ok;
 }
 
 // Opens the lock file without following a link and without blocking.
 bool open_lock(const bank_target &t, int *fd, sim_error *err) {
-    *fd = open(t.lock, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
+    *fd = openat(t.file.folder, t.lock_name,
+                 O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
     struct stat st;
     const char *problem = *fd < 0 && errno == ELOOP ? "it is a symbolic link"
                           : *fd < 0                 ? strerror(errno)
@@ -207,7 +192,9 @@ bool writer_lock::acquire(const bank_target &t, sim_error *err) {
 
 bool writer_lock::still_held(const bank_target &t) const {
     struct stat held, now;
-    return fd >= 0 && fstat(fd, &held) == 0 && lstat(t.lock, &now) == 0 && same_file(held, now);
+    return fd >= 0 && fstat(fd, &held) == 0 &&
+           fstatat(t.file.folder, t.lock_name, &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+           same_file(held, now);
 }
 
 void writer_lock::release() {
@@ -216,7 +203,7 @@ void writer_lock::release() {
 }
 
 void remove_leftovers(const bank_target &t) {
-    int dir_fd = open(t.file.folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int dir_fd = openat(t.file.folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR *dir = dir_fd >= 0 ? fdopendir(dir_fd) : nullptr;
     if (!dir) {
         if (dir_fd >= 0) close(dir_fd);

@@ -27,16 +27,20 @@ bool find_bank(const sim_environment &env, bank_location *where, sim_error *err)
 void copy_location(bank_location *to, const bank_location &from);
 
 // What a writer works on: the bank (a symbolic link's target, so the link
-// survives the rename) and the lock file beside it.
+// survives the rename) and the lock file beside it, both in the folder
+// file.folder holds open.
 struct bank_target {
-    atomic_target file;
-    char lock[PATH_MAX];
+    safe_place file;
+    char lock[PATH_MAX];  // its path, for messages
+    char lock_name[NAME_MAX + 1];
     bool named;
+    bank_target() = default;
+    bank_target(const bank_target &) = delete;
+    bank_target &operator=(const bank_target &) = delete;
+    ~bank_target() { safe_release(&file); }
 };
+// Also creates the folder and its missing parents.
 bool resolve_target(const bank_location &where, bank_target *target, sim_error *err);
-
-// Creates the folder and its missing parents.
-bool make_folder(const bank_target &target, sim_error *err);
 
 // How long a writer waits for another writer's lock before it gives up:
 // VELQOR2_SIM_LOCK_WAIT_MS (0 to 60000), else 5 s.

@@ -138,11 +138,12 @@ attempt write_change(bank_snapshot *s, const writer_lock &lock, bank_target &t, 
                      sim_error *err) {
     // The file may have been created or replaced since the target was
     // resolved: its mode is taken from the file as it is now.
-    t.file.exists = stat(t.file.path, &t.file.st) == 0;
+    t.file.exists = fstatat(t.file.folder, t.file.name, &t.file.st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (t.file.exists && !S_ISREG(t.file.st.st_mode)) return write_failed(err, t, EINVAL);
     if (int error = atomic_check_writable(&t.file)) return write_failed(err, t, error);
     if (!prepare(s, c, err)) return attempt::FAILED;
     atomic_temp temp;
-    if (int error = atomic_write_temp(&t.file, TEMP_MARK, c->text, c->length, &temp))
+    if (int error = atomic_write_temp(&t.file, TEMP_MARK, c->text, c->length, 0666, &temp))
         return write_failed(err, t, error);
     if (!lock.still_held(t) || !unchanged(t, c->before)) {
         atomic_discard(&temp);
@@ -180,7 +181,7 @@ bool bank_store_word(bank_snapshot *held, uint32_t card_id, uint32_t location, u
     bank_target t;
     // Nothing is created beside a bank that is not a regular file (a device,
     // a FIFO): it is refused here, before the lock file is.
-    if (!resolve_target(held->where, &t, err) || !make_folder(t, err)) return false;
+    if (!resolve_target(held->where, &t, err)) return false;
     change c{card_id, location, value, NO_CARD, {}, nullptr, 0, false};
     const long long deadline = now_ms() + lock_wait_ms();
     do {

@@ -114,6 +114,23 @@ int open_selected_card(const card_choice &choice, card_session *card) {
     return 0;
 }
 
+int confirm_card_unchanged(const card_session *card) {
+    card_info_room room{};
+    VELQOR2_STATUS status = VELQOR2_GetCardInfo(card->handle, &room.info);
+    if (status != VELQOR2_SUCCESS) {
+        report_failure("Failed to get card info again after the question: %s: nothing written\n",
+                       VELQOR2_GetStatusString(status));
+        return -1;
+    }
+    const int32_t now = room.info.board_type;
+    if (now == card->board_type && classify_board(now) == card->word_width) return 0;
+    report_failure(
+        "Card %s changed from board type %ld to %ld while the question was open: "
+        "nothing written\n",
+        label_of(card->card_id).text, static_cast<long>(card->board_type), static_cast<long>(now));
+    return -1;
+}
+
 void close_card(card_session *card) {
     if (card->handle != 0) VELQOR2_CloseCard(card->handle);
     card->handle = 0;

@@ -82,6 +82,12 @@ struct card_session {
 int open_selected_card(const card_choice &choice, card_session *card);
 void close_card(card_session *card);
 
+// After a question, before the first write: reads the card information
+// again, as the protected locations and the word follow from the board type
+// the question was asked for. Returns 0 when it is unchanged, or prints why
+// nothing will be written and returns -1.
+int confirm_card_unchanged(const card_session *card);
+
 // How the family names a card: "N(0xN)".
 struct card_label {
     char text[32];

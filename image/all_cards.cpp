@@ -14,6 +14,7 @@
 #include "load.h"
 #include "output.h"
 #include "report.h"
+#include "safe_path.h"
 
 namespace {
 
@@ -27,22 +28,24 @@ struct card_run {
 
 int worse(int a, int b) { return a < 0 || b < 0 ? -1 : a > b ? a : b; }
 
-// The folder, and its missing parents, for save.
-bool make_folder(const char *folder) {
-    char path[4096];
-    int n = snprintf(path, sizeof path, "%s", folder);
-    if (n < 0 || static_cast<size_t>(n) >= sizeof path) {
-        report_failure("Cannot create folder %.200s...: name too long\n", folder);
-        return false;
-    }
-    for (char *s = path + 1; *s; s++) {
-        if (*s != '/') continue;
-        *s = '\0';
-        if (mkdir(path, 0777) != 0 && errno != EEXIST) break;
-        *s = '/';
-    }
-    if (mkdir(path, 0777) == 0 || errno == EEXIST) return true;
-    report_failure("Cannot create folder %s: %s\n", folder, strerror(errno));
+// The folder as the action needs it: made, with its missing parents, for
+// save; for load, one that no other user can change. Each image is checked
+// again as it is read; a folder at fault is refused here once, not card by
+// card, and before any question.
+bool prepare_folder(action_kind action, const char *folder) {
+    if (action == action_kind::CHECK) return true;  // each image warns for itself
+    const bool save = action == action_kind::SAVE;
+    safe_place place;
+    const unsigned flags = save ? SAFE_WHOLE_FOLDER | SAFE_MAKE_FOLDERS : SAFE_WHOLE_FOLDER;
+    int error = safe_walk(folder, flags, 0777, &place);
+    safe_release(&place);
+    if (error == EPERM)
+        report_failure("Cannot %s %s: %s\n", save ? "save to" : "load from", folder, place.refused);
+    else if (error && save)
+        report_failure("Cannot create folder %s: %s\n", folder, strerror(error));
+    else if (!error && !save && place.changeable[0])
+        report_failure("Cannot load from %s: %s\n", folder, place.changeable);
+    else return true;  // a load's missing images are said card by card
     return false;
 }
 
@@ -107,7 +110,7 @@ int load_all(card_run *runs, const card_list &list, const card_choice &options) 
         if (run->prepared && run->load.to_write) {
             if (go_on == 1) {
                 clear_reported_failures();  // what this card's writes report is its error
-                run->out.status = apply_load(&run->load, &run->out);
+                run->out.status = apply_load(&run->load, !options.force, &run->out);
             } else {
                 run->out.result = "aborted";
                 run->out.status = go_on;
@@ -126,7 +129,7 @@ int on_all_cards(action_kind action, const card_choice &options, const char *fol
                  json_object *cards) {
     card_list list;
     if (!find_cards(&list)) return -1;
-    if (action == action_kind::SAVE && !make_folder(folder)) {
+    if (!prepare_folder(action, folder)) {
         free_cards(&list);
         return -1;
     }

@@ -4,7 +4,8 @@
 
 int check_card(const card_choice &choice, const char *file, card_outcome *out) {
     static comparison c;
-    int status = start_comparison(choice, file, json_output() ? nullptr : stdout, &c, out);
+    int status =
+        start_comparison(choice, file, image_use::CHECK, json_output() ? nullptr : stdout, &c, out);
     if (status == 0) {
         for (uint32_t loc = 0; loc < IMAGE_LOCATIONS && !json_output(); loc++) {
             if ((c.differ & bit(loc)) == 0) continue;

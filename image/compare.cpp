@@ -2,6 +2,7 @@
 #include "compare.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "report.h"
 
@@ -41,6 +42,22 @@ bool image_fits_card(const eeprom_image *im, const card_session *card, const cha
     return true;
 }
 
+// An image that another user could have changed: loading it would write
+// their choice to the card, so load refuses it; a check only reads, and
+// warns once for each place.
+bool trust_image(const char *name, const image_trust &trust, image_use use) {
+    if (!trust.changeable[0]) return true;
+    if (use == image_use::LOAD) {
+        report_failure("Cannot load image file %s: %s\n", name, trust.changeable);
+        return false;
+    }
+    static char warned[sizeof trust.changeable];
+    if (strcmp(warned, trust.changeable) != 0)
+        report_warning("Warning: %s; checking all the same\n", trust.changeable);
+    memcpy(warned, trust.changeable, sizeof warned);
+    return true;
+}
+
 }  // namespace
 
 const char *plural(unsigned count) { return count == 1 ? "" : "s"; }
@@ -58,14 +75,16 @@ card_choice card_by_id(uint32_t card_id, const card_choice &options) {
     return choice;
 }
 
-int start_comparison(const card_choice &choice, const char *file, FILE *card_line, comparison *c,
-                     card_outcome *out) {
+int start_comparison(const card_choice &choice, const char *file, image_use use, FILE *card_line,
+                     comparison *c, card_outcome *out) {
     *c = comparison{};
     image_error err;
-    if (!read_image_file(file, &c->image, &err)) {
+    image_trust trust;
+    if (!read_image_file(file, &c->image, &trust, &err)) {
         report_failure("%s", err.text);
         return -1;
     }
+    if (!trust_image(image_name(file), trust, use)) return -1;
     if (open_selected_card(choice, &c->card) != 0) return -1;
     note_card(out, c->card);
     const eeprom_image *im = &c->image;

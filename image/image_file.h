@@ -18,6 +18,7 @@
 #include <cstdint>
 
 #include "config_area.h"
+#include "safe_path.h"
 
 constexpr uint32_t IMAGE_LOCATIONS = CONFIG_LOCATIONS;
 constexpr size_t IMAGE_MAX_BYTES = size_t{64} * 1024;  // a full image is about 1.5 KiB
@@ -49,13 +50,23 @@ void set_image_error(image_error *err, const char *format, ...)
 bool parse_image(const char *text, size_t length, const char *name, eeprom_image *out,
                  image_error *err);
 
+// Who else than root and the running user could have put the image there.
+struct image_trust {
+    char changeable[SAFE_TEXT_MAX];  // the first such place, and why; "" when none
+    char refused[SAFE_TEXT_MAX];     // a link not followed, and its owner
+};
+
 // Reads and parses an image file ('-' is standard input); err says why
-// not. Opening never blocks, whatever kind of file the path names.
-bool read_image_file(const char *path, eeprom_image *out, image_error *err);
+// not. Only a regular file is read, so nothing waits on a FIFO or a device,
+// and only through links that root or the running user made.
+bool read_image_file(const char *path, eeprom_image *out, image_trust *trust, image_error *err);
 
 // Puts text in the file whole or not at all (temporary file, flush,
-// rename), through a symbolic link whether or not its target exists yet;
-// an existing file whose mode allows no write is refused. '-' is standard
+// rename), through a symbolic link that root or the running user made
+// whether or not its target exists yet; a link of anyone else, a folder
+// that others may write and that is not sticky, and an existing file whose
+// mode allows no write are refused. A replaced file keeps its owner and
+// permissions; a new one is 0644 less the umask (0600 in a shared folder). '-' is standard
 // output. err says why not.
 bool write_image_file(const char *path, const char *text, size_t length, image_error *err);
 

@@ -10,26 +10,37 @@
 
 #include "atomic_file.h"
 #include "image_file.h"
+#include "safe_path.h"
 
 namespace {
 
-// Opens for reading without waiting for a writer (a FIFO), then reads as
-// usual; a folder is refused here rather than by a failing read.
-int open_for_reading(const char *path) {
+constexpr int ENOTREG = -1;  // a FIFO, a socket or a device
+
+// Opens a regular file only, through links root or this user made: a
+// FIFO, a socket or a device would make the read wait on whoever holds its
+// other end. trust says who else can change the file.
+int open_for_reading(const char *path, image_trust *trust, int *error) {
     if (is_standard_stream(path)) return STDIN_FILENO;
-    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return -1;
+    safe_place place;
+    *error = safe_walk(path, 0, 0, &place);
+    if (*error == EPERM) snprintf(trust->refused, sizeof trust->refused, "%s", place.refused);
+    if (*error) return -1;
+    int fd = -1;
+    if (!place.exists) *error = ENOENT;
+    else if (!S_ISREG(place.st.st_mode)) *error = ENOTREG;
+    else
+        fd = openat(place.folder, place.name,
+                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        if (S_ISDIR(st.st_mode)) errno = EISDIR;
-        close(fd);
-        return -1;
+    if (fd >= 0 &&
+        (fstat(fd, &st) != 0 || st.st_ino != place.st.st_ino || st.st_dev != place.st.st_dev)) {
+        close(fd);  // replaced since the walk
+        fd = -1;
+        errno = EAGAIN;
     }
-    int flags = fcntl(fd, F_GETFL);
-    if (flags == -1 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) {
-        close(fd);
-        return -1;
-    }
+    if (fd < 0 && !*error) *error = errno;
+    snprintf(trust->changeable, sizeof trust->changeable, "%s", place.changeable);
+    safe_release(&place);
     return fd;
 }
 
@@ -47,8 +58,12 @@ bool read_up_to(int fd, char *buffer, size_t limit, size_t *length) {
     return true;
 }
 
-bool failed(image_error *err, const char *what, const char *path, int error) {
-    set_image_error(err, "Cannot %s image file %s: %s", what, path, strerror(error));
+bool failed(image_error *err, const char *what, const char *path, int error,
+            const char *refused = "") {
+    const char *why = error == ENOTREG ? "not a regular file"
+                      : refused[0]     ? refused
+                                       : strerror(error);
+    set_image_error(err, "Cannot %s image file %s: %s", what, path, why);
     return false;
 }
 
@@ -60,9 +75,10 @@ const char *image_name(const char *path) {
     return is_standard_stream(path) ? "(standard input)" : path;
 }
 
-bool read_image_file(const char *path, eeprom_image *out, image_error *err) {
-    int fd = open_for_reading(path);
-    if (fd < 0) return failed(err, "read", image_name(path), errno);
+bool read_image_file(const char *path, eeprom_image *out, image_trust *trust, image_error *err) {
+    *trust = image_trust{};
+    int error = 0, fd = open_for_reading(path, trust, &error);
+    if (fd < 0) return failed(err, "read", image_name(path), error, trust->refused);
     static char text[IMAGE_MAX_BYTES + 1];
     size_t length = 0;
     bool ok = read_up_to(fd, text, IMAGE_MAX_BYTES, &length);
@@ -77,11 +93,16 @@ bool write_image_file(const char *path, const char *text, size_t length, image_e
         if (fwrite(text, 1, length, stdout) == length) return true;
         return failed(err, "write", "(standard output)", errno ? errno : EIO);
     }
-    atomic_target target;
+    safe_place place;
     atomic_temp temp;
-    int error = atomic_resolve(path, &target);
-    if (!error) error = atomic_check_writable(&target);
-    if (!error) error = atomic_write_temp(&target, ".", text, length, &temp);
-    if (!error) error = atomic_commit(&temp, &target);
+    int error = atomic_resolve(path, 0, 0, &place);
+    if (error == EPERM) return failed(err, "write", path, error, place.refused);
+    // Readable by all, as a saved configuration is; by its owner only where
+    // anyone may add files beside it.
+    const mode_t mode = place.folder_st.st_mode & S_IWOTH ? 0600 : 0644;
+    if (!error) error = atomic_check_writable(&place);
+    if (!error) error = atomic_write_temp(&place, ".", text, length, mode, &temp);
+    if (!error) error = atomic_commit(&temp, &place);
+    safe_release(&place);
     return error == 0 || failed(err, "write", path, error);
 }

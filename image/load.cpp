@@ -135,7 +135,7 @@ int prepare_load(const card_choice &choice, const char *file, pending_load *p, c
     p->name = image_name(file);
     p->unlock = choice.unlock;
     p->to_write = p->held = 0;
-    if (start_comparison(choice, file, shown, &p->c, out) != 0) return -1;
+    if (start_comparison(choice, file, image_use::LOAD, shown, &p->c, out) != 0) return -1;
     const comparison *c = &p->c;
     if (c->differ == 0) {
         result_printf("The card already matches %s: nothing to write\n", p->name);
@@ -157,7 +157,10 @@ int prepare_load(const card_choice &choice, const char *file, pending_load *p, c
     return 1;
 }
 
-int apply_load(pending_load *p, card_outcome *out) {
+int apply_load(pending_load *p, bool asked, card_outcome *out) {
+    // What is protected, and the word, follow from the board type the
+    // question showed; a card that changed meanwhile is not written.
+    if (asked && confirm_card_unchanged(&p->c.card) != 0) return -1;
     if (!write_locations(&p->c, p->to_write, out)) return -1;
     return conclude(&p->c, p->name, p->to_write, p->held, out);
 }
@@ -196,7 +199,7 @@ int load_card(const card_choice &choice, const char *file, card_outcome *out) {
     int status = prepare_load(choice, file, &p, out);
     if (status == 0 && p.to_write != 0) {
         int go_on = choice.force ? 1 : ask_before_loading(count_bits(p.to_write), 1, &p.c.card);
-        if (go_on == 1) status = apply_load(&p, out);
+        if (go_on == 1) status = apply_load(&p, !choice.force, out);
         else {
             out->result = "aborted";
             status = go_on;

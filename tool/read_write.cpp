@@ -37,6 +37,9 @@ int write_location(const card_session *card, uint32_t location, uint32_t data,
                static_cast<unsigned long>(location));
         answer = ask_to_continue();
         if (answer == REPLY_UNSEEN) return -1;  // main names the failed write
+        // The card may have changed while the user read the question: what
+        // is protected follows from the board as it is now.
+        if (answer == REPLY_YES && confirm_card_unchanged(card) != 0) return -1;
     }
     if (is_protected_location(card->board_type, location) && !choice.unlock) {
         printf("Permission denied to protected location.\n");

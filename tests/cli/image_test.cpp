@@ -312,6 +312,45 @@ TEST(Image, LoadChecksEveryLocationAtTheEnd) {
     }
 }
 
+// What is protected follows from the board type: a card that becomes
+// another board while the question is open is not written, by either tool.
+TEST(Image, CardChangedDuringTheQuestionIsNotWritten) {
+    const std::string CHANGED =
+        "Card 0(0x0) changed from board type 12 to 0 while the question was open: nothing "
+        "written\n";
+    const struct {
+        const char *program;
+        std::vector<std::string> args;  // "@": the test's folder
+        std::string out_tail, err;
+    } cases[] = {
+        {SORVIT_BINARY, {"0x00", "0xAAAA"}, CHANGED, ""},
+        {SORVIT_IMAGE_BINARY, {"/card", "0", "load", "@imgs/card-0.img"}, "", CHANGED},
+        {SORVIT_IMAGE_BINARY, {"+all", "load", "@imgs"}, "", CHANGED},
+    };
+    for (const auto &c : cases) {
+        image_dir d(cli_card(0, 12, 32));
+        ASSERT_EQ(d.image({"+all", "save", "@imgs"}).status, 0);
+        d.sorvit({"+f", "0x30", "0x1234"});
+        program_run run;
+        for (const auto &a : c.args) run.args.push_back(d.here(a));
+        run.env = {{"VELQOR2_SIM_BANK", d.dir.file("bank")}};
+        std::string changed;
+        process_result r = run_answering(
+            c.program, run, "(y/n)? ",
+            [&] {
+                changed =
+                    std::regex_replace(d.bank(), std::regex("board_type *= 12"), "board_type = 0",
+                                       std::regex_constants::format_first_only);
+                write_file(d.dir.file("bank"), changed);
+            },
+            "y\n");
+        EXPECT_EQ(r.err, c.err) << c.program;
+        EXPECT_TRUE(r.out.ends_with(c.out_tail)) << r.out;
+        EXPECT_EQ(r.status, 255) << c.program;
+        EXPECT_EQ(d.bank(), changed) << c.program;
+    }
+}
+
 // A write that fails halfway says what was written; a second load finishes.
 TEST(Image, FailedWriteThenASecondLoadFinishes) {
     image_dir d(cli_card(20, 12, 32, "fault = write 0x31\n"));

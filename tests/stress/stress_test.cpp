@@ -7,7 +7,9 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -399,6 +401,17 @@ TEST(Stress, HostileEnvironmentGivesOneLineAndKeepsTheBank) {
          {},
          "Failed to write EEPROM location 0x40: cannot write bank file %s: cannot open its lock "
          "file %s.lock: it is a symbolic link\n"},
+        // Its target is hidden under the lock's name: the folder holds nothing new.
+        {"bank reached through another user's link",
+         [](const bank_dir &b) {
+             rename(b.bank.c_str(), (b.bank + ".lock").c_str());
+             symlink("bank.lock", b.bank.c_str());
+             lchown(b.bank.c_str(), 65534, 65534);
+         },
+         {"+f", "0x40", "1"},
+         {},
+         "Failed to write EEPROM location 0x40: cannot write bank file %s: not following symbolic "
+         "link %s: it is owned by uid 65534\n"},
         {"bank beyond the limits",
          [](const bank_dir &b) {
              std::string text;
@@ -439,9 +452,11 @@ TEST(Stress, HostileEnvironmentGivesOneLineAndKeepsTheBank) {
 }
 
 // What save finds at the image's path: an image its owner made read-only
-// is kept; a link is followed whether or not its target exists yet, as a
-// shell's redirection does; a file-size limit fails the save. Nothing is
-// ever left beside the image.
+// is kept; root's own link is followed whether or not its target exists
+// yet, as a shell's redirection does, and another user's is not; a file of
+// another user stays theirs, without its setuid bits; a folder that anyone
+// may rename files in is refused; a file-size limit fails the save. Nothing
+// is ever left beside the image.
 TEST(Stress, SaveKeepsWhatItFindsAndLeavesNothing) {
     const struct {
         const char *name;
@@ -470,6 +485,45 @@ TEST(Stress, SaveKeepsWhatItFindsAndLeavesNothing) {
              EXPECT_NE(read_file(b.dir.file("target.img")).find("card_id    = 0"),
                        std::string::npos);
          }},
+        {"another user's link",
+         [](const bank_dir &b) {
+             symlink("target.img", b.dir.file("a.img").c_str());
+             lchown(b.dir.file("a.img").c_str(), 65534, 65534);
+         },
+         {},
+         "Cannot write image file %s: not following symbolic link %s: it is owned by uid 65534\n",
+         {"a.img"}},
+        {"another user's file, setuid",
+         [](const bank_dir &b) {
+             write_file(b.dir.file("a.img"), "theirs\n");
+             chown(b.dir.file("a.img").c_str(), 65534, 65534);
+             chmod(b.dir.file("a.img").c_str(), 06777);
+         },
+         {},
+         "",
+         {"a.img"},
+         [](const bank_dir &b) {
+             struct stat st {};
+             lstat(b.dir.file("a.img").c_str(), &st);
+             EXPECT_EQ(st.st_mode & 07777, 0777u);
+             EXPECT_EQ(st.st_uid, 65534u);
+             EXPECT_EQ(st.st_gid, 65534u);
+         }},
+        {"folder anyone may write",
+         [](const bank_dir &b) { chmod(b.dir.path.c_str(), 0777); },
+         {},
+         "Cannot write image file %s: folder %d is writable by others and not sticky (mode 0777)\n",
+         {}},
+        {"new image in a shared sticky folder",
+         [](const bank_dir &b) { chmod(b.dir.path.c_str(), 01777); },
+         {},
+         "",
+         {"a.img"},
+         [](const bank_dir &b) {
+             struct stat st {};
+             lstat(b.dir.file("a.img").c_str(), &st);
+             EXPECT_EQ(st.st_mode & 07777, 0600u);
+         }},
         {"file-size limit",
          [](const bank_dir &) {},
          [] {
@@ -488,13 +542,106 @@ TEST(Stress, SaveKeepsWhatItFindsAndLeavesNothing) {
         run.env = {{"VELQOR2_SIM_BANK", b.bank}};
         run.in_child = c.in_child;
         process_result r = run_program(SORVIT_IMAGE_BINARY, run);
-        EXPECT_EQ(r.err, std::regex_replace(c.err, std::regex("%s"), image)) << c.name;
+        std::string err = std::regex_replace(c.err, std::regex("%s"), image);
+        EXPECT_EQ(r.err, std::regex_replace(err, std::regex("%d"), b.dir.path)) << c.name;
         EXPECT_EQ(r.status, c.err.empty() ? 0 : 255) << c.name;
         std::vector<std::string> files = files_beside(b);
         std::sort(files.begin(), files.end());
         EXPECT_EQ(files, c.files) << c.name;
         if (!c.err.empty()) EXPECT_EQ(read_file(image), before) << c.name;
         if (c.then) c.then(b);
+    }
+}
+
+// Images that could make root wait or write another user's choice: a
+// FIFO with a writer, a socket and a device are refused at once; a folder
+// or file that another user can change is refused by load, before any
+// question, and only warned about by check. "@" stands for the folder.
+TEST(Stress, ImageReadsNeitherWaitNorTrustOtherUsers) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root, to own files as another user";
+    int writer = -1;  // holds a FIFO open for writing, as a planted writer would
+    const std::string NOT_REGULAR = "Cannot read image file @g/card-0.img: not a regular file\n";
+    const std::string SHARED =
+        "folder @g is writable by group and others (mode 0777; 0755 would be safe)";
+    const struct {
+        const char *name;
+        std::function<void(const std::string &folder)> setup;
+        std::vector<std::string> args;
+        std::string out, err;
+        int status;
+    } cases[] = {
+        {"FIFO with a writer",
+         [&writer](const std::string &g) {
+             unlink((g + "/card-0.img").c_str());
+             mkfifo((g + "/card-0.img").c_str(), 0644);
+             writer = open((g + "/card-0.img").c_str(), O_RDWR | O_NONBLOCK);
+         },
+         {"+all", "check", "@g"},
+         "",
+         NOT_REGULAR,
+         255},
+        {"socket",
+         [](const std::string &g) {
+             unlink((g + "/card-0.img").c_str());
+             sockaddr_un address{};
+             address.sun_family = AF_UNIX;
+             snprintf(address.sun_path, sizeof address.sun_path, "%s/card-0.img", g.c_str());
+             int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+             bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+             close(fd);
+         },
+         {"check", "@g/card-0.img"},
+         "",
+         NOT_REGULAR,
+         255},
+        {"device",
+         [](const std::string &) {},
+         {"check", "/dev/zero"},
+         "",
+         "Cannot read image file /dev/zero: not a regular file\n",
+         255},
+        {"load from a folder others may write",
+         [](const std::string &g) { chmod(g.c_str(), 0777); },
+         {"+all", "load", "@g"},
+         "",
+         "Cannot load from @g: " + SHARED + "\n",
+         255},
+        {"check from a folder others may write",
+         [](const std::string &g) { chmod(g.c_str(), 0777); },
+         {"+all", "check", "@g"},
+         "Selected card ID is 0(0x0)\nAll 64 locations of @g/card-0.img match the card\n",
+         "Warning: " + SHARED + "; checking all the same\n",
+         0},
+        {"load of another user's image",
+         [](const std::string &g) { chown((g + "/card-0.img").c_str(), 65534, 65534); },
+         {"+f", "load", "@g/card-0.img"},
+         "",
+         "Cannot load image file @g/card-0.img: file @g/card-0.img is owned by uid 65534, not by "
+         "root or uid 0\n",
+         255},
+    };
+    for (const auto &c : cases) {
+        bank_dir b(cli_card(0, 12, 32));
+        const std::string g = b.dir.file("g");
+        program_run run;
+        run.env = {{"VELQOR2_SIM_BANK", b.bank}};
+        run.args = {"+all", "save", g};
+        ASSERT_EQ(run_program(SORVIT_IMAGE_BINARY, run).status, 0);
+        c.setup(g);
+        const auto here = [&b](const std::string &text) {
+            return std::regex_replace(text, std::regex("@"), b.dir.path + "/");
+        };
+        run.args.clear();
+        for (const auto &a : c.args) run.args.push_back(here(a));
+        run.in_child = [] { alarm(10); };
+        const auto start = std::chrono::steady_clock::now();
+        process_result r = run_program(SORVIT_IMAGE_BINARY, run);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << c.name;
+        EXPECT_EQ(r.out, here(c.out)) << c.name;
+        EXPECT_EQ(r.err, here(c.err)) << c.name;
+        EXPECT_EQ(r.status, c.status) << c.name;
+        if (writer >= 0) close(writer);
+        writer = -1;
     }
 }
 

@@ -1,0 +1,262 @@
+#include "safe_path.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr int MAX_LINKS = 40;  // as the kernel allows
+
+bool trusted(uid_t owner) { return owner == 0 || owner == geteuid(); }
+
+bool same_file(const struct stat &a, const struct stat &b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+struct walk {
+    int dir = -1;           // the folder reached
+    struct stat dir_st {};  // its status
+    char shown[PATH_MAX];   // its path
+    char rest[PATH_MAX];    // what is still to walk
+    int links = 0;
+    bool reached = false;  // the last component was found, or found missing
+    safe_place *place;
+};
+
+// Appends "/name" (or "name" after a slash) to the folder's path.
+int descend_text(walk *w, const char *name) {
+    size_t n = strlen(w->shown);
+    const char *slash = n && w->shown[n - 1] == '/' ? "" : "/";
+    int k = snprintf(w->shown + n, sizeof w->shown - n, "%s%s", slash, name);
+    return k < 0 || static_cast<size_t>(k) >= sizeof w->shown - n ? ENAMETOOLONG : 0;
+}
+
+void ascend_text(walk *w) {
+    char *slash = strrchr(w->shown, '/');
+    if (!slash) snprintf(w->shown, sizeof w->shown, "..");  // a folder without a known path
+    else if (slash == w->shown) w->shown[1] = '\0';
+    else *slash = '\0';
+}
+
+void note_changeable(walk *w, const struct stat &st, bool folder, const char *path) {
+    if (w->place->changeable[0]) return;  // the first place is the one to name
+    is_changeable(st, folder, folder ? "folder" : "file", path, w->place->changeable,
+                  sizeof w->place->changeable);
+}
+
+// Enters the folder fd, already open, as the one reached.
+int enter(walk *w, int fd) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        int error = errno;
+        close(fd);
+        return error;
+    }
+    if (w->dir >= 0) close(w->dir);
+    w->dir = fd;
+    w->dir_st = st;
+    note_changeable(w, st, true, w->shown);
+    return 0;
+}
+
+// The folders above the current one matter as much as those walked.
+void note_folders_above(walk *w) {
+    char path[PATH_MAX];
+    memcpy(path, w->shown, sizeof path);
+    int fd = openat(w->dir, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    struct stat below = w->dir_st, st;
+    while (fd >= 0 && fstat(fd, &st) == 0 && !same_file(st, below)) {
+        char *slash = strrchr(path, '/');
+        if (slash && slash != path) *slash = '\0';
+        else snprintf(path, sizeof path, "%s", slash ? "/" : "..");
+        note_changeable(w, st, true, path);
+        int up = openat(fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        close(fd);
+        fd = up;
+        below = st;
+    }
+    if (fd >= 0) close(fd);
+}
+
+int start(walk *w, const char *path) {
+    bool absolute = path[0] == '/';
+    if (strlen(path) >= sizeof w->rest) return ENAMETOOLONG;
+    snprintf(w->rest, sizeof w->rest, "%s", path);
+    if (absolute || !getcwd(w->shown, sizeof w->shown))
+        snprintf(w->shown, sizeof w->shown, "%s", absolute ? "/" : ".");
+    int fd = open(absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    int error = enter(w, fd);
+    if (!error && !absolute) note_folders_above(w);
+    return error;
+}
+
+// Takes the next component off w->rest; false when none is left.
+bool next_component(walk *w, char name[NAME_MAX + 1], bool *last, int *error) {
+    const char *p = w->rest;
+    while (*p == '/') p++;
+    if (!*p) return false;
+    size_t n = strcspn(p, "/");
+    if (n > NAME_MAX) {
+        *error = ENAMETOOLONG;
+        return false;
+    }
+    memcpy(name, p, n);
+    name[n] = '\0';
+    p += n;
+    while (*p == '/') p++;
+    *last = *p == '\0';
+    memmove(w->rest, p, strlen(p) + 1);
+    return true;
+}
+
+// Replaces the link name by its target in what is still to walk.
+int follow_link(walk *w, const char *name, const struct stat &st, bool last) {
+    char where[PATH_MAX];
+    snprintf(where, sizeof where, "%s", w->shown);
+    descend_text(w, name);
+    if (!trusted(st.st_uid)) {
+        snprintf(w->place->refused, sizeof w->place->refused,
+                 "not following symbolic link %s: it is owned by uid %lu", w->shown,
+                 static_cast<unsigned long>(st.st_uid));
+        return EPERM;
+    }
+    if (++w->links > MAX_LINKS) return ELOOP;
+    // Read through a descriptor of the link itself, so the link whose owner
+    // was checked is the one read.
+    int fd = openat(w->dir, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    struct stat now;
+    char target[PATH_MAX];
+    ssize_t n = -1;
+    if (fd >= 0 && fstat(fd, &now) == 0 && S_ISLNK(now.st_mode) && same_file(now, st))
+        n = readlinkat(fd, "", target, sizeof target - 1);
+    else errno = EAGAIN;  // replaced meanwhile
+    int error = errno;
+    if (fd >= 0) close(fd);
+    if (n < 0) return error;
+    target[n] = '\0';
+    snprintf(w->shown, sizeof w->shown, "%s", where);
+    char rest[PATH_MAX];
+    int k = snprintf(rest, sizeof rest, "%s/%s", target, w->rest);
+    if (k < 0 || static_cast<size_t>(k) >= sizeof rest) return ENAMETOOLONG;
+    memcpy(w->rest, rest, static_cast<size_t>(k) + 1);
+    w->place->through_link = last;
+    if (target[0] != '/') return 0;
+    int root = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (root < 0) return errno;
+    snprintf(w->shown, sizeof w->shown, "/");
+    return enter(w, root);
+}
+
+int enter_folder(walk *w, const char *name, const struct stat &st) {
+    int fd = openat(w->dir, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return errno;
+    struct stat now;
+    if (fstat(fd, &now) != 0 || !same_file(now, st)) {
+        close(fd);
+        return EAGAIN;
+    }
+    if (int error = descend_text(w, name)) {
+        close(fd);
+        return error;
+    }
+    return enter(w, fd);
+}
+
+// One step: false when the walk ends here (*error says how).
+bool step(walk *w, unsigned flags, mode_t mode, int *error) {
+    char name[NAME_MAX + 1];
+    bool last = false;
+    if (!next_component(w, name, &last, error)) return false;
+    if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) {
+        if (name[1]) {  // "..": the parent of a folder walked is never a link
+            int fd = openat(w->dir, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+            if (fd < 0) return *error = errno, false;
+            ascend_text(w);
+            if ((*error = enter(w, fd))) return false;
+        }
+        if (last && !(flags & SAFE_WHOLE_FOLDER)) *error = EISDIR;
+        return !last;
+    }
+    const bool folder_wanted = !last || (flags & SAFE_WHOLE_FOLDER);
+    struct stat st;
+    if (fstatat(w->dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno != ENOENT || (folder_wanted && !(flags & SAFE_MAKE_FOLDERS))) {
+            *error = errno;
+            return false;
+        }
+        if (!folder_wanted) {
+            *error = descend_text(w, name);
+            w->reached = true;
+            return false;
+        }
+        if (mkdirat(w->dir, name, mode) != 0 && errno != EEXIST) return *error = errno, false;
+        if (fstatat(w->dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return *error = errno, false;
+    }
+    if (S_ISLNK(st.st_mode)) {
+        *error = follow_link(w, name, st, last);
+        return !*error;
+    }
+    if (folder_wanted) {
+        *error = S_ISDIR(st.st_mode) ? enter_folder(w, name, st) : ENOTDIR;
+        return !*error && !last;
+    }
+    *error = descend_text(w, name);
+    w->reached = true;
+    w->place->exists = true;
+    w->place->st = st;
+    if (!*error && S_ISDIR(st.st_mode)) *error = EISDIR;
+    if (!*error && S_ISREG(st.st_mode)) note_changeable(w, st, false, w->shown);
+    return false;
+}
+
+}  // namespace
+
+int safe_walk(const char *path, unsigned flags, mode_t mode, safe_place *place) {
+    *place = safe_place{};
+    place->folder = -1;
+    place->name = place->path;
+    walk w;
+    w.place = place;
+    int error = start(&w, path);
+    while (!error && step(&w, flags, mode, &error)) {
+    }
+    if (!error && !(flags & SAFE_WHOLE_FOLDER) && !w.reached)
+        error = path[0] ? EISDIR : ENOENT;  // a path that ends at a folder ("/", "a/.")
+    snprintf(place->path, sizeof place->path, "%s", w.shown);
+    if (error) {
+        if (w.dir >= 0) close(w.dir);
+        return error;
+    }
+    place->folder = w.dir;
+    place->folder_st = w.dir_st;
+    const char *slash = strrchr(place->path, '/');
+    place->name = flags & SAFE_WHOLE_FOLDER ? "" : slash ? slash + 1 : place->path;
+    return 0;
+}
+
+void safe_release(safe_place *place) {
+    if (place->folder >= 0) close(place->folder);
+    place->folder = -1;
+}
+
+bool is_changeable(const struct stat &st, bool folder, const char *what, const char *path,
+                   char *out, size_t size) {
+    if (!trusted(st.st_uid)) {
+        snprintf(out, size, "%s %s is owned by uid %lu, not by root or uid %lu", what, path,
+                 static_cast<unsigned long>(st.st_uid), static_cast<unsigned long>(geteuid()));
+        return true;
+    }
+    // In a sticky folder, others can add names but not replace those of root's.
+    if ((st.st_mode & 022) == 0 || (folder && (st.st_mode & S_ISVTX))) return false;
+    const char *who = (st.st_mode & 022) == 022 ? "group and others"
+                      : st.st_mode & 020        ? "group"
+                                                : "others";
+    snprintf(out, size, "%s %s is writable by %s (mode %04o; %04o would be safe)", what, path, who,
+             static_cast<unsigned>(st.st_mode & 07777), static_cast<unsigned>(st.st_mode & 07755));
+    return true;
+}

@@ -1,0 +1,55 @@
+// Reaching a file that a user named, for programs that run as root over
+// folders that other users share. The path is walked one component at a
+// time, each relative to the folder already reached and never through a
+// link the kernel would follow for us, so nothing swapped in between a
+// check and its use is followed.
+//
+// Whom a place is trusted to: root and the user running the program
+// (geteuid). A symbolic link is followed only when one of them owns it: a
+// link that anyone else made is refused, in their own folder as in a shared
+// one, as sshd and sudo refuse such files. Folders and files that someone
+// else could change are reported, for the callers that read what they hold.
+//
+// Errors are errno values (0 is success); EPERM comes with its reason.
+#ifndef ATOMIC_FILE_SAFE_PATH_H
+#define ATOMIC_FILE_SAFE_PATH_H
+
+#include <limits.h>
+#include <sys/stat.h>
+
+#include <cstddef>
+
+constexpr size_t SAFE_TEXT_MAX = PATH_MAX + 128;
+
+struct safe_place {
+    int folder;             // the folder holding name, O_PATH; -1 when none
+    struct stat folder_st;  // of that folder
+    char path[PATH_MAX];    // the place reached, links resolved, for messages
+    const char *name;       // its last component, inside path; "" for a whole folder
+    bool exists;            // name is there (st holds it, not followed)
+    bool through_link;      // its last component was a link (one that dangles when !exists)
+    struct stat st;
+    char changeable[SAFE_TEXT_MAX];  // the first place on the way that another
+                                     // user can change, and why; "" when none
+    char refused[SAFE_TEXT_MAX];     // with EPERM: the link not followed, and its owner
+};
+
+enum safe_flags : unsigned {
+    SAFE_MAKE_FOLDERS = 1,  // missing folders on the way are made, with folder_mode
+    SAFE_WHOLE_FOLDER = 2,  // the whole path is a folder: place->folder is it
+};
+
+// Walks path. On success the caller owns place->folder (safe_release).
+// ENOENT for a missing folder on the way, ENOTDIR, ELOOP after 40 links.
+int safe_walk(const char *path, unsigned flags, mode_t folder_mode, safe_place *place);
+
+// Closes the folder; safe to call twice.
+void safe_release(safe_place *place);
+
+// Whether a user other than root and the running user can change what a
+// folder with this status holds (an entry: a file's contents). Writes why,
+// and the mode that would be safe, after "what path" in out.
+bool is_changeable(const struct stat &st, bool folder, const char *what, const char *path,
+                   char *out, size_t size);
+
+#endif
