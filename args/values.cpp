@@ -86,12 +86,13 @@ bool read_signed_whole(const char *s, unsigned base, uint32_t *out, bool *negati
 bool scan_uint(arg_value *slot, const char *text, bool upper_x) {
     uint32_t value;
     bool negative;
+    text = skip_space(text);  // blanks around a number, before its prefix too
     if (text[0] == '0' && (text[1] == 'x' || (upper_x && text[1] == 'X'))) {
         uint64_t magnitude;
         const char *end = read_digits(text + 2, 16, &magnitude);
         if (!end || !only_space_left(end) || magnitude > 0xFFFFFFFFu) return false;
         value = static_cast<uint32_t>(magnitude);
-    } else if (!read_signed_whole(skip_space(text), 10, &value, &negative)) {
+    } else if (!read_signed_whole(text, 10, &value, &negative)) {
         return false;
     }
     slot_write(slot, value);

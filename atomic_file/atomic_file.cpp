@@ -102,13 +102,6 @@ int write_all(int fd, const char *text, size_t length) {
     return 0;
 }
 
-void sync_folder(int folder) {
-    int fd = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;  // the file is whole either way; only the rename's durability is at stake
-    fsync(fd);
-    close(fd);
-}
-
 }  // namespace
 
 int atomic_resolve(const char *path, unsigned flags, mode_t folder_mode, safe_place *p) {
@@ -148,7 +141,15 @@ int atomic_write_temp(const safe_place *p, const char *suffix, const char *text,
     return error;
 }
 
-int atomic_commit(atomic_temp *temp, const safe_place *p) {
+int atomic_sync_folder(int folder) {
+    int fd = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    int error = fsync(fd) == 0 ? 0 : errno;
+    close(fd);
+    return error;
+}
+
+int atomic_commit(atomic_temp *temp, const safe_place *p, bool sync_folder) {
     if (renameat(temp->folder, temp->name, p->folder, p->name) != 0) {
         int error = errno;
         atomic_discard(temp);
@@ -156,7 +157,8 @@ int atomic_commit(atomic_temp *temp, const safe_place *p) {
     }
     temp->exists = false;
     g_pending = 0;
-    sync_folder(p->folder);
+    // The file is whole either way; only the rename's durability is at stake.
+    if (sync_folder) atomic_sync_folder(p->folder);
     return 0;
 }
 

@@ -40,8 +40,12 @@ struct atomic_temp {
 int atomic_write_temp(const safe_place *place, const char *suffix, const char *text, size_t length,
                       mode_t new_mode, atomic_temp *temp);
 
-// Renames the temporary file over the place's file and flushes the folder.
-int atomic_commit(atomic_temp *temp, const safe_place *place);
+// Renames the temporary file over the place's file and flushes the folder,
+// unless the caller flushes it once after many files (atomic_sync_folder).
+int atomic_commit(atomic_temp *temp, const safe_place *place, bool sync_folder = true);
+
+// Flushes the folder so that the renames in it last.
+int atomic_sync_folder(int folder);
 
 // Removes the temporary file, if it is still there.
 void atomic_discard(atomic_temp *temp);

@@ -208,6 +208,11 @@ VELQOR2_STATUS open_card_where(bool by_index, uint32_t key, VELQOR2_HANDLE *hand
     read_environment(&env);
     trace_refresh(env.trace);
     if (!handle) return fail(SIM_NULL_ARGUMENT, "the handle pointer is null");
+    // Past the limit no bank can hold a card: the answer needs no bank, so
+    // a program can learn from it what "no such card" looks like.
+    if (by_index && key > BANK_MAX_CARDS)
+        return fail(SIM_NO_SUCH_INDEX, "no card at index %u: a bank holds at most %zu cards",
+                    static_cast<unsigned>(key), BANK_MAX_CARDS);
     sim_error err;
     bank_location where;
     if (!find_bank(env, &where, &err)) return fail(err);

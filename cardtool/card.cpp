@@ -114,6 +114,15 @@ int open_selected_card(const card_choice &choice, card_session *card) {
     return 0;
 }
 
+int reopen_card(card_session *card) {
+    card_choice by_id{};
+    by_id.card_given = true;
+    by_id.card_id = card->card_id;
+    close_card(card);
+    if (open_card(by_id, &card->handle) != 0) return -1;
+    return confirm_card_unchanged(card);
+}
+
 int confirm_card_unchanged(const card_session *card) {
     card_info_room room{};
     VELQOR2_STATUS status = VELQOR2_GetCardInfo(card->handle, &room.info);

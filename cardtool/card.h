@@ -88,6 +88,11 @@ void close_card(card_session *card);
 // nothing will be written and returns -1.
 int confirm_card_unchanged(const card_session *card);
 
+// Opens the card again by its ID, after it was closed (so that a host of
+// many cards never holds more than one open), and confirms it unchanged as
+// above. Call close_card on every path.
+int reopen_card(card_session *card);
+
 // How the family names a card: "N(0xN)".
 struct card_label {
     char text[32];

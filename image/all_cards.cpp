@@ -1,5 +1,6 @@
 #include "all_cards.h"
 
+#include <limits.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -10,6 +11,8 @@
 #include "actions.h"
 #include "board.h"
 #include "cards.h"
+#include "folder_images.h"
+#include "image_file.h"
 #include "json_doc.h"
 #include "load.h"
 #include "output.h"
@@ -29,23 +32,23 @@ struct card_run {
 int worse(int a, int b) { return a < 0 || b < 0 ? -1 : a > b ? a : b; }
 
 // The folder as the action needs it: made, with its missing parents, for
-// save; for load, one that no other user can change. Each image is checked
-// again as it is read; a folder at fault is refused here once, not card by
-// card, and before any question.
+// save; there, for check and load, and for load one that no other user can
+// change. Each image is checked again as it is read; a folder at fault is
+// said once, not card by card, and before any question.
 bool prepare_folder(action_kind action, const char *folder) {
-    if (action == action_kind::CHECK) return true;  // each image warns for itself
     const bool save = action == action_kind::SAVE;
-    safe_place place;
     const unsigned flags = save ? SAFE_WHOLE_FOLDER | SAFE_MAKE_FOLDERS : SAFE_WHOLE_FOLDER;
+    safe_place place;
     int error = safe_walk(folder, flags, 0777, &place);
     safe_release(&place);
     if (error == EPERM)
-        report_failure("Cannot %s %s: %s\n", save ? "save to" : "load from", folder, place.refused);
-    else if (error && save)
-        report_failure("Cannot create folder %s: %s\n", folder, strerror(error));
-    else if (!error && !save && place.changeable[0])
+        report_failure("Cannot %s %s: %s\n", save ? "save to" : "read", folder, place.refused);
+    else if (error)
+        report_failure("Cannot %s folder %s: %s\n", save ? "create" : "read", folder,
+                       strerror(error));
+    else if (action == action_kind::LOAD && place.changeable[0])
         report_failure("Cannot load from %s: %s\n", folder, place.changeable);
-    else return true;  // a load's missing images are said card by card
+    else return true;
     return false;
 }
 
@@ -88,8 +91,36 @@ bool start_card(const found_card &f, const char *folder, card_run *run) {
     return true;
 }
 
+int flush_folder(const char *folder) {
+    sync_folders_later(false);
+    image_error err;
+    if (sync_image_folder(folder, &err)) return 0;
+    report_failure("%s", err.text);
+    return -1;
+}
+
+// The text and the entry of an image card-ID.img whose card the host does
+// not have: a check that passed over it would call a missing card healthy.
+int report_image_without_card(const char *folder, uint32_t card_id) {
+    report_failure("%s/card-%lu.img: no card with ID %lu on this host\n", folder,
+                   static_cast<unsigned long>(card_id), static_cast<unsigned long>(card_id));
+    return -1;
+}
+
+json_object *image_without_card_json(action_kind action, const char *folder, uint32_t card_id) {
+    static card_outcome out;
+    char path[PATH_MAX];
+    snprintf(path, sizeof path, "%s/card-%lu.img", folder, static_cast<unsigned long>(card_id));
+    start_outcome(&out, path);
+    out.image_only = true;
+    snprintf(out.error, sizeof out.error, "%.4000s: no card with ID %lu on this host", path,
+             static_cast<unsigned long>(card_id));
+    out.status = -1;
+    return outcome_json(action, out);
+}
+
 // Every change of every card shown, one question, then the writes card by
-// card, each verified as a single load is.
+// card, each card opened again and verified as a single load is.
 int load_all(card_run *runs, const card_list &list, const card_choice &options) {
     unsigned locations = 0, cards = 0;
     const card_session *last = nullptr;
@@ -140,6 +171,7 @@ int on_all_cards(action_kind action, const card_choice &options, const char *fol
         return -1;
     }
     int status = 0;
+    sync_folders_later(action == action_kind::SAVE);  // once, after the last image
     for (size_t k = 0; k < list.count; k++) {
         const found_card &f = list.cards[k];
         card_run *run = &runs[k];
@@ -150,13 +182,23 @@ int on_all_cards(action_kind action, const card_choice &options, const char *fol
         else {
             int prepared = prepare_load(choice, run->path, &run->load, &run->out);
             run->prepared = true;
+            // Closed until its writes: the library may allow few open cards.
+            close_card(&run->load.c.card);
             end_outcome(&run->out, prepared);
         }
     }
     for (size_t k = 0; k < list.count; k++) status = worse(status, runs[k].out.status);
-    if (action == action_kind::LOAD) status = load_all(runs, list, options);
+    if (action == action_kind::SAVE) status = worse(status, flush_folder(folder));
+    id_list orphans{};
+    if (action != action_kind::SAVE && !images_without_cards(folder, list, &orphans)) status = -1;
+    for (size_t k = 0; k < orphans.count; k++)
+        status = worse(status, report_image_without_card(folder, orphans.ids[k]));
+    if (action == action_kind::LOAD) status = worse(status, load_all(runs, list, options));
     for (size_t k = 0; cards && k < list.count; k++)
         json::push(cards, outcome_json(action, runs[k].out));
+    for (size_t k = 0; cards && k < orphans.count; k++)
+        json::push(cards, image_without_card_json(action, folder, orphans.ids[k]));
+    free_ids(&orphans);
     free(runs);
     free_cards(&list);
     return status;

@@ -1,13 +1,18 @@
 // The host's cards, by index, as list finds them: every index that opens,
 // with its card information or the failure to get it, and every index that
 // fails to open, until RUN_OF_FAILURES indices in a row fail to open. The
-// library has no count of cards: a failing card after the last working one
-// cannot be told from the end.
+// library has no count of cards; what it answers for an index that cannot
+// exist (UINT32_MAX) is taken as its "no such card", and only failures with
+// that answer end the list: any other failure is a row. A library that
+// answers every failure alike leaves a failing card after the last working
+// one impossible to tell from the end.
 #ifndef IMAGE_CARDS_H
 #define IMAGE_CARDS_H
 
 #include <cstddef>
 #include <cstdint>
+
+#include "velqor2.h"
 
 constexpr uint32_t RUN_OF_FAILURES = 8;
 
@@ -15,6 +20,7 @@ struct found_card {
     uint32_t index;
     bool opened;
     bool has_info;
+    VELQOR2_STATUS status;  // of the open, or of the card information
     uint32_t card_id;
     int32_t board_type;
     char failure[640];  // the library's text, when the open or the information failed

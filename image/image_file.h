@@ -66,9 +66,16 @@ bool read_image_file(const char *path, eeprom_image *out, image_trust *trust, im
 // whether or not its target exists yet; a link of anyone else, a folder
 // that others may write and that is not sticky, and an existing file whose
 // mode allows no write are refused. A replaced file keeps its owner and
-// permissions; a new one is 0644 less the umask (0600 in a shared folder). '-' is standard
+// permissions; a new one is 0644 less the umask (0600 in a shared folder).
+// A missing folder is made, with its missing parents. '-' is standard
 // output. err says why not.
 bool write_image_file(const char *path, const char *text, size_t length, image_error *err);
+
+// For a run that writes many images into one folder: each write leaves the
+// folder unflushed, and sync_image_folder flushes it once at the end (a
+// failure there is the run's).
+void sync_folders_later(bool later);
+bool sync_image_folder(const char *folder, image_error *err);
 
 // Whether the path is '-', standard input or output.
 bool is_standard_stream(const char *path);

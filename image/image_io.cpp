@@ -16,6 +16,8 @@ namespace {
 
 constexpr int ENOTREG = -1;  // a FIFO, a socket or a device
 
+bool g_folder_synced_later;  // the caller flushes the folder after its last image
+
 // Opens a regular file only, through links root or this user made: a
 // FIFO, a socket or a device would make the read wait on whoever holds its
 // other end. trust says who else can change the file.
@@ -69,6 +71,17 @@ bool failed(image_error *err, const char *what, const char *path, int error,
 
 }  // namespace
 
+void sync_folders_later(bool later) { g_folder_synced_later = later; }
+
+bool sync_image_folder(const char *folder, image_error *err) {
+    safe_place place;
+    int error = safe_walk(folder, SAFE_WHOLE_FOLDER, 0, &place);
+    if (!error) error = atomic_sync_folder(place.folder);
+    safe_release(&place);
+    if (error) set_image_error(err, "Cannot flush folder %s: %s", folder, strerror(error));
+    return error == 0;
+}
+
 bool is_standard_stream(const char *path) { return strcmp(path, "-") == 0; }
 
 const char *image_name(const char *path) {
@@ -95,14 +108,15 @@ bool write_image_file(const char *path, const char *text, size_t length, image_e
     }
     safe_place place;
     atomic_temp temp;
-    int error = atomic_resolve(path, 0, 0, &place);
+    // A missing folder is made, as the umask allows.
+    int error = atomic_resolve(path, SAFE_MAKE_FOLDERS, 0777, &place);
     if (error == EPERM) return failed(err, "write", path, error, place.refused);
     // Readable by all, as a saved configuration is; by its owner only where
     // anyone may add files beside it.
     const mode_t mode = place.folder_st.st_mode & S_IWOTH ? 0600 : 0644;
     if (!error) error = atomic_check_writable(&place);
     if (!error) error = atomic_write_temp(&place, ".", text, length, mode, &temp);
-    if (!error) error = atomic_commit(&temp, &place);
+    if (!error) error = atomic_commit(&temp, &place, !g_folder_synced_later);
     safe_release(&place);
     return error == 0 || failed(err, "write", path, error);
 }

@@ -3,6 +3,7 @@
 // on: a backup loop over the list must not skip a card unseen.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "actions.h"
 #include "board.h"
@@ -12,15 +13,47 @@
 #include "output.h"
 #include "report.h"
 
+namespace {
+
+// What the library answers for an index that no host has: its way of
+// saying that there is no such card.
+VELQOR2_STATUS no_such_card() {
+    VELQOR2_HANDLE handle = 0;
+    VELQOR2_STATUS status = VELQOR2_OpenCardByIndex(UINT32_MAX, &handle);
+    if (status == VELQOR2_SUCCESS) VELQOR2_CloseCard(handle);
+    return status;
+}
+
+void find_card(uint32_t index, found_card *f) {
+    *f = found_card{index, false, false, VELQOR2_SUCCESS, 0, 0, {}};
+    VELQOR2_HANDLE handle = 0;
+    VELQOR2_STATUS status = VELQOR2_OpenCardByIndex(index, &handle);
+    f->opened = status == VELQOR2_SUCCESS;
+    if (f->opened) {
+        card_info_room room{};
+        status = VELQOR2_GetCardInfo(handle, &room.info);
+        f->has_info = status == VELQOR2_SUCCESS;
+        f->card_id = room.info.card_id;
+        f->board_type = room.info.board_type;
+        VELQOR2_CloseCard(handle);
+    }
+    f->status = status;
+    if (status != VELQOR2_SUCCESS)
+        snprintf(f->failure, sizeof f->failure, "%s", VELQOR2_GetStatusString(status));
+}
+
+}  // namespace
+
 bool find_cards(card_list *list) {
     *list = card_list{};
+    const VELQOR2_STATUS end = no_such_card();
     size_t capacity = 0;
     uint32_t failures_in_a_row = 0;
     bool opened_any = false;
     for (uint32_t index = 0; failures_in_a_row < RUN_OF_FAILURES; index++) {
         if (list->count == capacity) {
             capacity = capacity ? capacity * 2 : 16;
-            void *grown = realloc(list->cards, capacity * sizeof(found_card));
+            void *grown = reallocarray(list->cards, capacity, sizeof(found_card));
             if (!grown) {
                 report_failure("Out of memory listing the cards\n");
                 free_cards(list);
@@ -29,25 +62,25 @@ bool find_cards(card_list *list) {
             list->cards = static_cast<found_card *>(grown);
         }
         found_card *f = &list->cards[list->count++];
-        *f = found_card{index, false, false, 0, 0, {}};
-        VELQOR2_HANDLE handle = 0;
-        VELQOR2_STATUS status = VELQOR2_OpenCardByIndex(index, &handle);
-        f->opened = status == VELQOR2_SUCCESS;
-        if (f->opened) {
-            card_info_room room{};
-            status = VELQOR2_GetCardInfo(handle, &room.info);
-            f->has_info = status == VELQOR2_SUCCESS;
-            f->card_id = room.info.card_id;
-            f->board_type = room.info.board_type;
-            VELQOR2_CloseCard(handle);
-        }
-        if (status != VELQOR2_SUCCESS)
-            snprintf(f->failure, sizeof f->failure, "%s", VELQOR2_GetStatusString(status));
+        find_card(index, f);
         failures_in_a_row = f->opened ? 0 : failures_in_a_row + 1;
         opened_any = opened_any || f->opened;
         if (index == UINT32_MAX) break;
     }
-    list->count -= failures_in_a_row;  // the end of the cards, not failures
+    // The end of the cards is the run of "no such card" that ends the list;
+    // a failure of any other kind is a card that the host may have.
+    while (list->count > 0 && failures_in_a_row > 0 && list->cards[list->count - 1].status == end) {
+        list->count--;
+        failures_in_a_row--;
+    }
+    // A run of one same failure past the last card (a bank that does not
+    // parse beyond it) is said once.
+    const found_card *first = &list->cards[list->count - failures_in_a_row];
+    while (failures_in_a_row > 1 && list->cards[list->count - 1].status == first->status &&
+           strcmp(list->cards[list->count - 1].failure, first->failure) == 0) {
+        list->count--;
+        failures_in_a_row--;
+    }
     if (opened_any) return true;
     report_failure("Failed to open card with index 0: %s\n", list->cards[0].failure);
     free_cards(list);

@@ -160,7 +160,9 @@ int prepare_load(const card_choice &choice, const char *file, pending_load *p, c
 int apply_load(pending_load *p, bool asked, card_outcome *out) {
     // What is protected, and the word, follow from the board type the
     // question showed; a card that changed meanwhile is not written.
-    if (asked && confirm_card_unchanged(&p->c.card) != 0) return -1;
+    card_session *card = &p->c.card;
+    if (card->handle == 0 ? reopen_card(card) != 0 : asked && confirm_card_unchanged(card) != 0)
+        return -1;
     if (!write_locations(&p->c, p->to_write, out)) return -1;
     return conclude(&p->c, p->name, p->to_write, p->held, out);
 }

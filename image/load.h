@@ -19,8 +19,10 @@ struct pending_load {
 // The changes are shown on the prompt stream, unless +json and +f leave no
 // one to show them to. Call close_card on p->c.card on every path.
 int prepare_load(const card_choice &choice, const char *file, pending_load *p, card_outcome *out);
-// Writes what prepare_load found to write and verifies it; after a question
-// (asked), first makes sure the card is still the board it showed.
+// Writes what prepare_load found to write and verifies it. After a question
+// (asked), it first makes sure the card is still the board it showed; a
+// card closed since it was prepared is opened again by its ID and checked
+// the same way.
 int apply_load(pending_load *p, bool asked, card_outcome *out);
 
 // The question before the writes of one card or of several; 1 to go on, or

@@ -64,6 +64,8 @@ const action *chosen_action(const command_args &args, const card_choice &choice)
         report_failure("+all goes with save, check or load: list shows every card already\n");
     else if (all && (choice.card_given || choice.index_given))
         report_failure("Do not specify /card or /index with +all: it acts on every card\n");
+    else if (!chosen->run && (choice.card_given || choice.index_given))
+        report_failure("Do not specify /card or /index with list: it shows every card\n");
     else if (all && file && is_standard_stream(file))
         report_failure("+all needs a folder for the cards' images, not -\n");
     else if (choice.flags[FLAG_JSON] && chosen->kind == action_kind::SAVE && file &&

@@ -8,7 +8,8 @@
 
 void start_outcome(card_outcome *out, const char *file) {
     out->status = 0;
-    out->has_index = out->has_card = out->skipped = out->compared = out->verified = false;
+    out->has_index = out->has_card = out->skipped = out->image_only = false;
+    out->compared = out->verified = false;
     out->error[0] = '\0';
     out->file = file;
     out->listed = out->differ = out->protected_mask = out->written = 0;
@@ -103,7 +104,10 @@ void add_outcome(json_object *doc, action_kind action, const card_outcome &out) 
         add_locations(doc, action, out);
         json::set_bool(doc, "verified", out.verified);
     }
-    if (action == action_kind::LOAD && (out.compared || out.status < 0))
+    // What a load came to belongs to a card: an index that failed to open,
+    // or an image without its card, has only its error.
+    const bool without_card = (out.has_index && !out.has_card) || out.image_only;
+    if (action == action_kind::LOAD && (out.compared || out.status < 0) && !without_card)
         json::set_string(doc, "result", out.result ? out.result : "failed");
     if (out.status < 0) json::set(doc, "error", error_json(out.error));
 }

@@ -21,6 +21,7 @@ struct card_outcome {
     uint32_t card_id;
     int32_t board_type;
     bool skipped;      // +all: a board the tools do not support
+    bool image_only;   // +all: an image whose card is not on the host
     char error[4096];  // what was reported when it failed
     const char *file;  // the image file, or null
     // check and load: the locations the image lists and where they differ

@@ -150,7 +150,7 @@ TEST_F(Parse, ErrorsPrintOneLineAndExitWithMinusOne) {
         {{"7", "/card", "3"}, "Value of uint parameter 2 is invalid: /card\n", 255},
         {{"", "/card"}, "Value of uint parameter 1 is invalid: \n", 255},  // positional
         {{"4294967296"}, "Value of uint parameter 1 is invalid: 4294967296\n", 255},
-        {{"1", " 0x10"}, "Value of uint parameter 2 is invalid:  0x10\n", 255},
+        {{"1", " 0x1 0"}, "Value of uint parameter 2 is invalid:  0x1 0\n", 255},
     };
     for (const auto &c : cases) {
         tool_declaration d;

@@ -49,6 +49,7 @@ TEST(Conversions, TakeWholeNumbersThatFitAndRefuseEverythingElse) {
         {ARG_UINT, "0X1F", 31, REFUSED},  // an option's uint takes only lower-case "0x"
         {ARG_UINT, "31", 31, 31},
         {ARG_UINT, " 12\t", 12, 12},
+        {ARG_UINT, " 0x10 ", 16, 16},
         {ARG_UINT, "+12", 12, 12},
         {ARG_UINT, "4294967295", 0xFFFFFFFF, 0xFFFFFFFF},
         {ARG_UINT, "0xFFFFFFFF", 0xFFFFFFFF, 0xFFFFFFFF},
@@ -73,7 +74,7 @@ TEST(Conversions, TakeWholeNumbersThatFitAndRefuseEverythingElse) {
          {"4294967296", "4294967360", "0x1CAFEF00D", "-2147483649", "99999999999999999999999999",
           "12abc",      "1,000",      "O5",          "abc",         "",
           " ",          "0x",         "0xg",         "0x0x10",      "0x-1",
-          "0x 1",       " 0x10",      "-0x10",       "1e2",         "/card"}},
+          "0x 1",       " 0x 10",     "-0x10",       "1e2",         "/card"}},
         {ARG_HEX, {"100000000", "x", "0x", "0x0x10", "fg"}},
         {ARG_INT, {"2147483648", "-2147483649", "4294967295", "0x10", "1e2"}},
     };

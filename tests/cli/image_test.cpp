@@ -2,8 +2,10 @@
 // round trip of save, check and load, with the library's faults.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -85,8 +87,9 @@ TEST(Image, OnlyTheDefinedFieldsOfTheCardRecordAreRead) {
     EXPECT_EQ(saved("foreign.img"), saved("own.img"));
 }
 
-// list goes on past an index that fails, and says so; eight failures in a
-// row are the end of the cards; no card at all is a failure.
+// list goes on past an index that fails, and says so; eight answers of "no
+// such card" in a row are the end of the cards, and a run of one same other
+// failure is said once; no card at all is a failure.
 TEST(Image, ListShowsEveryIndexThatFails) {
     const std::string bad_data = cli_card(3, 0, 16) + "0x40: zz\n";
     const struct {
@@ -108,8 +111,19 @@ TEST(Image, ListShowsEveryIndexThatFails) {
          "Failed to get card info of card with index 3: simulated fault: card information of "
          "card 4\n",
          255},
+        // A failing last card is told from the end of the cards by what the
+        // library answers: "no such card" for an index past every card.
         {cli_card(1, 12, 32) + cli_card(2, 0, 16, "fault = open\n"),
-         "    0  1 (0x1)                      12  32-bit       none\n", "", 0},
+         "    0  1 (0x1)                      12  32-bit       none\n"
+         "    1  Failed to open card: simulated fault: open of card 2\n",
+         "Failed to open card with index 1: simulated fault: open of card 2\n", 255},
+        {cli_card(1, 12, 32) + cli_card(2, 12, 32) + "bogus\n",
+         "    0  1 (0x1)                      12  32-bit       none\n"
+         "    1  Failed to open card: bank file @bank is malformed at line 27: expected '[card]', "
+         "'key = value' or 'location: values'\n",
+         "Failed to open card with index 1: bank file @bank is malformed at line 27: expected "
+         "'[card]', 'key = value' or 'location: values'\n",
+         255},
         {"", "",
          "Failed to open card with index 0: no card at index 0 in bank file @bank (it holds 0)\n",
          255},
@@ -266,6 +280,16 @@ TEST(Image, LoadAsksOnceAndHonoursProtection) {
          "",
          "Cannot write image file @: Is a directory\n",
          255},
+        {{"/card", "7", "save", "@new/folder/b.img"},
+         std::nullopt,
+         "Saved locations 0x00 to 0x3F of card 7(0x7) to @new/folder/b.img\n",
+         "",
+         0},
+        {{"/index", "1", "list"},
+         std::nullopt,
+         "",
+         "Do not specify /card or /index with list: it shows every card\n",
+         255},
     });
 }
 
@@ -351,6 +375,33 @@ TEST(Image, CardChangedDuringTheQuestionIsNotWritten) {
     }
 }
 
+// +all load holds no card across its question: past the library's limit of
+// open cards it restores every card, and the trace never shows two open.
+TEST(Image, AllLoadOpensOneCardAtATime) {
+    std::string bank;
+    for (unsigned id = 0; id < 70; id++) bank += cli_card(id, 12, 32);
+    image_dir d(bank);
+    ASSERT_EQ(d.image({"+all", "save", "@i"}).status, 0);
+    d.sorvit({"/card", "68", "+f", "0x30", "1"});
+    program_run run;
+    run.args = {"+all", "load", d.dir.file("i")};
+    run.env = {{"VELQOR2_SIM_BANK", d.dir.file("bank")},
+               {"VELQOR2_SIM_TRACE", d.dir.file("trace")}};
+    run.input = "y\n";
+    process_result r = run_program(SORVIT_IMAGE_BINARY, run);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    std::istringstream trace(read_file(d.dir.file("trace")));
+    int open = 0, most = 0;
+    for (std::string line; std::getline(trace, line);) {
+        if (line.starts_with("OpenCard") && line.ends_with("-> 0")) most = std::max(most, ++open);
+        if (line.starts_with("CloseCard")) open--;
+    }
+    EXPECT_EQ(most, 1);
+    EXPECT_EQ(d.sorvit({"/card", "68", "0x30"}).out,
+              "Selected card ID is 68(0x44)\n[0x30] = 0xab003030\n");
+}
+
 // A write that fails halfway says what was written; a second load finishes.
 TEST(Image, FailedWriteThenASecondLoadFinishes) {
     image_dir d(cli_card(20, 12, 32, "fault = write 0x31\n"));
@@ -429,7 +480,8 @@ TEST(Image, AllActsOnEverySupportedCard) {
          {{"+all", "check", "@i"},
           std::nullopt,
           match2 + skipped,
-          "Failed to open card with index 0: simulated fault: open of card 1\n",
+          "Failed to open card with index 0: simulated fault: open of card 1\n"
+          "@i/card-1.img: no card with ID 1 on this host\n",
           255}},
         {[](const image_dir &d) {
              write_file(d.dir.file("bank"),

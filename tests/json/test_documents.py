@@ -176,6 +176,14 @@ def test_all_goes_on_past_a_card_that_fails(tmp_path):
     assert doc["cards"][1] == {"index": 1, "error": {
         "message": "Failed to open card with index 1: simulated fault: open of card 101"}}
     assert doc["cards"][2]["matches"] is True
+    # The image of the card that did not open is not passed over.
+    image = str(folder / "card-101.img")
+    assert doc["cards"][3] == {"file": image, "error": {
+        "message": image + ": no card with ID 101 on this host"}}
+    status, doc, _ = bank.image("+all", "+f", "load", str(folder))
+    assert status == 255
+    assert [c.get("result") for c in doc["cards"]] == ["already_matched", None,
+                                                       "already_matched", None]
     (folder / "card-102.img").unlink()
     status, doc, _ = bank.image("+all", "check", str(folder))
     assert doc["cards"][2]["error"]["message"].startswith("Cannot read image file")
