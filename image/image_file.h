@@ -14,6 +14,8 @@
 #ifndef IMAGE_IMAGE_FILE_H
 #define IMAGE_IMAGE_FILE_H
 
+#include <limits.h>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -38,7 +40,7 @@ inline bool image_lists(const eeprom_image *image, uint32_t location) {
 }
 
 struct image_error {
-    char text[512];  // one line, with its line feed
+    char text[PATH_MAX + 512];  // one line, with its line feed: a path and its reason fit
 };
 
 // One line, cut where it must be, ending in a line feed whatever its length.

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "image_file.h"
+#include "utf8.h"
 
 namespace {
 
@@ -27,6 +28,7 @@ void set_image_error(image_error *err, const char *format, ...) {
     int n = vsnprintf(err->text, sizeof err->text - 1, format, ap);
     va_end(ap);
     size_t length = n < 0 ? 0 : strnlen(err->text, sizeof err->text - 2);
+    if (n > 0 && static_cast<size_t>(n) > length) length = utf8_trim_partial(err->text, length);
     memcpy(err->text + length, "\n", 2);
 }
 

@@ -2,10 +2,15 @@
 
 #include <dlfcn.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #ifdef SORVIT_JSON_C_SONAME
 #include <json-c/json.h>
+
+#include "utf8.h"
 
 namespace {
 
@@ -70,7 +75,38 @@ void json::set_int(json_object *object, const char *key, int64_t value) {
 }
 
 void json::set_string(json_object *object, const char *key, const char *value) {
-    set(object, key, made(g_json.new_string(value)));
+    // JSON is UTF-8: a byte that is not part of a character (a file name
+    // can hold any) is written as U+FFFD, as decoders show it.
+    const auto *in = reinterpret_cast<const unsigned char *>(value);
+    const size_t length = strlen(value);
+    size_t k = 0;
+    while (k < length && utf8_character(in + k, length - k))
+        k += utf8_character(in + k, length - k);
+    if (k == length) {
+        set(object, key, made(g_json.new_string(value)));
+        return;
+    }
+    char *clean = length < SIZE_MAX / 3 ? static_cast<char *>(malloc(length * 3 + 1)) : nullptr;
+    if (!clean) {
+        g_out_of_memory = true;
+        return;
+    }
+    size_t n = 0;
+    for (k = 0; k < length;) {
+        size_t bytes = utf8_character(in + k, length - k);
+        if (bytes == 0) {
+            memcpy(clean + n, "\xEF\xBF\xBD", 3);
+            n += 3;
+            k++;
+        } else {
+            memcpy(clean + n, value + k, bytes);
+            n += bytes;
+            k += bytes;
+        }
+    }
+    clean[n] = '\0';
+    set(object, key, made(g_json.new_string(clean)));
+    free(clean);
 }
 
 void json::set_bool(json_object *object, const char *key, bool value) {

@@ -5,6 +5,7 @@
 #include "board.h"
 #include "json_doc.h"
 #include "report.h"
+#include "utf8.h"
 
 void start_outcome(card_outcome *out, const char *file) {
     out->status = 0;
@@ -28,7 +29,7 @@ int end_outcome(card_outcome *out, int status) {
     out->status = status;
     if (status < 0) {
         const char *text = reported_failures();
-        size_t n = strnlen(text, sizeof out->error - 1);
+        size_t n = utf8_cut(text, strlen(text), sizeof out->error - 1);
         memcpy(out->error, text, n);
         out->error[n] = '\0';
     }

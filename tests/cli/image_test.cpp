@@ -181,6 +181,11 @@ const std::string ASK =
     "Warning: this will write 1 EEPROM location of card 7(0x7)\n"
     "Are you sure you want to continue (y/n)? ";
 
+const std::string LONG_NAME = [] {
+    std::string part;
+    for (int k = 0; k < 80; k++) part += "\u00e9";  // two bytes each
+    return part + "/" + part + "/" + part;
+}();
 const std::string CARD15 = "Selected card ID is 15(0xf)\n";
 const std::string SPARE_15 = "Image file @a.img was saved from card 7(0x7)\n";
 const std::string READ_FAULT =
@@ -285,6 +290,12 @@ TEST(Image, LoadAsksOnceAndHonoursProtection) {
          "Saved locations 0x00 to 0x3F of card 7(0x7) to @new/folder/b.img\n",
          "",
          0},
+        // A long name of multibyte characters keeps its reason whole.
+        {{"check", "@" + LONG_NAME + "/a.img"},
+         std::nullopt,
+         "",
+         "Cannot read image file @" + LONG_NAME + "/a.img: No such file or directory\n",
+         255},
         {{"/index", "1", "list"},
          std::nullopt,
          "",

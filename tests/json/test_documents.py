@@ -189,6 +189,17 @@ def test_all_goes_on_past_a_card_that_fails(tmp_path):
     assert doc["cards"][2]["error"]["message"].startswith("Cannot read image file")
 
 
+def test_names_that_are_not_utf8_are_written_as_replacement_characters(bank, tmp_path):
+    folder = os.fsencode(tmp_path) + b"/x\xff\xfey"
+    run = subprocess.run([IMAGE, "+json", "+all", "check", folder], env=bank.env(),
+                         capture_output=True, timeout=60)
+    doc = json.loads(run.stdout.decode("utf-8"))  # strict: no stray byte
+    VALIDATORS["check"].validate(doc)
+    assert doc["folder"].endswith("/x\ufffd\ufffdy")
+    assert doc["error"]["message"].endswith("x\ufffd\ufffdy: No such file or directory")
+    assert b"x\xff\xfey" in run.stderr  # the text keeps the name as it is
+
+
 @pytest.mark.parametrize("args, message", [
     (("save", "-"), "+json does not go with save -: the image itself is the output there"),
     (("+all", "/card", "0", "check", "x"), "Do not specify /card or /index with +all"),
