@@ -7,6 +7,8 @@ from __future__ import absolute_import, division, print_function
 
 __metaclass__ = type
 
+import re
+
 FORMAT_VERSION = 1  # the document format these modules read
 LOCATIONS = 64  # 0x00 to 0x3F
 MAX_VALUE = 0xFFFFFFFF
@@ -23,15 +25,21 @@ def card_selection(card_id=None, index=None):
     return ["/index", str(index)]
 
 
+# What the tools take for a number: decimal, or hexadecimal with 0x, with
+# blanks around it; ASCII digits only (Python's int() would also take
+# "0x1_0", "0b1010" and other scripts' digits).
+_NUMBER = re.compile(r"\s*(?:0x([0-9a-fA-F]+)|(-?[0-9]+))\s*", re.ASCII)  # a sign: out of range
+
+
 def _number(text, what):
     if isinstance(text, bool):
         raise ValueError("%s %r is not a number" % (what, text))
     if isinstance(text, int):
         return text
-    try:
-        return int(str(text).strip(), 0)
-    except ValueError:
+    match = _NUMBER.fullmatch(str(text))
+    if not match:
         raise ValueError("%s %r is not a number (decimal, or hexadecimal with 0x)" % (what, text))
+    return int(match.group(1), 16) if match.group(1) else int(match.group(2), 10)
 
 
 def parse_locations(locations):

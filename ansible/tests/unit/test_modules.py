@@ -132,10 +132,15 @@ def test_card_image_locations_diff_and_index(run_module):
     ({"-1": 1}, "out of range"),
     ({"48": 1, "0x30": 2}, "given twice"),
     ({"forty": 1}, "not a number"),
-    ({"48": "0x1_0000_0000"}, "does not fit"),
+    ({"48": "0x100000000"}, "does not fit"),
     ({"48": -1}, "does not fit"),
     ({"48": True}, "not a number"),
     ({"48": "12ab"}, "not a number"),
+    # Only what the tools take: no digit separators, no other bases or scripts.
+    ({"48": "0x1_0"}, "not a number"),
+    ({"48": "0b1010"}, "not a number"),
+    ({"48": "\u0663"}, "not a number"),
+    ({"\u0663": 1}, "not a number"),
 ])
 def test_locations(locations, error):
     from ansible_collections.sorvit.cards.plugins.module_utils.sorvit_image import (
@@ -152,19 +157,25 @@ LISTED = [{"index": 0, "card_id": 0, "board_type": 12, "word_bits": 32, "support
            "protected": None}]
 
 
-@pytest.mark.parametrize("reply, failed, msg", [
-    ((0, document("list", cards=LISTED), ""), False, None),
-    ((255, document("list", cards=LISTED + [{"index": 1, "error": {"message": "open fault"}}]),
-      ""), True, "open fault"),
-    ((255, "", "cannot run\n"), True, "cannot run"),
+FAILED_INDEX = {"index": 1, "error": {"message": "open fault"}}
+
+
+@pytest.mark.parametrize("reply, args, failed, msg", [
+    ((0, document("list", cards=LISTED), ""), {}, False, None),
+    # Partial facts: the cards that could be read, the failed index, a warning.
+    ((255, document("list", cards=LISTED + [FAILED_INDEX]), ""), {}, False, "open fault"),
+    ((255, document("list", cards=LISTED + [FAILED_INDEX]), ""), {"fail_on_error": True}, True,
+     "open fault"),
+    ((255, "", "cannot run\n"), {}, True, "cannot run"),
 ])
-def test_card_facts(run_module, reply, failed, msg):
+def test_card_facts(run_module, reply, args, failed, msg):
+    from ansible.module_utils.common.warnings import get_warning_messages
     from ansible_collections.sorvit.cards.plugins.modules import card_facts
 
-    got_failed, result, _ = run_module(card_facts.main, {}, {"list": reply})
+    got_failed, result, _ = run_module(card_facts.main, args, {"list": reply})
     assert got_failed == failed
     if msg:
-        assert msg in result["msg"]
+        assert msg in (result["msg"] if failed else get_warning_messages()[-1])
     if isinstance(reply[1], dict):  # the cards as listed, even when one failed
         assert result["ansible_facts"]["sorvit_cards"] == reply[1]["cards"]
         assert not result.get("changed")
