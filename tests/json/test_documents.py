@@ -205,6 +205,44 @@ def test_all_goes_on_past_a_card_that_fails(tmp_path):
     assert doc["cards"][2]["error"]["message"].startswith("Cannot read image file")
 
 
+FAULTS = [None, "open", "info", "read", "read 0x30", "write", "write 0x30"]
+
+
+@pytest.mark.parametrize("fault", FAULTS)
+@pytest.mark.parametrize("all_cards", [False, True])
+@pytest.mark.parametrize("action", ["list", "save", "check", "load"])
+def test_every_document_validates(tmp_path, action, all_cards, fault):
+    """Each action, for one card and for all, with each fault the simulator
+    has; each step of a load meets a fault (the read before, the writes, the
+    read back): the document of every run is one its schema accepts."""
+    if action == "list" and all_cards:
+        pytest.skip("+all does not go with list")
+    text = card(0, 12, 32) + card(101, 0, 16)
+    bank = Bank(tmp_path, text)
+    folder = tmp_path / "images"
+    assert bank.image("+all", "save", str(folder))[0] == 0
+    bank.sorvit("/card", "101", "+f", "0x30", "0x1")  # so that a load writes
+    if fault:
+        bank.path.write_text(text.replace("id = 101\n", f"id = 101\nfault = {fault}\n"))
+    where = [str(folder)] if all_cards else [str(folder / "card-101.img")]
+    args = {"list": ["list"], "save": ["save", str(tmp_path / "new.img")],
+            "check": ["check"] + where, "load": ["+f", "load"] + where}[action]
+    chosen = ["+all"] if all_cards else [] if action == "list" else ["/card", "101"]
+    if action == "save" and all_cards:
+        args = ["save", str(tmp_path / "again")]
+    status, doc, _ = bank.image(*chosen, *args)  # validated there
+    assert (status == 255) == bool(doc.get("error") or any(
+        "error" in c for c in doc.get("cards", []))), doc
+
+
+def test_a_host_without_cards_gives_a_document_of_each_action(tmp_path):
+    bank = Bank(tmp_path, "")
+    for args in (["list"], ["+all", "check", str(tmp_path)], ["+all", "save", str(tmp_path)],
+                 ["+all", "+f", "load", str(tmp_path)], ["check", str(tmp_path / "a.img")]):
+        status, doc, _ = bank.image(*args)
+        assert status == 255 and doc["error"]["message"], args
+
+
 def test_names_that_are_not_utf8_are_written_as_replacement_characters(bank, tmp_path):
     folder = os.fsencode(tmp_path) + b"/x\xff\xfey"
     run = subprocess.run([IMAGE, "+json", "+all", "check", folder], env=bank.env(),
