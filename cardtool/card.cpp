@@ -59,7 +59,7 @@ card_choice parse_family_command(int argc, char *argv[], const family_declaratio
 }
 
 // By hand: the dump prints it, and its cost counts against the start-up.
-card_label label_of(uint32_t card_id) {
+card_label label_of(uint32_t card_id, label_style style) {
     char decimal[10], hex[8];
     int d = 0, h = 0;
     for (uint32_t v = card_id; d == 0 || v != 0; v /= 10)
@@ -68,7 +68,7 @@ card_label label_of(uint32_t card_id) {
     card_label label;
     char *at = label.text;
     while (d > 0) *at++ = decimal[--d];
-    for (const char *s = "(0x"; *s; s++) *at++ = *s;
+    for (const char *s = style == label_style::SPACED ? " (0x" : "(0x"; *s; s++) *at++ = *s;
     while (h > 0) *at++ = hex[--h];
     *at++ = ')';
     *at = '\0';

@@ -93,11 +93,13 @@ int confirm_card_unchanged(const card_session *card);
 // above. Call close_card on every path.
 int reopen_card(card_session *card);
 
-// How the family names a card: "N(0xN)".
+// How the family names a card: "N(0xN)"; list's ID column spaces it,
+// "N (0xN)".
 struct card_label {
     char text[32];
 };
-card_label label_of(uint32_t card_id);
+enum class label_style { COMPACT, SPACED };
+card_label label_of(uint32_t card_id, label_style style = label_style::COMPACT);
 
 // "Selected card ID is N(0xN)" and a line feed, on the stream (nowhere when
 // it is null).

@@ -7,4 +7,8 @@
 
 constexpr uint32_t CONFIG_LOCATIONS = 64;
 
+// A set of locations, bit n for location n.
+using location_mask = uint64_t;
+static_assert(CONFIG_LOCATIONS <= 64, "a location_mask holds a bit for each location");
+
 #endif

@@ -14,7 +14,7 @@ std::string written_out(const eeprom_image &im) {
     if (im.has_card_id) text += "card_id = " + std::to_string(im.card_id) + "\n";
     if (im.has_board_type) text += "board_type = " + std::to_string(im.board_type) + "\n";
     if (im.has_word_bits) text += "word_bits = " + std::to_string(im.word_bits) + "\n";
-    for (uint32_t loc = 0; loc < IMAGE_LOCATIONS; loc++)
+    for (uint32_t loc = 0; loc < CONFIG_LOCATIONS; loc++)
         if (image_lists(&im, loc)) {
             snprintf(line, sizeof line, "[0x%02X] = 0x%X\n", static_cast<unsigned>(loc),
                      static_cast<unsigned>(im.values[loc]));

@@ -22,7 +22,7 @@ int load_card(const card_choice &choice, const char *file, card_outcome *out);
 // Reads the card at the given locations (bit n: location n), ascending.
 // When any read fails, reports each failed location as the dump shows it
 // and the count with the first failure's text, and returns false.
-bool read_card_values(const card_session *card, uint64_t locations,
+bool read_card_values(const card_session *card, location_mask locations,
                       uint32_t values[CONFIG_LOCATIONS]);
 
 #endif

@@ -7,7 +7,7 @@ int check_card(const card_choice &choice, const char *file, card_outcome *out) {
     int status =
         start_comparison(choice, file, image_use::CHECK, json_output() ? nullptr : stdout, &c, out);
     if (status == 0) {
-        for (uint32_t loc = 0; loc < IMAGE_LOCATIONS && !json_output(); loc++) {
+        for (uint32_t loc = 0; loc < CONFIG_LOCATIONS && !json_output(); loc++) {
             if ((c.differ & bit(loc)) == 0) continue;
             print_location(stdout, &c.card, loc, c.card_values[loc]);
             printf(" on the card, 0x%0*lX in the image\n", value_digits(&c.card),

@@ -31,7 +31,7 @@ bool image_fits_card(const eeprom_image *im, const card_session *card, const cha
                        static_cast<unsigned long>(im->word_bits), card_name.text, bits);
         return false;
     }
-    for (uint32_t loc = 0; loc < IMAGE_LOCATIONS && bits == 16; loc++)
+    for (uint32_t loc = 0; loc < CONFIG_LOCATIONS && bits == 16; loc++)
         if (image_lists(im, loc) && im->values[loc] > 0xFFFFu) {
             report_failure(
                 "Image file %s is invalid at line %u: expected a value that fits the card's "
@@ -94,13 +94,13 @@ int start_comparison(const card_choice &choice, const char *file, image_use use,
         report_warning("Image file %s was saved from card %s\n", image_name(file),
                        label_of(im->card_id).text);
     if (!read_card_values(&c->card, im->listed, c->card_values)) return -1;
-    for (uint32_t loc = 0; loc < IMAGE_LOCATIONS; loc++)
+    for (uint32_t loc = 0; loc < CONFIG_LOCATIONS; loc++)
         if (image_lists(im, loc) && c->card_values[loc] != im->values[loc]) c->differ |= bit(loc);
     c->listed_count = count_bits(im->listed);
     out->compared = true;
     out->listed = im->listed;
     out->differ = c->differ;
-    for (uint32_t loc = 0; loc < IMAGE_LOCATIONS; loc++) {
+    for (uint32_t loc = 0; loc < CONFIG_LOCATIONS; loc++) {
         out->card_values[loc] = c->card_values[loc];
         out->image_values[loc] = im->values[loc];
     }

@@ -9,8 +9,8 @@
 struct comparison {
     eeprom_image image;
     card_session card;
-    uint32_t card_values[IMAGE_LOCATIONS];  // at the image's locations
-    uint64_t differ;                        // bit n: location n differs
+    uint32_t card_values[CONFIG_LOCATIONS];  // at the image's locations
+    location_mask differ;                    // bit n: location n differs
     unsigned listed_count;
 };
 
@@ -30,8 +30,8 @@ int start_comparison(const card_choice &choice, const char *file, image_use use,
 // "   [0xNN] = 0xOLD" with the digits of the card's word.
 void print_location(FILE *stream, const card_session *card, uint32_t location, uint32_t value);
 
-inline uint64_t bit(uint32_t location) { return uint64_t{1} << location; }
-inline unsigned count_bits(uint64_t bits) {
+inline location_mask bit(uint32_t location) { return location_mask{1} << location; }
+inline unsigned count_bits(location_mask bits) {
     return static_cast<unsigned>(__builtin_popcountll(bits));
 }
 const char *plural(unsigned count);  // "s" unless count is 1

@@ -22,13 +22,12 @@
 #include "config_area.h"
 #include "safe_path.h"
 
-constexpr uint32_t IMAGE_LOCATIONS = CONFIG_LOCATIONS;
 constexpr size_t IMAGE_MAX_BYTES = size_t{64} * 1024;  // a full image is about 1.5 KiB
 
 struct eeprom_image {
-    uint64_t listed;  // bit n: location n is in the image
-    uint32_t values[IMAGE_LOCATIONS];
-    unsigned lines[IMAGE_LOCATIONS];  // where each location was given
+    location_mask listed;  // bit n: location n is in the image
+    uint32_t values[CONFIG_LOCATIONS];
+    unsigned lines[CONFIG_LOCATIONS];  // where each location was given
     bool has_card_id, has_board_type, has_word_bits;
     uint32_t card_id;
     int32_t board_type;
@@ -36,7 +35,7 @@ struct eeprom_image {
 };
 
 inline bool image_lists(const eeprom_image *image, uint32_t location) {
-    return location < IMAGE_LOCATIONS && (image->listed >> location & 1u) != 0;
+    return location < CONFIG_LOCATIONS && (image->listed >> location & 1u) != 0;
 }
 
 struct image_error {

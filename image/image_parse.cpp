@@ -178,8 +178,9 @@ const char *parse_cell(parser *p, const char *s) {
         return nullptr;
     }
     eeprom_image *im = p->image;
-    if (location >= IMAGE_LOCATIONS) {
-        fail(p, "a location from 0x00 to 0x3F, not 0x%X", static_cast<unsigned>(location));
+    if (location >= CONFIG_LOCATIONS) {
+        fail(p, "a location from 0x00 to 0x%02X, not 0x%X", CONFIG_LOCATIONS - 1,
+             static_cast<unsigned>(location));
         return nullptr;
     }
     if (image_lists(im, location)) {
@@ -215,7 +216,7 @@ bool parse_line(parser *p, char *line) {
 // Values must fit the word width the image declares.
 bool check_widths(parser *p) {
     if (!p->image->has_word_bits || p->image->word_bits == 32) return true;
-    for (uint32_t loc = 0; loc < IMAGE_LOCATIONS; loc++)
+    for (uint32_t loc = 0; loc < CONFIG_LOCATIONS; loc++)
         if (image_lists(p->image, loc) && p->image->values[loc] > 0xFFFFu) {
             p->line = p->image->lines[loc];
             return fail(p, "a value that fits 16-bit words at 0x%02X", static_cast<unsigned>(loc));

@@ -101,13 +101,12 @@ void print_heading() {
 void print_card_row(const found_card &f) {
     unsigned width = classify_board(f.board_type);
     uint32_t below = protected_below(f.board_type);
-    char id[32], range[16];
-    snprintf(id, sizeof id, "%lu (0x%lx)", static_cast<unsigned long>(f.card_id),
-             static_cast<unsigned long>(f.card_id));
+    char range[16];
+    const card_label id = label_of(f.card_id, label_style::SPACED);
     if (width == 0) snprintf(range, sizeof range, "-");
     else if (below == 0) snprintf(range, sizeof range, "none");
     else snprintf(range, sizeof range, "0x00-0x%02lX", static_cast<unsigned long>(below - 1));
-    result_printf("%5lu  %-23s  %6ld  %-11s  %s\n", static_cast<unsigned long>(f.index), id,
+    result_printf("%5lu  %-23s  %6ld  %-11s  %s\n", static_cast<unsigned long>(f.index), id.text,
                   static_cast<long>(f.board_type),
                   width == 0   ? "unsupported"
                   : width == 2 ? "16-bit"

@@ -13,15 +13,15 @@
 
 namespace {
 
-uint64_t protected_locations(const card_session *card) {
-    uint64_t mask = 0;
-    for (uint32_t loc = 0; loc < IMAGE_LOCATIONS; loc++)
+location_mask protected_locations(const card_session *card) {
+    location_mask mask = 0;
+    for (uint32_t loc = 0; loc < CONFIG_LOCATIONS; loc++)
         if (is_protected_location(card->board_type, loc)) mask |= bit(loc);
     return mask;
 }
 
-void show_changes(FILE *stream, const comparison *c, uint64_t protected_mask, bool unlock) {
-    for (uint32_t loc = 0; stream && loc < IMAGE_LOCATIONS; loc++) {
+void show_changes(FILE *stream, const comparison *c, location_mask protected_mask, bool unlock) {
+    for (uint32_t loc = 0; stream && loc < CONFIG_LOCATIONS; loc++) {
         if ((c->differ & bit(loc)) == 0) continue;
         const char *note = (protected_mask & bit(loc)) == 0 ? ""
                            : unlock                         ? "  (protected)"
@@ -32,10 +32,10 @@ void show_changes(FILE *stream, const comparison *c, uint64_t protected_mask, bo
     }
 }
 
-void report_partial_load(uint64_t written, unsigned total) {
-    char list[IMAGE_LOCATIONS * 6 + 4] = "";
+void report_partial_load(location_mask written, unsigned total) {
+    char list[CONFIG_LOCATIONS * 6 + 4] = "";
     size_t n = 0;
-    for (uint32_t loc = 0; loc < IMAGE_LOCATIONS; loc++)
+    for (uint32_t loc = 0; loc < CONFIG_LOCATIONS; loc++)
         if (written & bit(loc))
             n += static_cast<size_t>(snprintf(list + n, sizeof list - n, "%s0x%02lX",
                                               n ? ", " : " (", static_cast<unsigned long>(loc)));
@@ -46,8 +46,8 @@ void report_partial_load(uint64_t written, unsigned total) {
 }
 
 // Writes in ascending order; stops at the first failure.
-bool write_locations(const comparison *c, uint64_t to_write, card_outcome *out) {
-    for (uint32_t loc = 0; loc < IMAGE_LOCATIONS; loc++) {
+bool write_locations(const comparison *c, location_mask to_write, card_outcome *out) {
+    for (uint32_t loc = 0; loc < CONFIG_LOCATIONS; loc++) {
         if ((to_write & bit(loc)) == 0) continue;
         VELQOR2_STATUS status = VELQOR2_WriteConfig(c->card.handle, loc, c->image.values[loc]);
         if (status != VELQOR2_SUCCESS) {
@@ -63,14 +63,14 @@ bool write_locations(const comparison *c, uint64_t to_write, card_outcome *out) 
 
 // What the final read found, over every location of the image.
 struct verification {
-    uint64_t not_written;  // written, and reading back another value or failing to read
-    uint64_t changed;      // not written, and no longer matching: someone else wrote it
+    location_mask not_written;  // written, and reading back another value or failing to read
+    location_mask changed;      // not written, and no longer matching: someone else wrote it
 };
 
-verification verify(const comparison *c, uint64_t written, uint64_t held) {
+verification verify(const comparison *c, location_mask written, location_mask held) {
     verification v{};
     const int digits = value_digits(&c->card);
-    for (uint32_t loc = 0; loc < IMAGE_LOCATIONS; loc++) {
+    for (uint32_t loc = 0; loc < CONFIG_LOCATIONS; loc++) {
         if (!image_lists(&c->image, loc) || (held & bit(loc))) continue;
         const unsigned long l = loc, wanted = c->image.values[loc];
         uint32_t value = 0;
@@ -97,7 +97,7 @@ verification verify(const comparison *c, uint64_t written, uint64_t held) {
 }
 
 // The outcome of the writes, as the final read found the card.
-int conclude(const comparison *c, const char *name, uint64_t written, uint64_t held,
+int conclude(const comparison *c, const char *name, location_mask written, location_mask held,
              card_outcome *out) {
     const unsigned w = count_bits(written), h = count_bits(held);
     const verification v = verify(c, written, held);
@@ -143,7 +143,7 @@ int prepare_load(const card_choice &choice, const char *file, pending_load *p, c
         out->verified = true;
         return 0;
     }
-    uint64_t protected_mask = protected_locations(&c->card) & c->differ;
+    location_mask protected_mask = protected_locations(&c->card) & c->differ;
     out->protected_mask = protected_mask;
     p->held = choice.unlock ? 0 : protected_mask;
     p->to_write = c->differ & ~p->held;

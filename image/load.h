@@ -10,8 +10,8 @@ struct pending_load {
     comparison c;
     const char *name;  // of the image, for messages
     bool unlock;
-    uint64_t held;      // protected locations that differ and stay so
-    uint64_t to_write;  // the locations to write; none when nothing is to do
+    location_mask held;      // protected locations that differ and stay so
+    location_mask to_write;  // the locations to write; none when nothing is to do
 };
 
 // -1 when it failed; 1 when only protected locations differ (nothing to

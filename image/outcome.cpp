@@ -44,6 +44,7 @@ json_object *error_json(const char *message) {
 
 void add_card_members(json_object *target, uint32_t card_id, int32_t board_type) {
     json::set_int(target, "card_id", card_id);
+    json::set_string(target, "label", label_of(card_id).text);
     json::set_int(target, "board_type", board_type);
     unsigned width = classify_board(board_type);
     if (width) json::set_int(target, "word_bits", int64_t{width} * 8);

@@ -26,11 +26,11 @@ struct card_outcome {
     const char *file;  // the image file, or null
     // check and load: the locations the image lists and where they differ
     bool compared;
-    uint64_t listed, differ;
+    location_mask listed, differ;
     uint32_t card_values[CONFIG_LOCATIONS], image_values[CONFIG_LOCATIONS];
     // load
-    uint64_t protected_mask;  // of the differing locations
-    uint64_t written;
+    location_mask protected_mask;  // of the differing locations
+    location_mask written;
     bool verified;       // the final read found every location of the image
     const char *result;  // what the load came to: see outcome.cpp
     // save

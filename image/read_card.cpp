@@ -2,7 +2,7 @@
 #include "eeprom.h"
 #include "report.h"
 
-bool read_card_values(const card_session *card, uint64_t locations,
+bool read_card_values(const card_session *card, location_mask locations,
                       uint32_t values[CONFIG_LOCATIONS]) {
     VELQOR2_STATUS statuses[CONFIG_LOCATIONS] = {};
     read_failures failures{};

@@ -39,14 +39,14 @@ void format_image(const card_session *card, const uint32_t *values, text_buffer 
     append(b, "card_id    = %lu\n", static_cast<unsigned long>(card->card_id));
     append(b, "board_type = %ld\n", static_cast<long>(card->board_type));
     append(b, "word_bits  = %u\n", card->word_width * 8);
-    for (uint32_t loc = 0; loc < IMAGE_LOCATIONS; loc++)
+    for (uint32_t loc = 0; loc < CONFIG_LOCATIONS; loc++)
         append(b, "[0x%02lX] = 0x%0*lX\n", static_cast<unsigned long>(loc), value_digits(card),
                static_cast<unsigned long>(values[loc]));
 }
 
 int save_open_card(const card_session *card, const char *file, card_outcome *out) {
-    uint32_t values[IMAGE_LOCATIONS] = {};
-    if (!read_card_values(card, ~uint64_t{0}, values)) {
+    uint32_t values[CONFIG_LOCATIONS] = {};
+    if (!read_card_values(card, ~location_mask{0}, values)) {
         report_failure("No image written.\n");
         return -1;
     }
@@ -58,9 +58,9 @@ int save_open_card(const card_session *card, const char *file, card_outcome *out
         report_failure("%s", err.text);
         return -1;
     }
-    out->locations = IMAGE_LOCATIONS;
+    out->locations = CONFIG_LOCATIONS;
     if (!is_standard_stream(file))  // standard output holds the image itself
-        result_printf("Saved locations 0x00 to 0x3F of card %s to %s\n",
+        result_printf("Saved locations 0x00 to 0x%02X of card %s to %s\n", CONFIG_LOCATIONS - 1,
                       label_of(card->card_id).text, file);
     return 0;
 }

@@ -48,6 +48,24 @@ def test_the_common_members_are_defined_once():
             assert name not in v.schema["$defs"], name
 
 
+def test_the_collection_reads_the_contract_from_the_schemas():
+    """The collection's constants are those of the schemas, not copies that
+    may drift: the format, the locations, the values, the load's results."""
+    import importlib.util
+    path = SCHEMAS.parent / "ansible/plugins/module_utils/sorvit_image.py"
+    spec = importlib.util.spec_from_file_location("sorvit_image", path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    defs = COMMON["$defs"]
+    assert module.LOCATIONS == defs["location"]["maximum"] + 1
+    assert module.MAX_VALUE == defs["value"]["maximum"]
+    load = load_schema("load")
+    assert module.FORMAT_VERSION == load["properties"]["format_version"]["const"]
+    results = set(json.dumps(load).split('"result": {"enum": [')[1].split("]")[0]
+                  .replace('"', "").replace(" ", "").split(","))
+    assert set(module.MATCHING_RESULTS) <= results
+
+
 class Bank:
     """A bank of the test's own; without a file, the built-in bank."""
 

@@ -12,6 +12,9 @@ import re
 FORMAT_VERSION = 1  # the document format these modules read
 LOCATIONS = 64  # 0x00 to 0x3F
 MAX_VALUE = 0xFFFFFFFF
+MATCHING_RESULTS = ("written", "already_matched")  # a load that left the card as the image
+# These are checked against the schemas (common.schema.json, load.schema.json)
+# by the tests, where the contract is written once.
 
 
 class ToolError(Exception):
@@ -118,7 +121,7 @@ def diff_of(card, changes, image_name):
     """Diff mode's before and after: the differing locations in image
     syntax, headed with the card and the image."""
     bits = card.get("word_bits")
-    label = "card %d (0x%x)" % (card["card_id"], card["card_id"])
+    label = "card " + card["label"]  # as the tools name it
     return {
         "before_header": label,
         "after_header": image_name,
@@ -144,7 +147,7 @@ def load_outcome(rc, doc, err):
     (changed, message) when it did not: the task must then fail."""
     result = doc.get("result")
     written = bool(changes_of_load(doc))
-    if rc == 0 and doc.get("verified") and result in ("written", "already_matched"):
+    if rc == 0 and doc.get("verified") and result in MATCHING_RESULTS:
         return written, None
     messages = errors_of(doc) or [line for line in err.splitlines() if line.strip()]
     why = "; ".join(messages) or "sorvit-image load exited with status %s" % rc

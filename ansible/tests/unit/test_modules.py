@@ -10,7 +10,7 @@ def document(action, **members):
                 action=action, **members)
 
 
-CARD = {"card_id": 101, "board_type": 0, "word_bits": 16, "supported": True,
+CARD = {"card_id": 101, "label": "101(0x65)", "board_type": 0, "word_bits": 16, "supported": True,
         "protected": {"first": 0, "last": 42}}
 AT_0x30 = {"location": 48, "card": 1, "image": 0x7F4D}
 AT_0x05 = {"location": 5, "card": 0xA0, "image": 1}
@@ -118,7 +118,7 @@ def test_card_image_locations_diff_and_index(run_module):
     assert calls[0][1:3] == ["/index", "2"]
     with open(calls[0][-1]) as image:
         assert image.read().splitlines()[1:] == ["[0x30] = 0x7F4D", "[0x31] = 0x5"]
-    assert result["diff"] == {"before_header": "card 101 (0x65)",
+    assert result["diff"] == {"before_header": "card 101(0x65)",
                               "after_header": "locations of the task",
                               "before": "[0x30] = 0x0001\n", "after": "[0x30] = 0x7F4D\n"}
     assert result["changes"] == [{"location": 48, "before": 1, "after": 0x7F4D}]
