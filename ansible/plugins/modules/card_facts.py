@@ -53,7 +53,8 @@ EXAMPLES = r"""
 
 - name: Save every supported card
   ansible.builtin.command:
-    argv: [sorvit-image, /card, "{{ item.card_id }}", save, "/var/backups/card-{{ item.card_id }}.img"]
+    argv: [sorvit-image, /card, "{{ item.card_id }}", save, "/var/backups/sorvit/card-{{ item.card_id }}.img"]
+    creates: "/var/backups/sorvit/card-{{ item.card_id }}.img"
   loop: "{{ sorvit_cards | selectattr('supported', 'defined') | selectattr('supported') }}"
 """
 

@@ -82,8 +82,9 @@ EXAMPLES = r"""
 - name: Keep card 101 matched to its golden image
   sorvit.cards.card_image:
     card_id: 101
-    path: /etc/velqor/golden/card-101.img
+    path: /var/lib/sorvit/golden/card-101.img
     backup: true
+    backup_dir: /var/backups/sorvit/card-101
 
 - name: Set two locations of the card at index 0
   sorvit.cards.card_image:
@@ -115,7 +116,7 @@ backup_file:
   description: The image file of the card as it was before the writes.
   returned: when backup is true and the card changed
   type: str
-  sample: /etc/velqor/golden/card-101.2026-12-08T110400.img
+  sample: /var/backups/sorvit/card-101/card-101.2026-12-08T110400.img
 """
 
 import os
