@@ -21,13 +21,20 @@
 
 namespace {
 
-// What +all keeps of each card between the steps of a load.
+// One card of +all: its outcome and image file; a load keeps one for each
+// card between its preview and its writes, save and check one in all.
 struct card_run {
     card_outcome out;
     pending_load load;
     bool prepared;  // the load got as far as its question
-    char path[4096];
+    char *path;     // owned
 };
+
+void release_run(card_run *run) {
+    release_outcome(&run->out);
+    free(run->path);
+    run->path = nullptr;
+}
 
 int worse(int a, int b) { return a < 0 || b < 0 ? -1 : a > b ? a : b; }
 
@@ -79,14 +86,17 @@ bool start_card(const found_card &f, const char *folder, card_run *run) {
                       label_of(f.card_id).text, index, static_cast<long>(f.board_type));
         return false;
     }
-    int n = snprintf(run->path, sizeof run->path, "%s/card-%lu.img", folder,
-                     static_cast<unsigned long>(f.card_id));
-    if (n < 0 || static_cast<size_t>(n) >= sizeof run->path) {
-        report_failure("Image file name for card %s is too long: %.200s...\n",
+    free(run->path);
+    const size_t room = strlen(folder) + sizeof "/card-4294967295.img";
+    run->path = room <= PATH_MAX ? static_cast<char *>(malloc(room)) : nullptr;
+    if (!run->path) {
+        report_failure(room <= PATH_MAX ? "Out of memory for the image file name of card %s\n"
+                                        : "Image file name for card %s is too long: %.200s...\n",
                        label_of(f.card_id).text, folder);
         end_outcome(out, -1);
         return false;
     }
+    snprintf(run->path, room, "%s/card-%lu.img", folder, static_cast<unsigned long>(f.card_id));
     out->file = run->path;
     return true;
 }
@@ -101,10 +111,12 @@ int flush_folder(const char *folder) {
 
 // The text and the entry of an image card-ID.img whose card the host does
 // not have: a check that passed over it would call a missing card healthy.
-int report_image_without_card(const char *folder, uint32_t card_id) {
-    report_failure("%s/card-%lu.img: no card with ID %lu on this host\n", folder,
-                   static_cast<unsigned long>(card_id), static_cast<unsigned long>(card_id));
-    return -1;
+int report_images_without_cards(const char *folder, const id_list &orphans) {
+    for (size_t k = 0; k < orphans.count; k++) {
+        const unsigned long id = orphans.ids[k];
+        report_failure("%s/card-%lu.img: no card with ID %lu on this host\n", folder, id, id);
+    }
+    return orphans.count ? -1 : 0;
 }
 
 json_object *image_without_card_json(action_kind action, const char *folder, uint32_t card_id) {
@@ -113,8 +125,10 @@ json_object *image_without_card_json(action_kind action, const char *folder, uin
     snprintf(path, sizeof path, "%s/card-%lu.img", folder, static_cast<unsigned long>(card_id));
     start_outcome(&out, path);
     out.image_only = true;
-    snprintf(out.error, sizeof out.error, "%.4000s: no card with ID %lu on this host", path,
+    char error[PATH_MAX + 64];
+    snprintf(error, sizeof error, "%s: no card with ID %lu on this host", path,
              static_cast<unsigned long>(card_id));
+    set_outcome_error(&out, error);
     out.status = -1;
     return outcome_json(action, out);
 }
@@ -154,6 +168,55 @@ int load_all(card_run *runs, const card_list &list, const card_choice &options) 
     return status;
 }
 
+// save and check: one card at a time, each entry of the document made as
+// soon as its card is done.
+int save_or_check_each(action_kind action, const card_choice &options, const char *folder,
+                       const card_list &list, json_object *cards) {
+    static card_run run;
+    int status = 0;
+    for (size_t k = 0; k < list.count; k++) {
+        const found_card &f = list.cards[k];
+        if (start_card(f, folder, &run)) {
+            const card_choice choice = card_by_id(f.card_id, options);
+            if (action == action_kind::SAVE) save_card(choice, run.path, &run.out);
+            else check_card(choice, run.path, &run.out);
+        }
+        status = worse(status, run.out.status);
+        if (cards) json::push(cards, outcome_json(action, run.out));
+    }
+    release_run(&run);
+    return status;
+}
+
+// load: every card previewed and closed, one question, then the writes.
+int load_each(const card_choice &options, const char *folder, const card_list &list,
+              const id_list &orphans, json_object *cards) {
+    auto *runs = static_cast<card_run *>(calloc(list.count, sizeof(card_run)));
+    if (!runs) {
+        report_failure("Out of memory for %zu cards\n", list.count);
+        return -1;
+    }
+    for (size_t k = 0; k < list.count; k++) {
+        const found_card &f = list.cards[k];
+        card_run *run = &runs[k];
+        if (!start_card(f, folder, run)) continue;
+        int prepared = prepare_load(card_by_id(f.card_id, options), run->path, &run->load,
+                                    &run->out);
+        run->prepared = true;
+        // Closed until its writes: the library may allow few open cards.
+        close_card(&run->load.c.card);
+        end_outcome(&run->out, prepared);
+    }
+    int status = report_images_without_cards(folder, orphans);  // before the question
+    status = worse(status, load_all(runs, list, options));
+    for (size_t k = 0; k < list.count; k++) {
+        if (cards) json::push(cards, outcome_json(action_kind::LOAD, runs[k].out));
+        release_run(&runs[k]);
+    }
+    free(runs);
+    return status;
+}
+
 }  // namespace
 
 int on_all_cards(action_kind action, const card_choice &options, const char *folder,
@@ -164,42 +227,20 @@ int on_all_cards(action_kind action, const card_choice &options, const char *fol
         free_cards(&list);
         return -1;
     }
-    auto *runs = static_cast<card_run *>(calloc(list.count, sizeof(card_run)));
-    if (!runs) {
-        report_failure("Out of memory for %zu cards\n", list.count);
-        free_cards(&list);
-        return -1;
-    }
     int status = 0;
-    sync_folders_later(action == action_kind::SAVE);  // once, after the last image
-    for (size_t k = 0; k < list.count; k++) {
-        const found_card &f = list.cards[k];
-        card_run *run = &runs[k];
-        if (!start_card(f, folder, run)) continue;
-        const card_choice choice = card_by_id(f.card_id, options);
-        if (action == action_kind::SAVE) save_card(choice, run->path, &run->out);
-        else if (action == action_kind::CHECK) check_card(choice, run->path, &run->out);
-        else {
-            int prepared = prepare_load(choice, run->path, &run->load, &run->out);
-            run->prepared = true;
-            // Closed until its writes: the library may allow few open cards.
-            close_card(&run->load.c.card);
-            end_outcome(&run->out, prepared);
-        }
-    }
-    for (size_t k = 0; k < list.count; k++) status = worse(status, runs[k].out.status);
-    if (action == action_kind::SAVE) status = worse(status, flush_folder(folder));
     id_list orphans{};
     if (action != action_kind::SAVE && !images_without_cards(folder, list, &orphans)) status = -1;
-    for (size_t k = 0; k < orphans.count; k++)
-        status = worse(status, report_image_without_card(folder, orphans.ids[k]));
-    if (action == action_kind::LOAD) status = worse(status, load_all(runs, list, options));
-    for (size_t k = 0; cards && k < list.count; k++)
-        json::push(cards, outcome_json(action, runs[k].out));
+    if (action == action_kind::LOAD) {
+        status = worse(status, load_each(options, folder, list, orphans, cards));
+    } else {
+        sync_folders_later(action == action_kind::SAVE);  // once, after the last image
+        status = worse(status, save_or_check_each(action, options, folder, list, cards));
+        if (action == action_kind::SAVE) status = worse(status, flush_folder(folder));
+        status = worse(status, report_images_without_cards(folder, orphans));
+    }
     for (size_t k = 0; cards && k < orphans.count; k++)
         json::push(cards, image_without_card_json(action, folder, orphans.ids[k]));
     free_ids(&orphans);
-    free(runs);
     free_cards(&list);
     return status;
 }

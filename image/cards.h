@@ -23,7 +23,7 @@ struct found_card {
     VELQOR2_STATUS status;  // of the open, or of the card information
     uint32_t card_id;
     int32_t board_type;
-    char failure[640];  // the library's text, when the open or the information failed
+    char *failure;  // the library's text, when the open or the information failed: owned
 };
 
 struct card_list {

@@ -24,8 +24,22 @@ VELQOR2_STATUS no_such_card() {
     return status;
 }
 
+const char NO_MEMORY[] = "(out of memory for the library's message)";
+
+char *copy_of(const char *text) {
+    size_t n = strlen(text);
+    char *copy = static_cast<char *>(malloc(n + 1));
+    if (copy) memcpy(copy, text, n + 1);
+    return copy ? copy : const_cast<char *>(NO_MEMORY);
+}
+
+void drop_last(card_list *list) {
+    found_card *f = &list->cards[--list->count];
+    if (f->failure != NO_MEMORY) free(f->failure);
+}
+
 void find_card(uint32_t index, found_card *f) {
-    *f = found_card{index, false, false, VELQOR2_SUCCESS, 0, 0, {}};
+    *f = found_card{index, false, false, VELQOR2_SUCCESS, 0, 0, nullptr};
     VELQOR2_HANDLE handle = 0;
     VELQOR2_STATUS status = VELQOR2_OpenCardByIndex(index, &handle);
     f->opened = status == VELQOR2_SUCCESS;
@@ -38,8 +52,7 @@ void find_card(uint32_t index, found_card *f) {
         VELQOR2_CloseCard(handle);
     }
     f->status = status;
-    if (status != VELQOR2_SUCCESS)
-        snprintf(f->failure, sizeof f->failure, "%s", VELQOR2_GetStatusString(status));
+    if (status != VELQOR2_SUCCESS) f->failure = copy_of(VELQOR2_GetStatusString(status));
 }
 
 }  // namespace
@@ -69,8 +82,8 @@ bool find_cards(card_list *list) {
     }
     // The end of the cards is the run of "no such card" that ends the list;
     // a failure of any other kind is a card that the host may have.
-    while (list->count > 0 && failures_in_a_row > 0 && list->cards[list->count - 1].status == end) {
-        list->count--;
+    while (list->count > 1 && failures_in_a_row > 0 && list->cards[list->count - 1].status == end) {
+        drop_last(list);
         failures_in_a_row--;
     }
     // A run of one same failure past the last card (a bank that does not
@@ -78,16 +91,18 @@ bool find_cards(card_list *list) {
     const found_card *first = &list->cards[list->count - failures_in_a_row];
     while (failures_in_a_row > 1 && list->cards[list->count - 1].status == first->status &&
            strcmp(list->cards[list->count - 1].failure, first->failure) == 0) {
-        list->count--;
+        drop_last(list);
         failures_in_a_row--;
     }
     if (opened_any) return true;
-    report_failure("Failed to open card with index 0: %s\n", list->cards[0].failure);
+    const found_card &f = list->cards[0];  // kept: the one entry never dropped
+    report_failure("Failed to open card with index 0: %s\n", f.failure ? f.failure : "");
     free_cards(list);
     return false;
 }
 
 void free_cards(card_list *list) {
+    while (list->count > 0) drop_last(list);
     free(list->cards);
     *list = card_list{};
 }
@@ -135,7 +150,7 @@ int list_cards(json_object *cards) {
     int status = 0;
     for (size_t k = 0; k < list.count; k++) {
         const found_card &f = list.cards[k];
-        card_outcome out;
+        static card_outcome out;
         start_outcome(&out, nullptr);
         out.has_index = true;
         out.index = f.index;

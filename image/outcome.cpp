@@ -1,17 +1,37 @@
 #include "outcome.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "board.h"
 #include "json_doc.h"
 #include "report.h"
-#include "utf8.h"
+
+namespace {
+
+// What an error says when memory for its text ran out.
+const char NO_MEMORY[] = "out of memory for the message";
+
+}  // namespace
+
+void release_outcome(card_outcome *out) {
+    if (out->error != NO_MEMORY) free(out->error);
+    out->error = nullptr;
+}
+
+void set_outcome_error(card_outcome *out, const char *text) {
+    release_outcome(out);
+    size_t n = strlen(text);
+    char *copy = static_cast<char *>(malloc(n + 1));
+    if (copy) memcpy(copy, text, n + 1);
+    out->error = copy ? copy : const_cast<char *>(NO_MEMORY);
+}
 
 void start_outcome(card_outcome *out, const char *file) {
+    release_outcome(out);
     out->status = 0;
     out->has_index = out->has_card = out->skipped = out->image_only = false;
     out->compared = out->verified = false;
-    out->error[0] = '\0';
     out->file = file;
     out->listed = out->differ = out->protected_mask = out->written = 0;
     out->result = nullptr;
@@ -27,12 +47,7 @@ void note_card(card_outcome *out, const card_session &card) {
 
 int end_outcome(card_outcome *out, int status) {
     out->status = status;
-    if (status < 0) {
-        const char *text = reported_failures();
-        size_t n = utf8_cut(text, strlen(text), sizeof out->error - 1);
-        memcpy(out->error, text, n);
-        out->error[n] = '\0';
-    }
+    if (status < 0) set_outcome_error(out, reported_failures());
     return status;
 }
 
@@ -111,7 +126,7 @@ void add_outcome(json_object *doc, action_kind action, const card_outcome &out) 
     const bool without_card = (out.has_index && !out.has_card) || out.image_only;
     if (action == action_kind::LOAD && (out.compared || out.status < 0) && !without_card)
         json::set_string(doc, "result", out.result ? out.result : "failed");
-    if (out.status < 0) json::set(doc, "error", error_json(out.error));
+    if (out.status < 0) json::set(doc, "error", error_json(out.error ? out.error : ""));
 }
 
 json_object *outcome_json(action_kind action, const card_outcome &out) {

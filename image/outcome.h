@@ -22,7 +22,7 @@ struct card_outcome {
     int32_t board_type;
     bool skipped;      // +all: a board the tools do not support
     bool image_only;   // +all: an image whose card is not on the host
-    char error[4096];  // what was reported when it failed
+    char *error;       // what was reported when it failed: owned, or null
     const char *file;  // the image file, or null
     // check and load: the locations the image lists and where they differ
     bool compared;
@@ -38,12 +38,16 @@ struct card_outcome {
 };
 
 // Starts an outcome for the card at index (or for the chosen card when
-// index is not given) and for the file.
+// index is not given) and for the file. The outcome is zeroed or was
+// started before: what it owned is freed.
 void start_outcome(card_outcome *out, const char *file);
 void note_card(card_outcome *out, const card_session &card);
 // Ends it with its status, taking the reported text as the error when it
 // failed.
 int end_outcome(card_outcome *out, int status);
+// Sets the error text itself; frees what the outcome owns.
+void set_outcome_error(card_outcome *out, const char *text);
+void release_outcome(card_outcome *out);
 
 // The members of the document for one card, as the action has them: added
 // to doc, or as an object of their own.
