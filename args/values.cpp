@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "args_internal.h"
+#include "number.h"
 
 const char *const type_names[8] = {"float", "float",  "int",     "uint",
                                    "hex",   "string", "boolean", "path"};
@@ -44,68 +45,24 @@ const char *skip_space(const char *s) {
 
 bool only_space_left(const char *s) { return *skip_space(s) == '\0'; }
 
-int digit_value(char c, unsigned base) {
-    unsigned d = 99;
-    if (c >= '0' && c <= '9') d = static_cast<unsigned>(c - '0');
-    else if (c >= 'a' && c <= 'f') d = static_cast<unsigned>(c - 'a') + 10;
-    else if (c >= 'A' && c <= 'F') d = static_cast<unsigned>(c - 'A') + 10;
-    return d < base ? static_cast<int>(d) : -1;
-}
-
-constexpr uint64_t TOO_BIG = uint64_t{1} << 33;  // any magnitude past 32 bits
-
-// One or more digits; the magnitude stops growing at TOO_BIG, so no length
-// of text can overflow it. Returns the end, or null when there is no digit.
-const char *read_digits(const char *s, unsigned base, uint64_t *magnitude) {
-    if (digit_value(*s, base) < 0) return nullptr;
-    uint64_t m = 0;
-    for (int d; (d = digit_value(*s, base)) >= 0; s++)
-        if (m < TOO_BIG) m = m * base + static_cast<unsigned>(d);
-    *magnitude = m;
-    return s;
-}
-
-bool has_hex_prefix(const char *s) { return s[0] == '0' && (s[1] == 'x' || s[1] == 'X'); }
-
-// [sign] digits, then only white space. A magnitude up to 0xFFFFFFFF, or
-// with a minus sign up to 0x80000000, as the 32-bit two's complement.
-bool read_signed_whole(const char *s, unsigned base, uint32_t *out, bool *negative) {
-    *negative = *s == '-';
-    if (*s == '-' || *s == '+') s++;
-    if (base == 16 && has_hex_prefix(s) && digit_value(s[2], 16) >= 0) s += 2;
-    uint64_t magnitude;
-    s = read_digits(s, base, &magnitude);
-    if (!s || !only_space_left(s)) return false;
-    if (magnitude > (*negative ? 0x80000000u : 0xFFFFFFFFu)) return false;
-    *out = *negative ? 0u - static_cast<uint32_t>(magnitude) : static_cast<uint32_t>(magnitude);
-    return true;
-}
-
-// uint: hexadecimal after a leading "0x" (or "0X" where allowed), which the
-// first two characters alone decide; otherwise decimal.
+// uint: hexadecimal after a leading "0x" (or "0X" where allowed), with no
+// sign; otherwise decimal, where a minus gives the 32-bit two's complement.
 bool scan_uint(arg_value *slot, const char *text, bool upper_x) {
-    uint32_t value;
-    bool negative;
-    text = skip_space(text);  // blanks around a number, before its prefix too
-    if (text[0] == '0' && (text[1] == 'x' || (upper_x && text[1] == 'X'))) {
-        uint64_t magnitude;
-        const char *end = read_digits(text + 2, 16, &magnitude);
-        if (!end || !only_space_left(end) || magnitude > 0xFFFFFFFFu) return false;
-        value = static_cast<uint32_t>(magnitude);
-    } else if (!read_signed_whole(text, 10, &value, &negative)) {
-        return false;
-    }
-    slot_write(slot, value);
+    number_read r;
+    unsigned flags = NUMBER_BLANKS | NUMBER_PREFIX | NUMBER_SIGN | (upper_x ? NUMBER_UPPER_X : 0);
+    if (!read_number(text, flags, &r)) return false;
+    slot_write(slot, r.value);
     return true;
 }
 
 // hex, and int (decimal, -2^31 to 2^31 - 1): both keep the 32 bits.
 bool scan_signed(arg_value *slot, const char *text, unsigned base, bool int_range) {
-    uint32_t bits;
-    bool negative;
-    if (!read_signed_whole(skip_space(text), base, &bits, &negative)) return false;
-    if (int_range && !negative && bits > 0x7FFFFFFFu) return false;  // '-' stops at -2^31
-    slot_write(slot, bits);
+    number_read r;
+    unsigned flags =
+        NUMBER_BLANKS | NUMBER_SIGN | (base == 16 ? NUMBER_HEX | NUMBER_SIGNED_HEX : 0);
+    if (!read_number(text, flags, &r)) return false;
+    if (int_range && !r.negative && r.value > 0x7FFFFFFFu) return false;  // '-' stops at -2^31
+    slot_write(slot, r.value);
     return true;
 }
 

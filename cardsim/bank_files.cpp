@@ -16,6 +16,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "number.h"
 #include "sim_status.h"
 
 namespace {
@@ -68,14 +69,10 @@ long long now_ms() {
 
 unsigned lock_wait_ms() {
     const char *text = getenv("VELQOR2_SIM_LOCK_WAIT_MS");
-    if (!text || !*text) return DEFAULT_LOCK_WAIT_MS;
-    unsigned long ms = 0;
-    for (const char *c = text; *c; c++) {
-        if (*c < '0' || *c > '9') return DEFAULT_LOCK_WAIT_MS;
-        ms = ms * 10 + static_cast<unsigned>(*c - '0');
-        if (ms > MAX_LOCK_WAIT_MS) return DEFAULT_LOCK_WAIT_MS;
-    }
-    return static_cast<unsigned>(ms);
+    number_read r;
+    if (!text || !read_number(text, 0, &r) || r.value > MAX_LOCK_WAIT_MS)
+        return DEFAULT_LOCK_WAIT_MS;
+    return r.value;
 }
 
 void read_environment(sim_environment *env) {

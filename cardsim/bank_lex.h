@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "number.h"
+
 namespace bank_lex {
 
 // A piece of the text, [begin, end).
@@ -50,36 +52,20 @@ inline constexpr digit_table DIGITS;
 // A whole span as an unsigned 32-bit number: decimal, or hexadecimal with
 // "0x"; with hex_only, hexadecimal with or without "0x".
 inline bool parse_u32(span s, bool hex_only, uint32_t *out) {
-    int base = hex_only ? 16 : 10;
-    if (s.size() >= 2 && s.begin[0] == '0' && (s.begin[1] == 'x' || s.begin[1] == 'X')) {
-        base = 16;
-        s.begin += 2;
-    }
-    if (s.begin == s.end) return false;
-    uint64_t value = 0;
-    for (const char *c = s.begin; c < s.end; c++) {
-        int d = DIGITS.value[static_cast<unsigned char>(*c)];
-        if (d >= base) return false;
-        value = value * static_cast<unsigned>(base) + static_cast<unsigned>(d);
-        if (value > 0xFFFFFFFFu) return false;
-    }
-    *out = static_cast<uint32_t>(value);
+    number_read r;
+    const unsigned flags = hex_only ? NUMBER_HEX : NUMBER_PREFIX | NUMBER_UPPER_X;
+    if (!read_number(s.begin, s.end, flags, &r)) return false;
+    *out = r.value;
     return true;
 }
 
 // Signed decimal, or a 32-bit pattern in hexadecimal ("0xFFFFFFFF" is -1).
 inline bool parse_i32(span s, int32_t *out) {
-    bool negative = s.size() > 0 && s.begin[0] == '-';
-    span digits{s.begin + (negative ? 1 : 0), s.end};
-    uint32_t magnitude;
-    if (!parse_u32(digits, false, &magnitude)) return false;
-    if (!negative && s.size() >= 2 && s.begin[0] == '0' &&
-        (s.begin[1] == 'x' || s.begin[1] == 'X')) {
-        *out = static_cast<int32_t>(magnitude);
-        return true;
-    }
-    if (negative ? magnitude > 0x80000000u : magnitude > 0x7FFFFFFFu) return false;
-    *out = negative ? static_cast<int32_t>(0u - magnitude) : static_cast<int32_t>(magnitude);
+    number_read r;
+    const unsigned flags = NUMBER_PREFIX | NUMBER_UPPER_X | NUMBER_SIGN | NUMBER_SIGNED_HEX;
+    if (!read_number(s.begin, s.end, flags, &r)) return false;
+    if (!r.hex && !r.negative && r.value > 0x7FFFFFFFu) return false;
+    *out = static_cast<int32_t>(r.value);
     return true;
 }
 
@@ -157,18 +143,12 @@ inline bool read_four_digits(const char *c, const char *end, uint32_t *value) {
 
 // A token of any length: hexadecimal digits that fit in 32 bits.
 inline const char *read_digits(const char *c, const char *end, uint32_t *value) {
-    const char *const first = c;
-    uint32_t v = 0;
-    unsigned d = 0;
-    // Nine digits or more only with leading zeros: the value stays 32 bits.
-    while (c < end &&
-           (d = static_cast<unsigned>(DIGITS.value[static_cast<unsigned char>(*c)])) < 16) {
-        if (v >> 28) break;
-        v = v << 4 | d;
-        c++;
-    }
-    *value = v;
-    return c == first || !is_separator(c, end) ? nullptr : c;
+    const char *token = c;
+    while (c < end && DIGITS.value[static_cast<unsigned char>(*c)] < 16) c++;
+    number_read r;
+    if (!is_separator(c, end) || !read_number(token, c, NUMBER_HEX, &r)) return nullptr;
+    *value = r.value;
+    return c;
 }
 
 // A NUL byte is refused in any line that is read. The text is searched a

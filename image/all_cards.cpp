@@ -200,8 +200,8 @@ int load_each(const card_choice &options, const char *folder, const card_list &l
         const found_card &f = list.cards[k];
         card_run *run = &runs[k];
         if (!start_card(f, folder, run)) continue;
-        int prepared = prepare_load(card_by_id(f.card_id, options), run->path, &run->load,
-                                    &run->out);
+        int prepared =
+            prepare_load(card_by_id(f.card_id, options), run->path, &run->load, &run->out);
         run->prepared = true;
         // Closed until its writes: the library may allow few open cards.
         close_card(&run->load.c.card);

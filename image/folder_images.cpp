@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "cards.h"
+#include "number.h"
 #include "report.h"
 #include "safe_path.h"
 
@@ -17,15 +18,13 @@ namespace {
 // N of "card-N.img", written as save writes it: no sign, no leading zero.
 bool id_of_image(const char *name, uint32_t *id) {
     if (strncmp(name, "card-", 5) != 0) return false;
-    const char *digits = name + 5;
-    uint64_t value = 0;
-    const char *c = digits;
-    for (; *c >= '0' && *c <= '9' && c - digits < 11; c++)
-        value = value * 10 + static_cast<unsigned>(*c - '0');
-    if (c == digits || (digits[0] == '0' && c - digits > 1) || value > UINT32_MAX ||
-        strcmp(c, ".img") != 0)
+    const char *digits = name + 5, *end = digits;
+    while (*end >= '0' && *end <= '9') end++;
+    number_read r;
+    if (strcmp(end, ".img") != 0 || (digits[0] == '0' && end - digits > 1) ||
+        !read_number(digits, end, 0, &r))
         return false;
-    *id = static_cast<uint32_t>(value);
+    *id = r.value;
     return true;
 }
 

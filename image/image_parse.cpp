@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "image_file.h"
+#include "number.h"
 #include "utf8.h"
 
 namespace {
@@ -57,40 +58,24 @@ char *trim(char *s) {
     return s;
 }
 
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // "0x" and hexadecimal digits, at most 32 bits; returns the end or null.
 const char *read_hex(const char *s, uint32_t *out) {
-    if (s[0] != '0' || (s[1] != 'x' && s[1] != 'X') || hex_digit(s[2]) < 0) return nullptr;
-    uint64_t value = 0;
-    for (s += 2; hex_digit(*s) >= 0; s++) {
-        value = value * 16 + static_cast<unsigned>(hex_digit(*s));
-        if (value > 0xFFFFFFFFu) return nullptr;
-    }
-    *out = static_cast<uint32_t>(value);
-    return s;
+    const char *end = s[0] == '0' && (s[1] == 'x' || s[1] == 'X') ? s + 2 : s;
+    while (isxdigit(static_cast<unsigned char>(*end))) end++;
+    number_read r;
+    if (!read_number(s, end, NUMBER_PREFIX | NUMBER_UPPER_X, &r) || !r.hex) return nullptr;
+    *out = r.value;
+    return end;
 }
 
-// A whole setting value: decimal, or "0x" hexadecimal; a minus sign for
-// the signed board type.
-bool read_number(const char *s, bool is_signed, uint32_t *out) {
-    bool negative = is_signed && *s == '-';
-    if (negative) s++;
-    const char *end = read_hex(s, out);
-    if (!end) {
-        uint64_t value = 0;
-        for (end = s; *end >= '0' && *end <= '9' && value <= 0xFFFFFFFFu; end++)
-            value = value * 10 + static_cast<unsigned>(*end - '0');
-        if (end == s || value > (is_signed ? 0x7FFFFFFFu + negative : 0xFFFFFFFFu)) return false;
-        *out = static_cast<uint32_t>(value);
-    }
-    if (*end != '\0') return false;
-    if (negative) *out = 0u - *out;
+// A whole setting value: decimal, or "0x" hexadecimal; a sign for the
+// signed board type.
+bool read_setting(const char *s, bool is_signed, uint32_t *out) {
+    number_read r;
+    const unsigned sign = is_signed ? NUMBER_SIGN | NUMBER_SIGNED_HEX : 0;
+    if (!read_number(s, NUMBER_PREFIX | NUMBER_UPPER_X | sign, &r)) return false;
+    if (is_signed && !r.hex && !r.negative && r.value > 0x7FFFFFFFu) return false;
+    *out = r.value;
     return true;
 }
 
@@ -99,15 +84,13 @@ bool read_number(const char *s, bool is_signed, uint32_t *out) {
 const char *card_line_id(const char *text, uint32_t *id) {
     static const char PREFIX[] = "Selected card ID is ";
     if (strncmp(text, PREFIX, sizeof PREFIX - 1) != 0) return nullptr;
-    const char *s = text + sizeof PREFIX - 1;
-    uint64_t decimal = 0;
-    const char *digits = s;
-    for (; *s >= '0' && *s <= '9' && decimal <= 0xFFFFFFFFu; s++)
-        decimal = decimal * 10 + static_cast<unsigned>(*s - '0');
+    const char *digits = text + sizeof PREFIX - 1, *s = digits;
+    while (*s >= '0' && *s <= '9') s++;
+    number_read decimal;
     uint32_t hex = 0;
-    if (s == digits || decimal > 0xFFFFFFFFu || *s != '(') return nullptr;
+    if (*s != '(' || !read_number(digits, s, 0, &decimal)) return nullptr;
     s = read_hex(s + 1, &hex);
-    if (!s || *s != ')' || hex != decimal || *skip_space(s + 1) != '\0') return nullptr;
+    if (!s || *s != ')' || hex != decimal.value || *skip_space(s + 1) != '\0') return nullptr;
     *id = hex;
     return s;
 }
@@ -132,17 +115,17 @@ bool parse_setting(parser *p, const char *key, const char *value) {
     if (strcmp(key, "card_id") == 0) {
         uint32_t id = 0;
         if (p->card_id_setting) return fail(p, "each setting once");
-        if (!read_number(value, false, &id)) return fail(p, "card_id = a number");
+        if (!read_setting(value, false, &id)) return fail(p, "card_id = a number");
         p->card_id_setting = true;
         return name_card(p, id);
     } else if (strcmp(key, "board_type") == 0) {
         seen = &im->has_board_type;
         uint32_t bits = 0;
-        ok = read_number(value, true, &bits);
+        ok = read_setting(value, true, &bits);
         im->board_type = static_cast<int32_t>(bits);
     } else if (strcmp(key, "word_bits") == 0) {
         seen = &im->has_word_bits;
-        ok = read_number(value, false, &im->word_bits) &&
+        ok = read_setting(value, false, &im->word_bits) &&
              (im->word_bits == 16 || im->word_bits == 32);
     } else {
         return fail(p, "a setting: card_id, board_type or word_bits");

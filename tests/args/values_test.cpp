@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "args_internal.h"
+#include "number.h"
 #include "process.h"
 
 namespace {
@@ -92,6 +93,42 @@ TEST(Conversions, TakeWholeNumbersThatFitAndRefuseEverythingElse) {
         rc = set_option_value(&o, c.text);
         EXPECT_EQ(rc, c.as_option == REFUSED ? -1 : 0) << type_name(c.type) << " '" << c.text;
         EXPECT_EQ(o.value.u, c.as_option) << type_name(c.type) << " option '" << c.text << "'";
+    }
+}
+
+// The one number reader as its other callers use it: the image's settings
+// and cells, the bank's settings and words.
+TEST(Conversions, TheNumberReaderTakesWhatItsFlagsAllow) {
+    constexpr uint32_t NONE = 0xDEADBEEF;
+    const unsigned setting = NUMBER_PREFIX | NUMBER_UPPER_X;
+    const unsigned signed_setting = setting | NUMBER_SIGN | NUMBER_SIGNED_HEX;
+    const struct {
+        const char *text;
+        unsigned flags;
+        uint32_t value;  // NONE: refused
+    } cases[] = {
+        {"0X1F", NUMBER_PREFIX, NONE},
+        {"0X1F", setting, 31},
+        {"ff", NUMBER_HEX, 255},
+        {"0xff", NUMBER_HEX, 255},
+        {"-0x5", NUMBER_PREFIX | NUMBER_SIGN, NONE},
+        {"-0x5", signed_setting, 0xFFFFFFFB},
+        {"+7", NUMBER_SIGN, 7},
+        {"-2147483648", NUMBER_SIGN, 0x80000000},
+        {"-2147483649", NUMBER_SIGN, NONE},
+        {"4294967296", 0, NONE},
+        {"00000000000000000000000001", 0, 1},  // no length overflows it
+        {" 12 ", 0, NONE},
+        {" 12 ", NUMBER_BLANKS, 12},
+        {"0x", setting, NONE},
+        {"", 0, NONE},
+        {"1_0", 0, NONE},
+        {"\xd9\xa3", 0, NONE},  // a digit of another script
+    };
+    for (const auto &c : cases) {
+        number_read r{NONE, false, false};
+        bool taken = read_number(c.text, c.flags, &r);
+        EXPECT_EQ(taken ? r.value : NONE, c.value) << "'" << c.text << "' flags " << c.flags;
     }
 }
 
