@@ -15,13 +15,13 @@ void declare_options(const family_declaration &declaration, option_desc *options
     options[OPT_FORCE] = {"f", ARG_BOOLEAN, "If TRUE, don't confirm when writing", {.b = 0}, 0, {}};
     options[OPT_UNLOCK] = {"unlock", ARG_BOOLEAN, "If TRUE, allow write to protected locations",
                            {.b = 0}, 0,           {}};
-    for (int k = 0; k < declaration.flag_count && k < MAX_PROGRAM_FLAGS; k++)
-        options[FAMILY_OPTION_COUNT + k] = {declaration.flags[k].name,
-                                            ARG_BOOLEAN,
-                                            declaration.flags[k].description,
-                                            {.b = 0},
-                                            0,
-                                            {}};
+    for (int k = 0; k < declaration.flag_count && k < MAX_PROGRAM_FLAGS; k++) {
+        const program_flag &flag = declaration.flags[k];
+        static char nothing[1];  // an option with a value shows no default
+        arg_value none{};
+        if (flag.type != ARG_BOOLEAN) none.s = nothing;
+        options[FAMILY_OPTION_COUNT + k] = {flag.name, flag.type, flag.description, none, 0, {}};
+    }
 }
 
 bool is_on(const option_desc &option) { return option.value.b != 0; }
@@ -54,7 +54,11 @@ card_choice parse_family_command(int argc, char *argv[], const family_declaratio
     choice.index = o[OPT_INDEX].value.u;
     choice.force = is_on(o[OPT_FORCE]);
     choice.unlock = is_on(o[OPT_UNLOCK]);
-    for (int k = 0; k < flags; k++) choice.flags[k] = is_on(o[FAMILY_OPTION_COUNT + k]);
+    for (int k = 0; k < flags; k++) {
+        const option_desc &option = o[FAMILY_OPTION_COUNT + k];
+        if (option.type == ARG_BOOLEAN) choice.flags[k] = is_on(option);
+        else choice.texts[k] = option.specified ? option.value.s : nullptr;
+    }
     return choice;
 }
 

@@ -20,10 +20,12 @@ struct parameter_list {
     int required;
 };
 
-// A program's own boolean options, shown after the family's.
+// A program's own options, shown after the family's: boolean, or with a
+// value (ARG_STRING).
 struct program_flag {
     const char *name;
     const char *description;
+    value_type type = ARG_BOOLEAN;
 };
 constexpr int MAX_PROGRAM_FLAGS = 4;
 
@@ -37,13 +39,14 @@ struct family_declaration {
 // How the command line chose the card, and what may be done to it: the
 // family's options, decoded once. Programs read this, not the option table.
 struct card_choice {
-    bool card_given;                // "/card N"
-    bool index_given;               // "/index N"
-    uint32_t card_id;               // "/card", 0 when not given
-    uint32_t index;                 // "/index"
-    bool force;                     // "+f": no question before writing
-    bool unlock;                    // "+unlock": protected locations may be written
-    bool flags[MAX_PROGRAM_FLAGS];  // the program's own options, in their order
+    bool card_given;                       // "/card N"
+    bool index_given;                      // "/index N"
+    uint32_t card_id;                      // "/card", 0 when not given
+    uint32_t index;                        // "/index"
+    bool force;                            // "+f": no question before writing
+    bool unlock;                           // "+unlock": protected locations may be written
+    bool flags[MAX_PROGRAM_FLAGS];         // the program's own options, in their order
+    const char *texts[MAX_PROGRAM_FLAGS];  // the values of those with one; null when not given
 };
 
 // The command line of a program of the family: the family's options and

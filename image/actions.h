@@ -8,11 +8,12 @@
 
 #include "card.h"
 #include "outcome.h"
+#include "render.h"
 
 struct json_object;
 
-// cards: the document's array, or null.
-int list_cards(json_object *cards);
+// Each card's record also goes to the renderers.
+int list_cards(renderers *r);
 
 // One card, chosen by the command line or by +all.
 int save_card(const card_choice &choice, const char *file, card_outcome *out);

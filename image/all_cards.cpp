@@ -72,6 +72,7 @@ bool start_card(const found_card &f, const char *folder, card_run *run) {
     if (!f.has_info) {
         report_failure("Failed to %s with index %lu: %s\n",
                        f.opened ? "get card info of card" : "open card", index, f.failure);
+        out->card_failed = true;
         end_outcome(out, -1);
         return false;
     }
@@ -119,18 +120,20 @@ int report_images_without_cards(const char *folder, const id_list &orphans) {
     return orphans.count ? -1 : 0;
 }
 
-json_object *image_without_card_json(action_kind action, const char *folder, uint32_t card_id) {
+void render_image_without_card(renderers *r, action_kind action, const char *folder,
+                               uint32_t card_id) {
     static card_outcome out;
     char path[PATH_MAX];
     snprintf(path, sizeof path, "%s/card-%lu.img", folder, static_cast<unsigned long>(card_id));
     start_outcome(&out, path);
     out.image_only = true;
+    out.card_id = card_id;
     char error[PATH_MAX + 64];
     snprintf(error, sizeof error, "%s: no card with ID %lu on this host", path,
              static_cast<unsigned long>(card_id));
     set_outcome_error(&out, error);
     out.status = -1;
-    return outcome_json(action, out);
+    render_card(r, action, out);
 }
 
 // Every change of every card shown, one question, then the writes card by
@@ -171,7 +174,7 @@ int load_all(card_run *runs, const card_list &list, const card_choice &options) 
 // save and check: one card at a time, each entry of the document made as
 // soon as its card is done.
 int save_or_check_each(action_kind action, const card_choice &options, const char *folder,
-                       const card_list &list, json_object *cards) {
+                       const card_list &list, renderers *r) {
     static card_run run;
     int status = 0;
     for (size_t k = 0; k < list.count; k++) {
@@ -182,7 +185,7 @@ int save_or_check_each(action_kind action, const card_choice &options, const cha
             else check_card(choice, run.path, &run.out);
         }
         status = worse(status, run.out.status);
-        if (cards) json::push(cards, outcome_json(action, run.out));
+        render_card(r, action, run.out);
     }
     release_run(&run);
     return status;
@@ -190,10 +193,11 @@ int save_or_check_each(action_kind action, const card_choice &options, const cha
 
 // load: every card previewed and closed, one question, then the writes.
 int load_each(const card_choice &options, const char *folder, const card_list &list,
-              const id_list &orphans, json_object *cards) {
+              const id_list &orphans, renderers *r) {
     auto *runs = static_cast<card_run *>(calloc(list.count, sizeof(card_run)));
     if (!runs) {
         report_failure("Out of memory for %zu cards\n", list.count);
+        r->stopped = true;
         return -1;
     }
     for (size_t k = 0; k < list.count; k++) {
@@ -210,7 +214,7 @@ int load_each(const card_choice &options, const char *folder, const card_list &l
     int status = report_images_without_cards(folder, orphans);  // before the question
     status = worse(status, load_all(runs, list, options));
     for (size_t k = 0; k < list.count; k++) {
-        if (cards) json::push(cards, outcome_json(action_kind::LOAD, runs[k].out));
+        render_card(r, action_kind::LOAD, runs[k].out);
         release_run(&runs[k]);
     }
     free(runs);
@@ -219,27 +223,26 @@ int load_each(const card_choice &options, const char *folder, const card_list &l
 
 }  // namespace
 
-int on_all_cards(action_kind action, const card_choice &options, const char *folder,
-                 json_object *cards) {
+int on_all_cards(action_kind action, const card_choice &options, const char *folder, renderers *r) {
     card_list list;
-    if (!find_cards(&list)) return -1;
-    if (!prepare_folder(action, folder)) {
+    if (!find_cards(&list) || !prepare_folder(action, folder)) {
         free_cards(&list);
+        r->stopped = true;
         return -1;
     }
     int status = 0;
     id_list orphans{};
     if (action != action_kind::SAVE && !images_without_cards(folder, list, &orphans)) status = -1;
     if (action == action_kind::LOAD) {
-        status = worse(status, load_each(options, folder, list, orphans, cards));
+        status = worse(status, load_each(options, folder, list, orphans, r));
     } else {
         sync_folders_later(action == action_kind::SAVE);  // once, after the last image
-        status = worse(status, save_or_check_each(action, options, folder, list, cards));
+        status = worse(status, save_or_check_each(action, options, folder, list, r));
         if (action == action_kind::SAVE) status = worse(status, flush_folder(folder));
         status = worse(status, report_images_without_cards(folder, orphans));
     }
-    for (size_t k = 0; cards && k < orphans.count; k++)
-        json::push(cards, image_without_card_json(action, folder, orphans.ids[k]));
+    for (size_t k = 0; k < orphans.count; k++)
+        render_image_without_card(r, action, folder, orphans.ids[k]);
     free_ids(&orphans);
     free_cards(&list);
     return status;

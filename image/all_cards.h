@@ -7,11 +7,12 @@
 
 #include "card.h"
 #include "outcome.h"
+#include "render.h"
 
 struct json_object;
 
-// cards: the document's array, or null. The choice gives +f and +unlock.
-int on_all_cards(action_kind action, const card_choice &options, const char *folder,
-                 json_object *cards);
+// Each card's record also goes to the renderers. The choice gives +f and
+// +unlock.
+int on_all_cards(action_kind action, const card_choice &options, const char *folder, renderers *r);
 
 #endif

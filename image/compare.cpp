@@ -85,7 +85,10 @@ int start_comparison(const card_choice &choice, const char *file, image_use use,
         return -1;
     }
     if (!trust_image(image_name(file), trust, use)) return -1;
-    if (open_selected_card(choice, &c->card) != 0) return -1;
+    if (open_selected_card(choice, &c->card) != 0) {
+        out->card_failed = true;
+        return -1;
+    }
     note_card(out, c->card);
     const eeprom_image *im = &c->image;
     print_card_line(card_line, &c->card);
@@ -93,7 +96,10 @@ int start_comparison(const card_choice &choice, const char *file, image_use use,
     if (im->has_card_id && im->card_id != c->card.card_id)  // a spare of the same kind
         report_warning("Image file %s was saved from card %s\n", image_name(file),
                        label_of(im->card_id).text);
-    if (!read_card_values(&c->card, im->listed, c->card_values)) return -1;
+    if (!read_card_values(&c->card, im->listed, c->card_values)) {
+        out->card_failed = true;
+        return -1;
+    }
     for (uint32_t loc = 0; loc < CONFIG_LOCATIONS; loc++)
         if (image_lists(im, loc) && c->card_values[loc] != im->values[loc]) c->differ |= bit(loc);
     c->listed_count = count_bits(im->listed);

@@ -72,6 +72,11 @@ bool read_image_file(const char *path, eeprom_image *out, image_trust *trust, im
 // output. err says why not.
 bool write_image_file(const char *path, const char *text, size_t length, image_error *err);
 
+// The same for any file of the family; what names it in messages ("metrics
+// file").
+bool write_whole_file(const char *path, const char *what, const char *text, size_t length,
+                      image_error *err);
+
 // For a run that writes many images into one folder: each write leaves the
 // folder unflushed, and sync_image_folder flushes it once at the end (a
 // failure there is the run's).

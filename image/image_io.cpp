@@ -101,16 +101,18 @@ bool read_image_file(const char *path, eeprom_image *out, image_trust *trust, im
     return parse_image(text, length, image_name(path), out, err);
 }
 
-bool write_image_file(const char *path, const char *text, size_t length, image_error *err) {
+bool write_whole_file(const char *path, const char *what, const char *text, size_t length,
+                      image_error *err) {
     if (is_standard_stream(path)) {
         if (fwrite(text, 1, length, stdout) == length) return true;
-        return failed(err, "write", "(standard output)", errno ? errno : EIO);
+        set_image_error(err, "Cannot write %s (standard output): %s", what,
+                        strerror(errno ? errno : EIO));
+        return false;
     }
     safe_place place;
     atomic_temp temp;
     // A missing folder is made, as the umask allows.
     int error = atomic_resolve(path, SAFE_MAKE_FOLDERS, 0777, &place);
-    if (error == EPERM) return failed(err, "write", path, error, place.refused);
     // Readable by all, as a saved configuration is; by its owner only where
     // anyone may add files beside it.
     const mode_t mode = place.folder_st.st_mode & S_IWOTH ? 0600 : 0644;
@@ -118,5 +120,12 @@ bool write_image_file(const char *path, const char *text, size_t length, image_e
     if (!error) error = atomic_write_temp(&place, ".", text, length, mode, &temp);
     if (!error) error = atomic_commit(&temp, &place, !g_folder_synced_later);
     safe_release(&place);
-    return error == 0 || failed(err, "write", path, error);
+    if (error)
+        set_image_error(err, "Cannot write %s %s: %s", what, path,
+                        error == EPERM ? place.refused : strerror(error));
+    return error == 0;
+}
+
+bool write_image_file(const char *path, const char *text, size_t length, image_error *err) {
+    return write_whole_file(path, "image file", text, length, err);
 }

@@ -11,6 +11,7 @@
 #include "json_doc.h"
 #include "outcome.h"
 #include "output.h"
+#include "render.h"
 #include "report.h"
 
 namespace {
@@ -143,9 +144,12 @@ void report_failed_index(const found_card &f) {
 
 }  // namespace
 
-int list_cards(json_object *cards) {
+int list_cards(renderers *r) {
     card_list list;
-    if (!find_cards(&list)) return -1;
+    if (!find_cards(&list)) {
+        r->stopped = true;
+        return -1;
+    }
     print_heading();
     int status = 0;
     for (size_t k = 0; k < list.count; k++) {
@@ -161,10 +165,11 @@ int list_cards(json_object *cards) {
             print_card_row(f);
         } else {
             report_failed_index(f);
+            out.card_failed = true;
             status = -1;
         }
         end_outcome(&out, f.has_info ? 0 : -1);
-        if (cards) json::push(cards, outcome_json(action_kind::LIST, out));
+        render_card(r, action_kind::LIST, out);
     }
     free_cards(&list);
     return status;

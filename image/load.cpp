@@ -161,9 +161,14 @@ int apply_load(pending_load *p, bool asked, card_outcome *out) {
     // What is protected, and the word, follow from the board type the
     // question showed; a card that changed meanwhile is not written.
     card_session *card = &p->c.card;
-    if (card->handle == 0 ? reopen_card(card) != 0 : asked && confirm_card_unchanged(card) != 0)
+    if (card->handle == 0 ? reopen_card(card) != 0 : asked && confirm_card_unchanged(card) != 0) {
+        out->card_failed = true;
         return -1;
-    if (!write_locations(&p->c, p->to_write, out)) return -1;
+    }
+    if (!write_locations(&p->c, p->to_write, out)) {
+        out->card_failed = true;
+        return -1;
+    }
     return conclude(&p->c, p->name, p->to_write, p->held, out);
 }
 

@@ -9,6 +9,8 @@
 // check; each action opens and closes its card itself. Results go to
 // standard output, and nothing else does: failures and warnings go to
 // standard error, so "save -" and a script's pipe stay clean.
+#include <time.h>
+
 #include <cstring>
 
 #include "actions.h"
@@ -16,17 +18,19 @@
 #include "atomic_file.h"
 #include "image_file.h"
 #include "json_doc.h"
+#include "metrics.h"
 #include "output.h"
 #include "report.h"
 
 namespace {
 
 enum param_index { PARAM_ACTION, PARAM_FILE, PARAM_COUNT };
-enum program_flag_index { FLAG_JSON, FLAG_ALL, FLAG_COUNT };
+enum program_flag_index { FLAG_JSON, FLAG_ALL, FLAG_METRICS, FLAG_COUNT };
 
 const program_flag FLAGS[FLAG_COUNT] = {
     {"json", "If TRUE, print one JSON document"},
     {"all", "If TRUE, act on every card: FILE is a folder"},
+    {"metrics", "Also write the run's Prometheus metrics to this file ('-': stdout)", ARG_STRING},
 };
 
 struct action {
@@ -53,6 +57,7 @@ const action *chosen_action(const command_args &args, const card_choice &choice)
         report_failure("Unknown action '%s': use list, save, check or load\n", name ? name : "");
         return nullptr;
     }
+    const char *metrics = choice.texts[FLAG_METRICS];
     int wanted = chosen->run ? 2 : 1;
     require_parameters(&args, wanted);
     const char *file = wanted == 2 ? args.values[PARAM_FILE].s : nullptr;
@@ -71,6 +76,13 @@ const action *chosen_action(const command_args &args, const card_choice &choice)
     else if (choice.flags[FLAG_JSON] && chosen->kind == action_kind::SAVE && file &&
              is_standard_stream(file))
         report_failure("+json does not go with save -: the image itself is the output there\n");
+    else if (metrics && !metrics[0])
+        report_failure("/metrics needs a file name, or - for standard output\n");
+    else if (metrics && is_standard_stream(metrics) &&
+             (choice.flags[FLAG_JSON] || (file && is_standard_stream(file) && !all)))
+        report_failure(
+            "/metrics - does not go with +json or with - as the file: standard output "
+            "holds those\n");
     else return chosen;
     return nullptr;
 }
@@ -95,7 +107,37 @@ json_object *start_document(const action &chosen, bool all, const char *file) {
     return doc;
 }
 
+double seconds_since(const timespec &start) {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec - start.tv_sec) +
+           static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
+}
+
+// The action's records, to the JSON document and the metrics as asked.
+int act(const action &chosen, const card_choice &choice, const char *file, renderers *r,
+        json_object *doc) {
+    const bool all = choice.flags[FLAG_ALL];
+    if (all || !chosen.run) {
+        int status = all ? on_all_cards(chosen.kind, choice, file, r) : list_cards(r);
+        if (doc) json::set(doc, "cards", r->cards);
+        // Not one card reached: the failure is the run's.
+        if (doc && status < 0 && reported_failures()[0] && json::length(r->cards) == 0)
+            json::set(doc, "error", error_json(reported_failures()));
+        return status;
+    }
+    static card_outcome out;
+    start_outcome(&out, file);
+    int status = chosen.run(choice, file, &out);
+    if (doc) add_outcome(doc, chosen.kind, out);
+    if (r->metrics) metrics_card(r->metrics, chosen.kind, out);
+    r->stopped = !out.has_card;  // not even the card was reached
+    return status;
+}
+
 int run_action(const command_args &args, const card_choice &choice) {
+    timespec start{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
     const action *chosen = chosen_action(args, choice);
     if (!chosen) return -1;
     const bool json_on = choice.flags[FLAG_JSON], all = choice.flags[FLAG_ALL];
@@ -107,27 +149,36 @@ int run_action(const command_args &args, const card_choice &choice) {
         return -1;
     }
     set_json_output(json_on);
+    renderers r{};
+    const char *metrics_file = choice.texts[FLAG_METRICS];
+    if (metrics_file && !(r.metrics = metrics_start())) return -1;
     json_object *doc = json_on ? start_document(*chosen, all, file) : nullptr;
-    json_object *cards = json_on && (all || !chosen->run) ? json::array() : nullptr;
+    r.cards = json_on && (all || !chosen->run) ? json::array() : nullptr;
     clear_reported_failures();
-    int status;
-    if (all || !chosen->run) {
-        status = all ? on_all_cards(chosen->kind, choice, file, cards) : list_cards(cards);
-        if (doc) json::set(doc, "cards", cards);
-        // Not one card reached: the failure is the run's.
-        if (doc && status < 0 && reported_failures()[0] && json::length(cards) == 0)
-            json::set(doc, "error", error_json(reported_failures()));
-    } else {
-        static card_outcome out;
-        start_outcome(&out, file);
-        status = chosen->run(choice, file, &out);
-        if (doc) add_outcome(doc, chosen->kind, out);
-    }
+    int status = act(*chosen, choice, file, &r, doc);
     if (doc && !json::write(doc)) {
         report_failure("Out of memory for the JSON document: none written\n");
-        return -1;
+        status = -1;
+    }
+    image_error err;
+    if (r.metrics &&
+        !metrics_finish(r.metrics, metrics_file, !r.stopped, seconds_since(start), &err)) {
+        report_failure("%s", err.text);
+        status = -1;
     }
     return status;
+}
+
+// "/metrics FILE" may also end the command line, after the action and its
+// file, as a service's command reads best; every other option comes first.
+// Left where it is, the pair would be two more parameters: refused.
+void metrics_option_first(int argc, char *argv[]) {
+    if (argc < 4) return;
+    char *option = argv[argc - 2], *value = argv[argc - 1];
+    if ((option[0] != '/' && option[0] != '-') || strcmp(option + 1, "metrics") != 0) return;
+    memmove(argv + 3, argv + 1, static_cast<size_t>(argc - 3) * sizeof *argv);
+    argv[1] = option;
+    argv[2] = value;
 }
 
 }  // namespace
@@ -144,6 +195,7 @@ int main(int argc, char *argv[]) {
     static family_command command;
     const family_declaration declaration{
         {types, names, descriptions, PARAM_COUNT, 1}, FLAGS, FLAG_COUNT, true};
+    metrics_option_first(argc, argv);
     const card_choice choice = parse_family_command(argc, argv, declaration, &command);
     return finish_output(run_action(command.args, choice));
 }

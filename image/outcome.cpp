@@ -30,7 +30,7 @@ void set_outcome_error(card_outcome *out, const char *text) {
 void start_outcome(card_outcome *out, const char *file) {
     release_outcome(out);
     out->status = 0;
-    out->has_index = out->has_card = out->skipped = out->image_only = false;
+    out->has_index = out->has_card = out->skipped = out->image_only = out->card_failed = false;
     out->compared = out->verified = false;
     out->file = file;
     out->listed = out->differ = out->protected_mask = out->written = 0;

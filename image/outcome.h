@@ -22,6 +22,7 @@ struct card_outcome {
     int32_t board_type;
     bool skipped;      // +all: a board the tools do not support
     bool image_only;   // +all: an image whose card is not on the host
+    bool card_failed;  // an operation on the card itself failed: open, information, read, write
     char *error;       // what was reported when it failed: owned, or null
     const char *file;  // the image file, or null
     // check and load: the locations the image lists and where they differ

@@ -47,6 +47,7 @@ void format_image(const card_session *card, const uint32_t *values, text_buffer 
 int save_open_card(const card_session *card, const char *file, card_outcome *out) {
     uint32_t values[CONFIG_LOCATIONS] = {};
     if (!read_card_values(card, ~location_mask{0}, values)) {
+        out->card_failed = true;
         report_failure("No image written.\n");
         return -1;
     }
@@ -70,6 +71,7 @@ int save_open_card(const card_session *card, const char *file, card_outcome *out
 int save_card(const card_choice &choice, const char *file, card_outcome *out) {
     card_session card{};
     int status = open_selected_card(choice, &card);
+    out->card_failed = status != 0;
     if (status == 0) {
         note_card(out, card);
         status = save_open_card(&card, file, out);
