@@ -296,6 +296,17 @@ TEST(Image, LoadAsksOnceAndHonoursProtection) {
          "",
          "Cannot read image file @" + LONG_NAME + "/a.img: No such file or directory\n",
          255},
+        {{"+json", "/metrics", "-", "list"},
+         std::nullopt,
+         "",
+         "/metrics - does not go with +json or with - as the file: standard output holds "
+         "those\n",
+         255},
+        {{"/metrics", "", "list"},
+         std::nullopt,
+         "",
+         "/metrics needs a file name, or - for standard output\n",
+         255},
         {{"/index", "1", "list"},
          std::nullopt,
          "",
@@ -411,6 +422,27 @@ TEST(Image, AllLoadOpensOneCardAtATime) {
     EXPECT_EQ(most, 1);
     EXPECT_EQ(d.sorvit({"/card", "68", "0x30"}).out,
               "Selected card ID is 68(0x44)\n[0x30] = 0xab003030\n");
+}
+
+// The metrics name an image whose card is gone as the format wants a label
+// value: backslash, double quote and line feed escaped, a byte that is no
+// character as U+FFFD; and they go to the file whole, beside the text.
+TEST(Image, MetricsLabelsAreEscaped) {
+    image_dir d(cli_card(1, 12, 32));
+    const std::string folder = d.dir.file("a\"b\\c\nd\xff");
+    ASSERT_EQ(d.image({"+all", "save", folder}).status, 0);
+    write_file(folder + "/card-9.img", "[0x00] = 0x1\n");
+    process_result r = d.image({"+all", "check", folder, "/metrics", d.dir.file("m.prom")});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, "Selected card ID is 1(0x1)\nAll 64 locations of " + folder +
+                         "/card-1.img match the card\n");
+    const std::string metrics = read_file(d.dir.file("m.prom"));
+    EXPECT_NE(metrics.find("sorvit_image_without_card{image=\"" + d.dir.path +
+                           "/a\\\"b\\\\c\\nd\xEF\xBF\xBD/card-9.img\"} 1\n"),
+              std::string::npos)
+        << metrics;
+    EXPECT_NE(metrics.find("sorvit_card_up{card_id=\"9\"} 0\n"), std::string::npos);
+    EXPECT_NE(metrics.find("sorvit_card_matches{card_id=\"1\"} 1\n"), std::string::npos);
 }
 
 // A write that fails halfway says what was written; a second load finishes.
