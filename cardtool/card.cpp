@@ -1,6 +1,7 @@
 #include "card.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "board.h"
 #include "report.h"
@@ -27,6 +28,15 @@ void declare_options(const family_declaration &declaration, option_desc *options
 bool is_on(const option_desc &option) { return option.value.b != 0; }
 
 }  // namespace
+
+bool option_takes_value(const family_declaration &declaration, const char *word) {
+    if (strcmp(word, "sdk") == 0 || strcmp(word, "bitdir") == 0) return true;
+    option_desc options[FAMILY_OPTION_COUNT + MAX_PROGRAM_FLAGS]{};
+    declare_options(declaration, options);
+    for (const option_desc &o : options)
+        if (o.name && strcmp(o.name, word) == 0) return o.type != ARG_BOOLEAN;
+    return false;
+}
 
 card_choice parse_family_command(int argc, char *argv[], const family_declaration &declaration,
                                  family_command *command) {

@@ -63,6 +63,10 @@ struct family_command {
 card_choice parse_family_command(int argc, char *argv[], const family_declaration &declaration,
                                  family_command *command);
 
+// Whether the option word (without its prefix) takes the next argument as
+// its value, for a program that looks at its command line before parsing.
+bool option_takes_value(const family_declaration &declaration, const char *word);
+
 // The card information record, in room for 1 KiB: a library whose record
 // is larger than ours writes into the room, never past it. Of it the family
 // reads only card_id and board_type, what the interface defines.

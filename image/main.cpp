@@ -11,6 +11,7 @@
 // standard error, so "save -" and a script's pipe stay clean.
 #include <time.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "actions.h"
@@ -25,12 +26,13 @@
 namespace {
 
 enum param_index { PARAM_ACTION, PARAM_FILE, PARAM_COUNT };
-enum program_flag_index { FLAG_JSON, FLAG_ALL, FLAG_METRICS, FLAG_COUNT };
+enum program_flag_index { FLAG_JSON, FLAG_ALL, FLAG_METRICS, FLAG_VERSION, FLAG_COUNT };
 
 const program_flag FLAGS[FLAG_COUNT] = {
     {"json", "If TRUE, print one JSON document"},
     {"all", "If TRUE, act on every card: FILE is a folder"},
     {"metrics", "Also write the run's Prometheus metrics to this file ('-': stdout)", ARG_STRING},
+    {"version", "If TRUE, print the version and exit (so does /version)"},
 };
 
 struct action {
@@ -169,6 +171,39 @@ int run_action(const command_args &args, const card_choice &choice) {
     return status;
 }
 
+// "/version" (or "+version", "--version") among the options: the version
+// and nothing else, as a document with +json; nothing else is parsed, so
+// that it answers whatever the rest says. -1 when not asked.
+int version_asked(int argc, char *argv[], const family_declaration &declaration) {
+    bool asked = false, json_on = false;
+    for (int k = 1; k < argc && argv[k][0] && strchr("-/+", argv[k][0]); k++) {
+        const char *word = argv[k] + 1;
+        if (strcmp(word, "version") == 0 || strcmp(argv[k], "--version") == 0)
+            asked = argv[k][0] != '-' || argv[k][1] == '-';  // -version: the flag off
+        if (strcmp(argv[k], "+json") == 0) json_on = true;
+        if (option_takes_value(declaration, word)) k++;
+    }
+    if (!asked) return -1;
+    char version[32];
+    snprintf(version, sizeof version, "%u.%u.%u", APP_VERSION.major, APP_VERSION.minor,
+             APP_VERSION.patch);
+    if (!json_on) {
+        printf("%s %s\n", APP_NAME, version);
+        return 0;
+    }
+    char why[512];
+    if (!json::start(why, sizeof why)) {
+        report_failure("%s\n", why);
+        return -1;
+    }
+    json_object *doc = json::object(), *tool = json::object();
+    json::set_int(doc, "format_version", 1);
+    json::set_string(tool, "name", APP_NAME);
+    json::set_string(tool, "version", version);
+    json::set(doc, "tool", tool);
+    return json::write(doc) ? 0 : -1;
+}
+
 // "/metrics FILE" may also end the command line, after the action and its
 // file, as a service's command reads best; every other option comes first.
 // Left where it is, the pair would be two more parameters: refused.
@@ -195,6 +230,8 @@ int main(int argc, char *argv[]) {
     static family_command command;
     const family_declaration declaration{
         {types, names, descriptions, PARAM_COUNT, 1}, FLAGS, FLAG_COUNT, true};
+    int version = version_asked(argc, argv, declaration);
+    if (version >= 0) return finish_output(version);
     metrics_option_first(argc, argv);
     const card_choice choice = parse_family_command(argc, argv, declaration, &command);
     return finish_output(run_action(command.args, choice));

@@ -296,6 +296,8 @@ TEST(Image, LoadAsksOnceAndHonoursProtection) {
          "",
          "Cannot read image file @" + LONG_NAME + "/a.img: No such file or directory\n",
          255},
+        {{"/version"}, std::nullopt, "sorvit-image 5.0.0\n", "", 0},
+        {{"/card", "7", "--version", "list"}, std::nullopt, "sorvit-image 5.0.0\n", "", 0},
         {{"+json", "/metrics", "-", "list"},
          std::nullopt,
          "",

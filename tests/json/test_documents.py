@@ -251,6 +251,13 @@ def test_every_document_validates(tmp_path, action, all_cards, fault):
         "error" in c for c in doc.get("cards", []))), doc
 
 
+def test_version_is_a_small_document(bank):
+    run = subprocess.run([IMAGE, "+json", "/version"], capture_output=True, text=True)
+    doc = json.loads(run.stdout)
+    validator("version").validate(doc)
+    assert (run.returncode, doc["tool"]["name"]) == (0, "sorvit-image")
+
+
 def test_a_host_without_cards_gives_a_document_of_each_action(tmp_path):
     bank = Bank(tmp_path, "")
     for args in (["list"], ["+all", "check", str(tmp_path)], ["+all", "save", str(tmp_path)],
