@@ -21,7 +21,8 @@ bool has_prefix(const char *c, const char *end, unsigned flags) {
 
 }  // namespace
 
-bool read_number(const char *c, const char *end, unsigned flags, number_read *out) {
+bool read_number(const char *begin, const char *end, unsigned flags, number_read *out) {
+    const char *c = begin;
     if (flags & NUMBER_BLANKS) {
         while (c < end && is_blank(*c)) c++;
         while (end > c && is_blank(end[-1])) end--;

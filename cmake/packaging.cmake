@@ -22,6 +22,26 @@ install(FILES packaging/copyright DESTINATION ${sim_doc} COMPONENT sim)
 install(FILES packaging/README.velqor2-sim DESTINATION ${sim_doc} RENAME README COMPONENT sim)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.velqor2-sim.gz DESTINATION ${sim_doc}
   RENAME changelog.gz COMPONENT sim)
+install(FILES packaging/lintian-overrides.sorvit
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME sorvit COMPONENT tools)
+install(FILES packaging/lintian-overrides.velqor2-sim
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME velqor2-sim COMPONENT sim)
+
+# No .comment section (the compilers' names) in what a package installs.
+foreach(component tools sim)
+  if(component STREQUAL tools)
+    set(files "${CMAKE_INSTALL_BINDIR}/sorvit;${CMAKE_INSTALL_BINDIR}/sorvit-image")
+  else()
+    set(files "${CMAKE_INSTALL_LIBDIR}/libvelqor2.so.2.0.0")
+  endif()
+  install(CODE "
+    if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+      foreach(f ${files})
+        execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
+          \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/\${f}\")
+      endforeach()
+    endif()" COMPONENT ${component})
+endforeach()
 
 set(CPACK_PACKAGE_VENDOR "Velqor Card Systems")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -33,13 +53,20 @@ set(CPACK_COMPONENTS_ALL tools sim)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "sorvit developers <sorvit@velqor.example>")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://velqor.example/sdk/sorvit")
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34)")
+# The tools' dependencies as dpkg-shlibdeps computes them from the binaries
+# (the card library, theirs to find, is left to the maker's package). The
+# simulator's are written out: with dpkg-shlibdeps CPack would also add
+# maintainer scripts that call ldconfig, which the trigger does instead.
+set(CPACK_DEBIAN_TOOLS_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/${CMAKE_INSTALL_LIBDIR})
+set(CPACK_DEBIAN_SIM_PACKAGE_DEPENDS "libc6 (>= 2.34)")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME sorvit)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SUGGESTS "velqor2-sim, prometheus-node-exporter")
+# +json opens json-c at run time, so no tool of dpkg's finds that need.
 if(SORVIT_JSON_C_PACKAGE)
-  set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "${CPACK_DEBIAN_PACKAGE_DEPENDS}, ${SORVIT_JSON_C_PACKAGE}")
+  set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "${SORVIT_JSON_C_PACKAGE}")
 endif()
 set(CPACK_COMPONENT_TOOLS_DESCRIPTION
   "inspect, save and restore the configuration EEPROM of VQ cards\n\
@@ -58,7 +85,8 @@ set(CPACK_DEBIAN_SIM_PACKAGE_SECTION libs)
 file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/shlibs
   "libvelqor2 2 velqor2-sim (>= ${PROJECT_VERSION})\n")
 set(CPACK_DEBIAN_SIM_PACKAGE_CONTROL_EXTRA
-  ${PROJECT_SOURCE_DIR}/packaging/triggers ${CMAKE_CURRENT_BINARY_DIR}/shlibs)
+  ${PROJECT_SOURCE_DIR}/packaging/triggers ${CMAKE_CURRENT_BINARY_DIR}/shlibs
+  ${PROJECT_SOURCE_DIR}/packaging/symbols)
 set(CPACK_DEBIAN_SIM_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_COMPONENT_SIM_DESCRIPTION
   "simulated VQ card-access library for hosts without a card\n\

@@ -44,8 +44,11 @@ bool make_room(text *t, size_t more) {
     if (t->length + more < t->capacity) return true;
     size_t grown = t->capacity ? t->capacity : 4096;
     while (grown <= t->length + more && grown < SIZE_MAX / 2) grown *= 2;
-    char *data = static_cast<char *>(realloc(t->data, grown));
-    if (!data || grown <= t->length + more) return !(t->failed = true);
+    char *data = grown > t->length + more ? static_cast<char *>(realloc(t->data, grown)) : nullptr;
+    if (!data) {
+        t->failed = true;  // what was written is freed with the text
+        return false;
+    }
     t->data = data;
     t->capacity = grown;
     return true;

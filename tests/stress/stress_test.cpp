@@ -587,7 +587,7 @@ TEST(Stress, ImageReadsNeitherWaitNorTrustOtherUsers) {
              address.sun_family = AF_UNIX;
              snprintf(address.sun_path, sizeof address.sun_path, "%s/card-0.img", g.c_str());
              int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-             bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+             ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
              close(fd);
          },
          {"check", "@g/card-0.img"},
