@@ -172,11 +172,9 @@ def backup_path(module, card_id):
 
 
 def save_backup(module, tool, selection, card_id):
+    # sorvit-image makes a missing folder itself, one folder at a time and
+    # through no link another user made.
     path = backup_path(module, card_id)
-    try:
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-    except OSError as e:
-        module.fail_json(msg="Backup failed: cannot create %s: %s" % (os.path.dirname(path), e))
     rc, doc, err = run_tool(module, tool, "save", selection + ["save", path])
     if rc != 0:
         module.fail_json(msg="Backup failed: %s" % "; ".join(errors_of(doc) or [err.strip()]),
