@@ -163,9 +163,12 @@ bool writer_lock::acquire(const bank_target &t, sim_error *err) {
             return false;
         }
         bool locked = flock(fd, LOCK_EX | LOCK_NB) == 0;
-        if (locked && still_held(t)) return true;
-        if (locked) release();  // removed or replaced while we waited: start again
-        else if (errno != EWOULDBLOCK && errno != EINTR) {
+        if (locked && still_held(t)) {
+            if (lock_folder(t)) return true;
+            // else the writer of a removed lock file still works: wait for it
+        } else if (locked) {
+            release();  // removed or replaced while we waited: start again
+        } else if (errno != EWOULDBLOCK && errno != EINTR) {
             sim_error_set(err, SIM_BANK_UNWRITABLE, "cannot write bank file %s: cannot lock %s: %s",
                           t.file.path, t.lock, strerror(errno));
             release();
@@ -194,9 +197,17 @@ bool writer_lock::still_held(const bank_target &t) const {
            same_file(held, now);
 }
 
+bool writer_lock::lock_folder(const bank_target &t) {
+    if (folder_fd < 0)
+        folder_fd = openat(t.file.folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+    if (folder_fd < 0) return true;
+    return flock(folder_fd, LOCK_EX | LOCK_NB) == 0 || (errno != EWOULDBLOCK && errno != EINTR);
+}
+
 void writer_lock::release() {
     if (fd >= 0) close(fd);  // closing releases the lock
-    fd = -1;
+    if (folder_fd >= 0) close(folder_fd);
+    fd = folder_fd = -1;
 }
 
 void remove_leftovers(const bank_target &t) {

@@ -49,6 +49,7 @@ unsigned lock_wait_ms();
 // The writer's lock on target.lock, held for the life of the object.
 struct writer_lock {
     int fd = -1;
+    int folder_fd = -1;  // the bank's folder, locked too (see bank_store.cpp)
     writer_lock() = default;
     writer_lock(const writer_lock &) = delete;
     writer_lock &operator=(const writer_lock &) = delete;
@@ -58,6 +59,9 @@ struct writer_lock {
     // Whether the file locked is still the one at the lock's path: a lock
     // file removed or replaced meanwhile protects nothing.
     bool still_held(const bank_target &target) const;
+    // Locks the folder as well; true when it is locked, or cannot be opened
+    // (then the lock file alone serves), false while another writer holds it.
+    bool lock_folder(const bank_target &target);
     void release();
 };
 

@@ -6,7 +6,10 @@
 //  - A writer serialises its read-modify-write on "<bank>.lock", an flock
 //    taken on a file opened without following links, waited for at most
 //    lock_wait_ms(). Holding it, the writer checks that the lock file is
-//    still the one at that path (a cleaner may have removed it), takes the
+//    still the one at that path (a cleaner may have removed it), then locks
+//    the bank's folder too, which no cleaner removes while it holds files:
+//    a second writer that locked a new lock file after the old one was
+//    removed waits there for the first to finish. Then it takes the
 //    bank as it is (re-read only when the file changed since its snapshot),
 //    writes the new bank to a temporary file beside it and flushes it; just
 //    before the rename it checks again that neither the lock file nor the
