@@ -24,6 +24,7 @@ struct walk {
     char rest[PATH_MAX];    // what is still to walk
     int links = 0;
     bool reached = false;  // the last component was found, or found missing
+    bool note = false;     // SAFE_NOTE_CHANGEABLE
     safe_place *place;
 };
 
@@ -43,7 +44,7 @@ void ascend_text(walk *w) {
 }
 
 void note_changeable(walk *w, const struct stat &st, bool folder, const char *path) {
-    if (w->place->changeable[0]) return;  // the first place is the one to name
+    if (!w->note || w->place->changeable[0]) return;  // the first place is the one to name
     is_changeable(st, folder, folder ? "folder" : "file", path, w->place->changeable,
                   sizeof w->place->changeable);
 }
@@ -91,7 +92,7 @@ int start(walk *w, const char *path) {
     int fd = open(absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return errno;
     int error = enter(w, fd);
-    if (!error && !absolute) note_folders_above(w);
+    if (!error && !absolute && w->note) note_folders_above(w);
     return error;
 }
 
@@ -222,6 +223,7 @@ int safe_walk(const char *path, unsigned flags, mode_t mode, safe_place *place) 
     place->name = place->path;
     walk w;
     w.place = place;
+    w.note = (flags & SAFE_NOTE_CHANGEABLE) != 0;
     int error = start(&w, path);
     while (!error && step(&w, flags, mode, &error)) {
     }

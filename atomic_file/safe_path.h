@@ -29,14 +29,15 @@ struct safe_place {
     bool exists;            // name is there (st holds it, not followed)
     bool through_link;      // its last component was a link (one that dangles when !exists)
     struct stat st;
-    char changeable[SAFE_TEXT_MAX];  // the first place on the way that another
-                                     // user can change, and why; "" when none
+    char changeable[SAFE_TEXT_MAX];  // with SAFE_NOTE_CHANGEABLE: the first place on the
+                                     // way that another user can change, and why; "" when none
     char refused[SAFE_TEXT_MAX];     // with EPERM: the link not followed, and its owner
 };
 
 enum safe_flags : unsigned {
-    SAFE_MAKE_FOLDERS = 1,  // missing folders on the way are made, with folder_mode
-    SAFE_WHOLE_FOLDER = 2,  // the whole path is a folder: place->folder is it
+    SAFE_MAKE_FOLDERS = 1,     // missing folders on the way are made, with folder_mode
+    SAFE_WHOLE_FOLDER = 2,     // the whole path is a folder: place->folder is it
+    SAFE_NOTE_CHANGEABLE = 4,  // fill place->changeable, for a reader (folders above included)
 };
 
 // Walks path. On success the caller owns place->folder (safe_release).

@@ -44,7 +44,8 @@ int worse(int a, int b) { return a < 0 || b < 0 ? -1 : a > b ? a : b; }
 // said once, not card by card, and before any question.
 bool prepare_folder(action_kind action, const char *folder) {
     const bool save = action == action_kind::SAVE;
-    const unsigned flags = save ? SAFE_WHOLE_FOLDER | SAFE_MAKE_FOLDERS : SAFE_WHOLE_FOLDER;
+    const unsigned flags =
+        save ? SAFE_WHOLE_FOLDER | SAFE_MAKE_FOLDERS : SAFE_WHOLE_FOLDER | SAFE_NOTE_CHANGEABLE;
     safe_place place;
     int error = safe_walk(folder, flags, 0777, &place);
     safe_release(&place);
@@ -97,7 +98,7 @@ bool start_card(const found_card &f, const char *folder, card_run *run) {
         end_outcome(out, -1);
         return false;
     }
-    snprintf(run->path, room, "%s/card-%lu.img", folder, static_cast<unsigned long>(f.card_id));
+    card_image_path(folder, f.card_id, run->path, room);
     out->file = run->path;
     return true;
 }
@@ -112,26 +113,33 @@ int flush_folder(const char *folder) {
 
 // The text and the entry of an image card-ID.img whose card the host does
 // not have: a check that passed over it would call a missing card healthy.
+struct orphan_text {
+    char path[PATH_MAX];
+    char error[PATH_MAX + 64];
+};
+
+orphan_text orphan_of(const char *folder, uint32_t card_id) {
+    orphan_text t;
+    card_image_path(folder, card_id, t.path, sizeof t.path);
+    snprintf(t.error, sizeof t.error, "%s: no card with ID %lu on this host", t.path,
+             static_cast<unsigned long>(card_id));
+    return t;
+}
+
 int report_images_without_cards(const char *folder, const id_list &orphans) {
-    for (size_t k = 0; k < orphans.count; k++) {
-        const unsigned long id = orphans.ids[k];
-        report_failure("%s/card-%lu.img: no card with ID %lu on this host\n", folder, id, id);
-    }
+    for (size_t k = 0; k < orphans.count; k++)
+        report_failure("%s\n", orphan_of(folder, orphans.ids[k]).error);
     return orphans.count ? -1 : 0;
 }
 
 void render_image_without_card(renderers *r, action_kind action, const char *folder,
                                uint32_t card_id) {
     static card_outcome out;
-    char path[PATH_MAX];
-    snprintf(path, sizeof path, "%s/card-%lu.img", folder, static_cast<unsigned long>(card_id));
-    start_outcome(&out, path);
+    const orphan_text t = orphan_of(folder, card_id);
+    start_outcome(&out, t.path);
     out.image_only = true;
     out.card_id = card_id;
-    char error[PATH_MAX + 64];
-    snprintf(error, sizeof error, "%s: no card with ID %lu on this host", path,
-             static_cast<unsigned long>(card_id));
-    set_outcome_error(&out, error);
+    set_outcome_error(&out, t.error);
     out.status = -1;
     render_card(r, action, out);
 }

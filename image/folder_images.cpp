@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -95,6 +96,11 @@ bool images_without_cards(const char *folder, const card_list &cards, id_list *o
     if (ok && out->count) qsort(out->ids, out->count, sizeof *out->ids, ascending);
     if (!ok) free_ids(out);
     return ok;
+}
+
+bool card_image_path(const char *folder, uint32_t card_id, char *out, size_t size) {
+    int n = snprintf(out, size, "%s/card-%lu.img", folder, static_cast<unsigned long>(card_id));
+    return n >= 0 && static_cast<size_t>(n) < size;
 }
 
 void free_ids(id_list *list) {

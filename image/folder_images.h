@@ -19,4 +19,8 @@ struct id_list {
 bool images_without_cards(const char *folder, const card_list &cards, id_list *out);
 void free_ids(id_list *list);
 
+// FOLDER/card-ID.img, as save names a card's image; false when it does not
+// fit in size bytes.
+bool card_image_path(const char *folder, uint32_t card_id, char *out, size_t size);
+
 #endif

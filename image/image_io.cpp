@@ -24,7 +24,7 @@ bool g_folder_synced_later;  // the caller flushes the folder after its last ima
 int open_for_reading(const char *path, image_trust *trust, int *error) {
     if (is_standard_stream(path)) return STDIN_FILENO;
     safe_place place;
-    *error = safe_walk(path, 0, 0, &place);
+    *error = safe_walk(path, SAFE_NOTE_CHANGEABLE, 0, &place);
     if (*error == EPERM) snprintf(trust->refused, sizeof trust->refused, "%s", place.refused);
     if (*error) return -1;
     int fd = -1;

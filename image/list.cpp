@@ -25,18 +25,9 @@ VELQOR2_STATUS no_such_card() {
     return status;
 }
 
-const char NO_MEMORY[] = "(out of memory for the library's message)";
-
-char *copy_of(const char *text) {
-    size_t n = strlen(text);
-    char *copy = static_cast<char *>(malloc(n + 1));
-    if (copy) memcpy(copy, text, n + 1);
-    return copy ? copy : const_cast<char *>(NO_MEMORY);
-}
-
 void drop_last(card_list *list) {
     found_card *f = &list->cards[--list->count];
-    if (f->failure != NO_MEMORY) free(f->failure);
+    free_text(f->failure);
 }
 
 void find_card(uint32_t index, found_card *f) {
@@ -53,7 +44,7 @@ void find_card(uint32_t index, found_card *f) {
         VELQOR2_CloseCard(handle);
     }
     f->status = status;
-    if (status != VELQOR2_SUCCESS) f->failure = copy_of(VELQOR2_GetStatusString(status));
+    if (status != VELQOR2_SUCCESS) f->failure = copy_text(VELQOR2_GetStatusString(status));
 }
 
 }  // namespace

@@ -89,18 +89,20 @@ const action *chosen_action(const command_args &args, const card_choice &choice)
     return nullptr;
 }
 
+// What every document of the tool begins with: its format and the tool.
+json_object *document_head() {
+    json_object *doc = json::object(), *tool = json::object();
+    json::set_int(doc, "format_version", 1);
+    json::set_string(tool, "name", APP_NAME);
+    json::set_string(tool, "version", tool_version().text);
+    json::set(doc, "tool", tool);
+    return doc;
+}
+
 // The run's JSON document: its head, what the action found, and the run's
 // own failure when it got no further than that.
 json_object *start_document(const action &chosen, bool all, const char *file) {
-    json_object *doc = json::object();
-    json::set_int(doc, "format_version", 1);
-    json_object *tool = json::object();
-    char version[32];
-    snprintf(version, sizeof version, "%u.%u.%u", APP_VERSION.major, APP_VERSION.minor,
-             APP_VERSION.patch);
-    json::set_string(tool, "name", APP_NAME);
-    json::set_string(tool, "version", version);
-    json::set(doc, "tool", tool);
+    json_object *doc = document_head();
     json::set_string(doc, "action", chosen.name);
     if (all) {
         json::set_bool(doc, "all", true);
@@ -184,11 +186,8 @@ int version_asked(int argc, char *argv[], const family_declaration &declaration)
         if (option_takes_value(declaration, word)) k++;
     }
     if (!asked) return -1;
-    char version[32];
-    snprintf(version, sizeof version, "%u.%u.%u", APP_VERSION.major, APP_VERSION.minor,
-             APP_VERSION.patch);
     if (!json_on) {
-        printf("%s %s\n", APP_NAME, version);
+        printf("%s %s\n", APP_NAME, tool_version().text);
         return 0;
     }
     char why[512];
@@ -196,12 +195,7 @@ int version_asked(int argc, char *argv[], const family_declaration &declaration)
         report_failure("%s\n", why);
         return -1;
     }
-    json_object *doc = json::object(), *tool = json::object();
-    json::set_int(doc, "format_version", 1);
-    json::set_string(tool, "name", APP_NAME);
-    json::set_string(tool, "version", version);
-    json::set(doc, "tool", tool);
-    return json::write(doc) ? 0 : -1;
+    return json::write(document_head()) ? 0 : -1;
 }
 
 // "/metrics FILE" may also end the command line, after the action and its

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "args.h"
 #include "board.h"
+#include "output.h"
 #include "report.h"
 #include "utf8.h"
 
@@ -182,8 +182,7 @@ void add_run(text *t, bool success, double duration) {
     add(t, "sorvit_run_timestamp_seconds %lld.%03ld\n", static_cast<long long>(now.tv_sec),
         now.tv_nsec / 1000000);
     add_family(t, "sorvit_build_info", "The version of sorvit-image that wrote these metrics.");
-    add(t, "sorvit_build_info{version=\"%u.%u.%u\"} 1\n", APP_VERSION.major, APP_VERSION.minor,
-        APP_VERSION.patch);
+    add(t, "sorvit_build_info{version=\"%s\"} 1\n", tool_version().text);
 }
 
 void free_metrics(metrics *m) {

@@ -9,22 +9,30 @@
 
 namespace {
 
-// What an error says when memory for its text ran out.
-const char NO_MEMORY[] = "out of memory for the message";
+// What a text says when memory for a copy of it ran out.
+const char NO_MEMORY[] = "(out of memory for the message)";
 
 }  // namespace
 
+char *copy_text(const char *text) {
+    size_t n = strlen(text);
+    char *copy = static_cast<char *>(malloc(n + 1));
+    if (copy) memcpy(copy, text, n + 1);
+    return copy ? copy : const_cast<char *>(NO_MEMORY);
+}
+
+void free_text(char *text) {
+    if (text != NO_MEMORY) free(text);
+}
+
 void release_outcome(card_outcome *out) {
-    if (out->error != NO_MEMORY) free(out->error);
+    free_text(out->error);
     out->error = nullptr;
 }
 
 void set_outcome_error(card_outcome *out, const char *text) {
     release_outcome(out);
-    size_t n = strlen(text);
-    char *copy = static_cast<char *>(malloc(n + 1));
-    if (copy) memcpy(copy, text, n + 1);
-    out->error = copy ? copy : const_cast<char *>(NO_MEMORY);
+    out->error = copy_text(text);
 }
 
 void start_outcome(card_outcome *out, const char *file) {

@@ -46,6 +46,11 @@ void note_card(card_outcome *out, const card_session &card);
 // Ends it with its status, taking the reported text as the error when it
 // failed.
 int end_outcome(card_outcome *out, int status);
+// A text of its own, sized to what it holds: a copy, or when memory runs
+// out a text that says so; free_text frees either.
+char *copy_text(const char *text);
+void free_text(char *text);
+
 // Sets the error text itself; frees what the outcome owns.
 void set_outcome_error(card_outcome *out, const char *text);
 void release_outcome(card_outcome *out);

@@ -2,6 +2,8 @@
 
 #include <cstdarg>
 
+#include "args.h"
+
 namespace {
 
 bool g_json;
@@ -17,6 +19,13 @@ void result_printf(const char *format, ...) {
     va_start(ap, format);
     vprintf(format, ap);
     va_end(ap);
+}
+
+version_text tool_version() {
+    version_text v;
+    snprintf(v.text, sizeof v.text, "%u.%u.%u", APP_VERSION.major, APP_VERSION.minor,
+             APP_VERSION.patch);
+    return v;
 }
 
 FILE *prompt_stream() { return g_json ? stderr : stdout; }

@@ -12,6 +12,13 @@ bool json_output();
 // A line of the text results; dropped with +json.
 void result_printf(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
+// The tool's version, "5.0.0", as the usage screen, the JSON documents and
+// the metrics give it.
+struct version_text {
+    char text[32];
+};
+version_text tool_version();
+
 // Where the changes and the question go: standard output, or standard
 // error with +json.
 FILE *prompt_stream();

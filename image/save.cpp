@@ -33,9 +33,8 @@ void format_image(const card_session *card, const uint32_t *values, text_buffer 
     struct tm utc;
     if (now != static_cast<time_t>(-1) && gmtime_r(&now, &utc))
         strftime(when, sizeof when, "%Y-%m-%d %H:%M UTC", &utc);
-    append(b, "# EEPROM image of card %s, saved by %s %u.%u.%u at %s\n",
-           label_of(card->card_id).text, APP_NAME, APP_VERSION.major, APP_VERSION.minor,
-           APP_VERSION.patch, when);
+    append(b, "# EEPROM image of card %s, saved by %s %s at %s\n", label_of(card->card_id).text,
+           APP_NAME, tool_version().text, when);
     append(b, "card_id    = %lu\n", static_cast<unsigned long>(card->card_id));
     append(b, "board_type = %ld\n", static_cast<long>(card->board_type));
     append(b, "word_bits  = %u\n", card->word_width * 8);

@@ -51,17 +51,15 @@ def test_the_common_members_are_defined_once():
 def test_the_collection_reads_the_contract_from_the_schemas():
     """The collection's constants are those of the schemas, not copies that
     may drift: the format, the locations, the values, the load's results."""
-    import importlib.util
-    path = SCHEMAS.parent / "ansible/plugins/module_utils/sorvit_image.py"
-    spec = importlib.util.spec_from_file_location("sorvit_image", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    import runpy
+    module = runpy.run_path(str(SCHEMAS.parent / "ansible/plugins/module_utils/sorvit_image.py"))
     defs = COMMON["$defs"]
-    assert module.LOCATIONS == defs["location"]["maximum"] + 1
-    assert module.MAX_VALUE == defs["value"]["maximum"]
+    assert module["LOCATIONS"] == defs["location"]["maximum"] + 1
+    assert module["MAX_VALUE"] == defs["value"]["maximum"]
     load = load_schema("load")
-    assert module.FORMAT_VERSION == load["properties"]["format_version"]["const"]
-    assert set(module.MATCHING_RESULTS) <= set(load["$defs"]["result"]["properties"]["result"]["enum"])
+    assert module["FORMAT_VERSION"] == load["properties"]["format_version"]["const"]
+    results = load["$defs"]["result"]["properties"]["result"]["enum"]
+    assert set(module["MATCHING_RESULTS"]) <= set(results)
 
 
 class Bank:
