@@ -1,12 +1,16 @@
 // Bank records: allocation, location sets and error text.
 #include "bank.h"
 
+#include <pthread.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "sim_status.h"
+
+pthread_mutex_t g_bank_mutex = PTHREAD_MUTEX_INITIALIZER;
 
 void sim_error_vset(sim_error *err, VELQOR2_STATUS status, const char *format, va_list ap) {
     err->status = status;
@@ -51,7 +55,7 @@ bool location_set_add(location_set *set, uint32_t location) {
     return true;
 }
 
-bool location_set_find(const location_set *set, uint32_t location) {
+bool location_set_has(const location_set *set, uint32_t location) {
     uint32_t place = lower_bound(set, location);
     return place < set->count && set->at[place] == location;
 }
@@ -91,9 +95,7 @@ void bank_free(sim_bank *bank) {
 sim_card *bank_add_card(sim_bank *bank, const sim_card &settings) {
     if (bank->count == bank->capacity) {
         size_t capacity = bank->capacity ? bank->capacity * 2 : 8;
-        // malloc for the first: an open of one card calls no realloc at all.
-        void *grown = bank->cards ? realloc(bank->cards, capacity * sizeof(sim_card))
-                                  : malloc(capacity * sizeof(sim_card));
+        void *grown = realloc(bank->cards, capacity * sizeof(sim_card));
         if (!grown) return nullptr;
         bank->cards = static_cast<sim_card *>(grown);
         bank->capacity = capacity;
@@ -107,13 +109,7 @@ sim_card *bank_add_card(sim_bank *bank, const sim_card &settings) {
 bool card_erase_words(sim_card *card) {
     auto *words = static_cast<uint32_t *>(malloc(size_t{card->eeprom_words} * sizeof(uint32_t)));
     if (!words) return false;
-    // Four words a store: an open fills a whole card before it reads any
-    // line, and a write every card of the bank.
-    const uint32_t erased = erased_word(card);
-    const uint32_t four[4] = {erased, erased, erased, erased};
-    uint32_t i = 0;
-    for (; i + 4 <= card->eeprom_words; i += 4) __builtin_memcpy(&words[i], four, sizeof four);
-    for (; i < card->eeprom_words; i++) words[i] = erased;
+    for (uint32_t i = 0; i < card->eeprom_words; i++) words[i] = erased_word(card);
     free(card->words);
     card->words = words;
     return true;

@@ -37,10 +37,7 @@ struct location_set {
     uint32_t capacity;
 };
 bool location_set_add(location_set *set, uint32_t location);  // false when memory runs out
-bool location_set_find(const location_set *set, uint32_t location);
-inline bool location_set_has(const location_set *set, uint32_t location) {
-    return set->count != 0 && location_set_find(set, location);  // nearly every card: empty
-}
+bool location_set_has(const location_set *set, uint32_t location);
 void location_set_free(location_set *set);
 
 struct sim_card {
@@ -55,12 +52,9 @@ struct sim_card {
     location_set write_faults;
     uint32_t *words;  // eeprom_words values, owned; null until the card is decoded
     unsigned line;    // of its "[card]" in the bank file, for messages
-    // Its "[card]" line and its data lines in the text it was read from;
-    // the data lines are decoded on first use.
-    size_t text_begin;
+    // Its data lines in the text it was read from, decoded on first use.
     size_t data_begin, data_end;
     unsigned data_line;  // the line at data_begin
-    bool builtin;        // a card of the built-in bank: its words are made, not read
 };
 
 struct sim_bank {
@@ -87,7 +81,6 @@ inline uint32_t erased_word(const sim_card *card) {
 inline bool word_fits(const sim_card *card, uint32_t value) {
     return card->word_bits == 32 || value <= 0xFFFFu;
 }
-
 inline bool read_fails(const sim_card *card, uint32_t location) {
     return (card->faults & FAULT_READ) || location_set_has(&card->read_faults, location);
 }
@@ -130,21 +123,8 @@ bool bank_parse(const char *text, size_t length, const char *path, const bank_se
 // memory runs out.
 char *bank_format(const sim_bank *bank, size_t *length);
 
-// The same, where a card may instead come as the text to put down for it as
-// it is (copies[k].text, when not null): the text the writer made for it.
-struct card_copy {
-    const char *text;
-    size_t length;
-};
-char *bank_render(const sim_bank *bank, const card_copy *copies, size_t *length);
-
-// Whether text is exactly what bank_format writes for the card at index,
-// judged from its settings and the text alone: then a write can copy the
-// card's lines rather than decode and write them again.
-bool card_text_is_written(const sim_card &card, size_t index, const char *text, size_t length);
-
 // The bank a new user sees before any write: one card of each kind of
-// board. Their words are made when a card is first used (bank_default_words).
+// board, with its words. bank_default_words gives a card of it its words.
 bool bank_default(sim_bank *out);
 bool bank_default_words(sim_card *card);
 

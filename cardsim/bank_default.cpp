@@ -63,7 +63,7 @@ void fill_contents(sim_card *card, const default_card &d) {
 }  // namespace
 
 bool bank_default(sim_bank *out) {
-    sim_bank bank{};
+    *out = sim_bank{};
     for (const default_card &d : DEFAULT_CARDS) {
         sim_card settings{};
         settings.id = d.id;
@@ -71,23 +71,19 @@ bool bank_default(sim_bank *out) {
         settings.word_bits = d.word_bits;
         settings.eeprom_words = BANK_DEFAULT_WORDS;
         settings.serial = d.serial;
-        settings.builtin = true;
         strncpy(settings.model, d.model, BANK_MODEL_MAX);
-        if (!bank_add_card(&bank, settings)) {
-            bank_free(&bank);
+        sim_card *card = bank_add_card(out, settings);
+        if (!card || !bank_default_words(card)) {
+            bank_free(out);
             return false;
         }
     }
-    *out = bank;
     return true;
 }
 
 bool bank_default_words(sim_card *card) {
+    if (!card_erase_words(card)) return false;
     for (const default_card &d : DEFAULT_CARDS)
-        if (d.id == card->id) {
-            if (!card_erase_words(card)) return false;
-            fill_contents(card, d);
-            return true;
-        }
-    return card_erase_words(card);
+        if (d.id == card->id) fill_contents(card, d);
+    return true;
 }

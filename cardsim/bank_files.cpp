@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
 
 #include "number.h"
 #include "sim_status.h"
@@ -24,24 +23,16 @@ namespace {
 constexpr unsigned DEFAULT_LOCK_WAIT_MS = 5000;
 constexpr unsigned MAX_LOCK_WAIT_MS = 60000;
 
-// a then b, when they fit; by hand, as every open runs it.
-bool copy_path(char *out, const char *a, const char *b = "") {
-    size_t n = 0;
-    for (const char *part : {a, b})
-        for (; *part; part++) {
-            if (n + 1 >= PATH_MAX) return false;
-            out[n++] = *part;
-        }
-    out[n] = '\0';
-    return true;
+// a then b, when they fit.
+template <size_t N>
+bool copy_path(char (&out)[N], const char *a, const char *b = "") {
+    int n = snprintf(out, N, "%s%s", a, b);
+    return n >= 0 && static_cast<size_t>(n) < N;
 }
 
-// The value of an entry "NAME=value", when name matches and the value is
-// not empty.
-const char *value_of(const char *entry, const char *name) {
-    for (; *name; name++, entry++)
-        if (*entry != *name) return nullptr;
-    return *entry == '=' && entry[1] ? entry + 1 : nullptr;
+const char *variable(const char *name) {
+    const char *value = getenv(name);
+    return value && *value ? value : nullptr;
 }
 
 bool same_file(const struct stat &a, const struct stat &b) {
@@ -75,31 +66,16 @@ unsigned lock_wait_ms() {
     return r.value;
 }
 
-void read_environment(sim_environment *env) {
-    *env = sim_environment{};
-    for (char **entry = environ; entry && *entry; entry++) {
-        const char *e = *entry, *v;
-        if (e[0] == 'V') {  // the first letter tells the few entries worth a comparison
-            if ((v = value_of(e, "VELQOR2_SIM_BANK"))) env->bank = v;
-            else if ((v = value_of(e, "VELQOR2_SIM_TRACE"))) env->trace = v;
-        } else if (e[0] == 'X' && (v = value_of(e, "XDG_STATE_HOME"))) {
-            env->state_home = v;
-        } else if (e[0] == 'H' && (v = value_of(e, "HOME"))) {
-            env->home = v;
-        }
-    }
-}
-
-bool find_bank(const sim_environment &env, bank_location *where, sim_error *err) {
+bool find_bank(bank_location *where, sim_error *err) {
     const char *base;
     bool ok;
     where->named = false;
-    if ((base = env.bank)) {
+    if ((base = variable("VELQOR2_SIM_BANK"))) {
         where->named = true;
         ok = copy_path(where->path, base);
-    } else if ((base = env.state_home) && base[0] == '/') {
+    } else if ((base = variable("XDG_STATE_HOME")) && base[0] == '/') {
         ok = copy_path(where->path, base, "/velqor2-sim/bank");  // a relative one is ignored
-    } else if ((base = env.home)) {
+    } else if ((base = variable("HOME"))) {
         ok = copy_path(where->path, base, "/.local/state/velqor2-sim/bank");
     } else {
         sim_error_set(err, SIM_BANK_UNREADABLE,
@@ -126,13 +102,12 @@ bool resolve_target(const bank_location &where, bank_target *t, sim_error *err) 
     if (error == 0 && t->file.through_link && !t->file.exists)
         return unwritable(err, where.path, "dangling symbolic link");
     if (error == 0 && (!copy_path(t->lock, t->file.path, ".lock") ||
-                       strlen(t->file.name) + sizeof ".lock" > sizeof t->lock_name))
+                       !copy_path(t->lock_name, t->file.name, ".lock")))
         error = ENAMETOOLONG;
     if (error == ENAMETOOLONG) {
         sim_error_set(err, SIM_BANK_UNWRITABLE, "bank file path too long: %.200s...", where.path);
         return false;
     }
-    if (error == 0) copy_path(t->lock_name, t->file.name, ".lock");
     return error == 0 || unwritable(err, where.path, strerror(error));
 }
 

@@ -7,23 +7,13 @@
 #include "atomic_file.h"
 #include "bank.h"
 
-// The variables an open reads, found in one pass over the environment;
-// null when unset or empty.
-struct sim_environment {
-    const char *bank;        // VELQOR2_SIM_BANK
-    const char *state_home;  // XDG_STATE_HOME
-    const char *home;        // HOME
-    const char *trace;       // VELQOR2_SIM_TRACE
-};
-void read_environment(sim_environment *env);
-
 // The bank file as named: VELQOR2_SIM_BANK, else $XDG_STATE_HOME (when it is
 // absolute) or $HOME/.local/state, then velqor2-sim/bank.
 struct bank_location {
     char path[PATH_MAX];
     bool named;  // by VELQOR2_SIM_BANK: folders made for it get 0777 less the umask, else 0700
 };
-bool find_bank(const sim_environment &env, bank_location *where, sim_error *err);
+bool find_bank(bank_location *where, sim_error *err);
 void copy_location(bank_location *to, const bank_location &from);
 
 // What a writer works on: the bank (a symbolic link's target, so the link

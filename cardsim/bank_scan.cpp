@@ -1,19 +1,128 @@
-// The scan of bank text: lines, settings and cards (see bank_scan.h). It
-// works on the text in place, a line at a time, and keeps its place, so a
-// process that opens every card reads the bank once.
+// The scan of bank text: lines, settings and cards (see bank_scan.h), and
+// the decoding of a card's data lines. One lexer serves both: a line is
+// cut at its comment and trimmed, then told apart by what it holds; every
+// number goes through the family's number reader.
 #include "bank_scan.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "bank_lex.h"
+#include "number.h"
 #include "sim_status.h"
-
-using namespace bank_lex;
 
 namespace {
 
 constexpr size_t MAX_LINE = 4096;
+
+// A piece of the text, [begin, end).
+struct span {
+    const char *begin;
+    const char *end;
+    size_t size() const { return static_cast<size_t>(end - begin); }
+    bool is(const char *word) const {
+        return size() == strlen(word) && memcmp(begin, word, size()) == 0;
+    }
+    const char *find(char c) const { return static_cast<const char *>(memchr(begin, c, size())); }
+};
+
+bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }  // isspace, "C" locale
+
+span trim(span s) {
+    while (s.begin < s.end && is_space(*s.begin)) s.begin++;
+    while (s.end > s.begin && is_space(s.end[-1])) s.end--;
+    return s;
+}
+
+// The line that starts at *pos, without its line feed; *pos moves past it.
+span next_line(const char *text, size_t length, size_t *pos) {
+    const char *begin = text + *pos;
+    const char *nl = static_cast<const char *>(memchr(begin, '\n', length - *pos));
+    const char *end = nl ? nl : text + length;
+    *pos = static_cast<size_t>(end - text) + (nl ? 1 : 0);
+    return {begin, end};
+}
+
+// What a line says once its comment is cut: nothing (empty), or its text.
+span content(span line) {
+    if (const char *hash = line.find('#')) line.end = hash;
+    return trim(line);
+}
+
+bool read_u32(span s, unsigned flags, uint32_t *out) {
+    number_read r;
+    if (!read_number(s.begin, s.end, flags, &r)) return false;
+    *out = r.value;
+    return true;
+}
+constexpr unsigned DECIMAL_OR_0X = NUMBER_PREFIX | NUMBER_UPPER_X;
+
+// Signed decimal, or a 32-bit pattern in hexadecimal ("0xFFFFFFFF" is -1).
+bool read_i32(span s, int32_t *out) {
+    number_read r;
+    if (!read_number(s.begin, s.end, DECIMAL_OR_0X | NUMBER_SIGN | NUMBER_SIGNED_HEX, &r))
+        return false;
+    if (!r.hex && !r.negative && r.value > 0x7FFFFFFFu) return false;
+    *out = static_cast<int32_t>(r.value);
+    return true;
+}
+
+bool malformed(sim_error *err, const char *path, unsigned line, const char *expected) {
+    sim_error_set(err, SIM_BANK_MALFORMED, "bank file %s is malformed at line %u: expected %s",
+                  path, line, expected);
+    return false;
+}
+
+bool fail_at(bank_scan *s, unsigned line, const char *expected) {
+    s->failed = true;
+    return malformed(&s->error, s->path, line, expected);
+}
+bool fail(bank_scan *s, const char *expected) { return fail_at(s, s->line, expected); }
+
+bool out_of_memory(sim_error *err, const char *path) {
+    sim_error_set(err, SIM_NO_MEMORY, "out of memory reading bank file %s", path);
+    return false;
+}
+bool out_of_memory(bank_scan *s) {
+    s->failed = true;
+    return out_of_memory(&s->error, s->path);
+}
+
+// --- the ID index -----------------------------------------------------------
+
+size_t id_slot(const id_index &ids, uint32_t id) {
+    return static_cast<uint32_t>(id * 2654435761u) & (ids.capacity - 1);  // Fibonacci hashing
+}
+
+size_t id_lookup(const bank_scan *s, uint32_t id) {
+    const id_index &ids = s->ids;
+    if (ids.capacity == 0) return NO_CARD;
+    for (size_t i = id_slot(ids, id); ids.slots[i] != 0; i = (i + 1) & (ids.capacity - 1))
+        if (s->bank.cards[ids.slots[i] - 1].id == id) return ids.slots[i] - 1;
+    return NO_CARD;
+}
+
+void id_place(id_index *ids, uint32_t id, size_t place) {
+    size_t i = id_slot(*ids, id);
+    while (ids->slots[i] != 0) i = (i + 1) & (ids->capacity - 1);
+    ids->slots[i] = static_cast<uint32_t>(place + 1);
+}
+
+// Indexes the card at place, the last one indexed so far.
+bool id_insert(bank_scan *s, size_t place) {
+    id_index *ids = &s->ids;
+    if (2 * (place + 1) > ids->capacity) {
+        size_t capacity = ids->capacity ? ids->capacity * 2 : 16;
+        auto *slots = static_cast<uint32_t *>(calloc(capacity, sizeof(uint32_t)));
+        if (!slots) return false;
+        free(ids->slots);
+        *ids = {slots, capacity};
+        for (size_t k = 0; k < place; k++) id_place(ids, s->bank.cards[k].id, k);
+    }
+    id_place(ids, s->bank.cards[place].id, place);
+    return true;
+}
+
+// --- settings ---------------------------------------------------------------
 
 enum setting_bit : unsigned {
     KEY_ID = 1u << 0,
@@ -24,101 +133,31 @@ enum setting_bit : unsigned {
     KEY_MODEL = 1u << 5,
 };
 
-bool fail_at(bank_scan *s, unsigned line, const char *expected) {
-    s->failed = true;
-    sim_error_set(&s->error, SIM_BANK_MALFORMED,
-                  "bank file %s is malformed at line %u: expected %s", s->path, line, expected);
-    return false;
-}
-
-bool fail(bank_scan *s, const char *expected) { return fail_at(s, s->line, expected); }
-
-bool out_of_memory(bank_scan *s) {
-    s->failed = true;
-    sim_error_set(&s->error, SIM_NO_MEMORY, "out of memory reading bank file %s", s->path);
-    return false;
-}
-
-// --- the ID index: open addressing, at most half full -----------------------
-
-size_t id_slot(const id_index &ids, uint32_t id) {
-    return static_cast<uint32_t>(id * 2654435761u) & (ids.capacity - 1);  // Fibonacci hashing
-}
-
-size_t id_lookup(const bank_scan *s, uint32_t id) {
-    const id_index &ids = s->ids;
-    if (ids.capacity == 0) return NO_CARD;
-    for (size_t i = id_slot(ids, id);; i = (i + 1) & (ids.capacity - 1)) {
-        uint32_t slot = ids.slots[i];
-        if (slot == 0) return NO_CARD;
-        if (s->bank.cards[slot - 1].id == id) return slot - 1;
-    }
-}
-
-void id_place(id_index *ids, uint32_t id, size_t place) {
-    size_t i = id_slot(*ids, id);
-    while (ids->slots[i] != 0) i = (i + 1) & (ids->capacity - 1);
-    ids->slots[i] = static_cast<uint32_t>(place + 1);
-}
-
-// Cards are indexed in their order: place is the next one.
-bool id_insert(bank_scan *s, uint32_t id, size_t place) {
-    id_index *ids = &s->ids;
-    if (ids->capacity == 0) {  // zeroed with the scan
-        ids->slots = ids->small;
-        ids->capacity = sizeof ids->small / sizeof *ids->small;
-    }
-    if (2 * (ids->used + 1) > ids->capacity) {
-        size_t capacity = ids->capacity * 2;
-        auto *slots = static_cast<uint32_t *>(calloc(capacity, sizeof(uint32_t)));
-        if (!slots) return false;
-        if (ids->slots != ids->small) free(ids->slots);
-        ids->slots = slots;
-        ids->capacity = capacity;
-        for (size_t k = 0; k < place; k++) id_place(ids, s->bank.cards[k].id, k);
-        ids->used = place;
-    }
-    id_place(ids, id, place);
-    ids->used++;
-    return true;
-}
-
-// --- settings ---------------------------------------------------------------
-
-// "read <location>" or "write <location>": the fault of one location.
-bool parse_located_fault(bank_scan *s, span value, bool *matched) {
-    static const struct {
-        const char *word;
-        location_set sim_card::*set;
-        const char *missing;
-    } kinds[] = {{"read", &sim_card::read_faults, "a location after 'fault = read'"},
-                 {"write", &sim_card::write_faults, "a location after 'fault = write'"}};
-    for (const auto &k : kinds) {
-        const char *rest = value.after(k.word);
-        if (!rest || rest == value.end || !is_space(*rest)) continue;
-        *matched = true;
-        uint32_t location;
-        if (!parse_u32(trim({rest, value.end}), false, &location)) return fail(s, k.missing);
-        return location_set_add(&(s->draft.*k.set), location) || out_of_memory(s);
-    }
-    *matched = false;
-    return false;
-}
-
+// "open", "info", "read", "write", or "read <location>", "write <location>".
 bool parse_fault(bank_scan *s, span value) {
     static const struct {
         const char *word;
         unsigned bit;
-    } words[] = {
-        {"open", FAULT_OPEN}, {"info", FAULT_INFO}, {"read", FAULT_READ}, {"write", FAULT_WRITE}};
-    for (const auto &w : words)
-        if (value.is(w.word)) {
-            s->draft.faults |= w.bit;
+        location_set sim_card::*located;
+        const char *missing;
+    } kinds[] = {
+        {"open", FAULT_OPEN, nullptr, nullptr},
+        {"info", FAULT_INFO, nullptr, nullptr},
+        {"read", FAULT_READ, &sim_card::read_faults, "a location after 'fault = read'"},
+        {"write", FAULT_WRITE, &sim_card::write_faults, "a location after 'fault = write'"}};
+    for (const auto &k : kinds) {
+        const size_t n = strlen(k.word);
+        if (value.size() < n || memcmp(value.begin, k.word, n) != 0) continue;
+        if (value.size() == n) {
+            s->draft.faults |= k.bit;
             return true;
         }
-    bool matched = false;
-    bool ok = parse_located_fault(s, value, &matched);
-    if (matched) return ok;
+        if (!k.located || !is_space(value.begin[n])) continue;
+        uint32_t location;
+        if (!read_u32(trim({value.begin + n, value.end}), DECIMAL_OR_0X, &location))
+            return fail(s, k.missing);
+        return location_set_add(&(s->draft.*k.located), location) || out_of_memory(s);
+    }
     return fail(s, "fault = open, info, read, read <location>, write or write <location>");
 }
 
@@ -126,26 +165,23 @@ bool set_setting(bank_scan *s, unsigned bit, span value) {
     sim_card *d = &s->draft;
     switch (bit) {
     case KEY_ID:
-        return parse_u32(value, false, &d->id) || fail(s, "an unsigned 32-bit card id");
+        return read_u32(value, DECIMAL_OR_0X, &d->id) || fail(s, "an unsigned 32-bit card id");
     case KEY_BOARD_TYPE:
-        return parse_i32(value, &d->board_type) || fail(s, "a signed 32-bit board type");
+        return read_i32(value, &d->board_type) || fail(s, "a signed 32-bit board type");
     case KEY_WORD_BITS:
-        return (parse_u32(value, false, &d->word_bits) &&
+        return (read_u32(value, DECIMAL_OR_0X, &d->word_bits) &&
                 (d->word_bits == 16 || d->word_bits == 32)) ||
                fail(s, "word_bits = 16 or 32");
     case KEY_EEPROM_WORDS:
-        return (parse_u32(value, false, &d->eeprom_words) && d->eeprom_words >= 1 &&
+        return (read_u32(value, DECIMAL_OR_0X, &d->eeprom_words) && d->eeprom_words >= 1 &&
                 d->eeprom_words <= BANK_MAX_WORDS) ||
                fail(s, "eeprom_words from 1 to 65536");
     case KEY_SERIAL:
-        return parse_u32(value, false, &d->serial) || fail(s, "an unsigned 32-bit serial number");
-    default:  // KEY_MODEL
+        return read_u32(value, DECIMAL_OR_0X, &d->serial) ||
+               fail(s, "an unsigned 32-bit serial number");
+    default:  // KEY_MODEL; the draft starts zeroed
         if (value.size() > BANK_MODEL_MAX) return fail(s, "a model name of at most 43 characters");
-        // The draft starts zeroed and a setting comes once: only the name is
-        // copied, eight bytes a time, as no call would be cheaper.
-        size_t i = 0;
-        for (; i + 8 <= value.size(); i += 8) __builtin_memcpy(d->model + i, value.begin + i, 8);
-        for (; i < value.size(); i++) d->model[i] = value.begin[i];
+        memcpy(d->model, value.begin, value.size());
         return true;
     }
 }
@@ -162,19 +198,14 @@ bool parse_setting(bank_scan *s, span key, span value) {
                 {"model", KEY_MODEL}};
     if (!s->in_card) return fail(s, "'[card]' before the first setting");
     if (s->added) return fail(s, "settings before the card's first data line");
-    if (key.size() > 0 && *key.begin == 'f' && key.is("fault")) return parse_fault(s, value);
-    unsigned bit = 0;
-    for (const auto &k : keys)  // the names differ in their first letter
-        if (key.size() > 0 && *key.begin == k.name[0]) {
-            if (key.is(k.name)) bit = k.bit;
-            break;
-        }
-    if (bit == 0)
-        return fail(s,
-                    "a setting: id, board_type, word_bits, eeprom_words, serial, model or fault");
-    if (s->seen & bit) return fail(s, "each setting once per card");
-    s->seen |= bit;
-    return set_setting(s, bit, value);
+    if (key.is("fault")) return parse_fault(s, value);
+    for (const auto &k : keys) {
+        if (!key.is(k.name)) continue;
+        if (s->seen & k.bit) return fail(s, "each setting once per card");
+        s->seen |= k.bit;
+        return set_setting(s, k.bit, value);
+    }
+    return fail(s, "a setting: id, board_type, word_bits, eeprom_words, serial, model or fault");
 }
 
 // --- cards ------------------------------------------------------------------
@@ -183,31 +214,24 @@ bool parse_setting(bank_scan *s, span key, span value) {
 // data line or at its end; its data lines start at data_begin.
 bool add_card(bank_scan *s, size_t data_begin) {
     const unsigned required = KEY_ID | KEY_BOARD_TYPE | KEY_WORD_BITS;
+    const unsigned line = s->draft.line;
     if ((s->seen & required) != required)
-        return fail_at(s, s->card_line, "id, board_type and word_bits in this card");
-    const sim_card &d = s->draft;
+        return fail_at(s, line, "id, board_type and word_bits in this card");
     if (s->bank.count >= BANK_MAX_CARDS)
-        return fail_at(s, s->card_line, "at most 4096 cards in a bank (the simulator's limit)");
-    s->total_words += d.eeprom_words;
+        return fail_at(s, line, "at most 4096 cards in a bank (the simulator's limit)");
+    s->total_words += s->draft.eeprom_words;
     if (s->total_words > BANK_MAX_TOTAL_WORDS)
-        return fail_at(s, s->card_line,
+        return fail_at(s, line,
                        "at most 4194304 words in all cards together (the simulator's limit)");
-    if (id_lookup(s, d.id) != NO_CARD)
-        return fail_at(s, s->card_line, "a card id not used by an earlier card");
-    sim_card *card = bank_add_card(&s->bank, d);
+    if (id_lookup(s, s->draft.id) != NO_CARD)
+        return fail_at(s, line, "a card id not used by an earlier card");
+    sim_card *card = bank_add_card(&s->bank, s->draft);
     if (!card) return out_of_memory(s);
-    s->draft.read_faults = location_set{};  // the card owns them now
-    s->draft.write_faults = location_set{};
-    card->line = s->card_line;
-    card->text_begin = s->card_begin;
+    s->draft.read_faults = s->draft.write_faults = location_set{};  // the card owns them now
     card->data_begin = card->data_end = data_begin;
     card->data_line = s->line;
     s->added = true;
-    if (!id_insert(s, card->id, s->bank.count - 1)) return out_of_memory(s);
-    const bool wanted = s->want_by_id ? card->id == s->want_id : s->bank.count - 1 == s->want_index;
-    sim_error ignored;  // a card without its words is decoded, and fails, when used
-    s->decoding = wanted && card_words_begin(card, s->path, &ignored);
-    return true;
+    return id_insert(s, s->bank.count - 1) || out_of_memory(s);
 }
 
 // Ends the current card at the line that starts at end.
@@ -215,85 +239,33 @@ bool finish_card(bank_scan *s, size_t end) {
     if (!s->in_card) return true;
     if (!s->added && !add_card(s, end)) return false;
     s->bank.cards[s->bank.count - 1].data_end = end;
-    s->in_card = s->added = s->decoding = false;
+    s->in_card = s->added = false;
     return true;
 }
 
-void start_card(bank_scan *s, size_t line_start) {
-    s->in_card = true;
-    s->card_line = s->line;
-    s->card_begin = line_start;
-    s->seen = 0;
-    s->draft = sim_card{};
-    s->draft.eeprom_words = BANK_DEFAULT_WORDS;
-}
-
-// A data line of the card the caller asked for. A line it refuses leaves
-// the card to be decoded when used, which then fails naming the line.
-void decode_wanted(bank_scan *s, span text, const char *colon) {
-    sim_card *card = &s->bank.cards[s->bank.count - 1];
-    sim_error ignored;
-    if (decode_data_line(s->path, card, s->line, text.begin, colon, text.end, &ignored)) return;
-    free(card->words);
-    card->words = nullptr;
-    s->decoding = false;
-}
-
-bool scan_text(bank_scan *s, const char *begin, const char *end, size_t line_start) {
-    // A data line as the writer puts it down, "0xNNNN: values", of a card
-    // being decoded: decoded at once. Any other shape, or one the decoder
-    // refuses, takes the general way, which then reports it.
-    // Of any other card, the line only needs to be a data line: it is
-    // decoded, or checked, when the card is used.
-    if (s->added && end - begin > 7 && begin[0] == '0' && begin[1] == 'x' && begin[6] == ':' &&
-        !memchr(begin, '=', static_cast<size_t>(end - begin))) {
-        sim_error ignored;
-        if (!s->decoding) return true;
-        if (decode_data_line(s->path, &s->bank.cards[s->bank.count - 1], s->line, begin, begin + 6,
-                             end, &ignored))
-            return true;
-    }
-    while (begin < end && is_space(*begin)) begin++;
-    if (begin == end || *begin == '#') return true;  // most lines a bank holds
-    if (const void *hash = memchr(begin, '#', static_cast<size_t>(end - begin)))
-        end = static_cast<const char *>(hash);
-    span text = trim({begin, end});
+bool take_line(bank_scan *s, span text, size_t line_start) {
     if (text.begin == text.end) return true;
-    if (*text.begin == '[' && text.is("[card]")) {
+    if (text.is("[card]")) {
         if (!finish_card(s, line_start)) return false;
-        start_card(s, line_start);
+        s->in_card = true;
+        s->seen = 0;
+        s->draft = sim_card{};
+        s->draft.eeprom_words = BANK_DEFAULT_WORDS;
+        s->draft.line = s->line;
         return true;
     }
-    if (const void *eq = memchr(text.begin, '=', text.size())) {
-        const char *at = static_cast<const char *>(eq);
-        const char *key_end = at;
-        while (key_end > text.begin && key_end[-1] == ' ') key_end--;  // the writer's padding
-        return parse_setting(s, trim({text.begin, key_end}), trim({at + 1, text.end}));
-    }
-    if (const void *colon = memchr(text.begin, ':', text.size())) {
+    if (const char *eq = text.find('='))
+        return parse_setting(s, trim({text.begin, eq}), trim({eq + 1, text.end}));
+    if (text.find(':')) {  // a data line: decoded when its card is used
         if (!s->in_card) return fail(s, "'[card]' before the first data line");
-        if (!s->added && !add_card(s, line_start)) return false;
-        // Any other card's lines are decoded when it is used.
-        if (s->decoding) decode_wanted(s, text, static_cast<const char *>(colon));
-        return true;
+        return s->added || add_card(s, line_start);
     }
     return fail(s, "'[card]', 'key = value' or 'location: values'");
 }
 
-// Whether the text holds a NUL byte before limit, searched a block at a
-// time as far as the scan has come.
-inline bool nul_before(bank_scan *s, size_t limit) {
-    while (s->nul_searched < limit) {
-        size_t block = s->length - s->nul_searched < 4096 ? s->length - s->nul_searched : 4096;
-        const void *nul = memchr(s->text + s->nul_searched, '\0', block);
-        if (nul) return static_cast<const char *>(nul) < s->text + limit;
-        s->nul_searched += block;
-    }
-    return false;
-}
-
 // Reads one more line, or notes the end of the text.
 bool step(bank_scan *s) {
+    if (s->failed) return false;
     if (s->pos >= s->length) {
         if (!finish_card(s, s->length)) return false;
         s->finished = true;
@@ -301,18 +273,39 @@ bool step(bank_scan *s) {
     }
     s->line++;
     const size_t start = s->pos;
-    const char *begin = s->text + start;
-    const void *nl = memchr(begin, '\n', s->length - start);
-    size_t n = nl ? static_cast<size_t>(static_cast<const char *>(nl) - begin) : s->length - start;
-    s->pos += n + (nl ? 1 : 0);
-    if (n >= MAX_LINE) return fail(s, "a line shorter than 4096 bytes");
-    if (nul_before(s, start + n)) return fail(s, "text, not a NUL byte");
-    return scan_text(s, begin, begin + n, start);
+    span line = next_line(s->text, s->length, &s->pos);
+    if (line.size() >= MAX_LINE) return fail(s, "a line shorter than 4096 bytes");
+    if (memchr(line.begin, '\0', line.size())) return fail(s, "text, not a NUL byte");
+    return take_line(s, content(line), start);
 }
 
 bool failed(const bank_scan *s, sim_error *err) {
     *err = s->error;
     return false;
+}
+
+// --- data lines -------------------------------------------------------------
+
+// "address: value value ..." into the card's words.
+bool decode_line(const char *path, unsigned line, span text, sim_card *card, sim_error *err) {
+    const char *colon = text.find(':');
+    uint32_t address;
+    if (!read_u32(trim({text.begin, colon}), NUMBER_HEX, &address))
+        return malformed(err, path, line, "a hexadecimal location before ':'");
+    for (const char *c = colon + 1;;) {
+        while (c < text.end && (*c == ' ' || *c == '\t')) c++;
+        if (c == text.end) return true;
+        const char *token = c;
+        while (c < text.end && *c != ' ' && *c != '\t') c++;
+        uint32_t value;
+        if (!read_u32({token, c}, NUMBER_HEX, &value))
+            return malformed(err, path, line, "hexadecimal word values");
+        if (address >= card->eeprom_words)
+            return malformed(err, path, line, "locations below the card's eeprom_words");
+        if (!word_fits(card, value))
+            return malformed(err, path, line, "values that fit the card's word_bits");
+        card->words[address++] = value;
+    }
 }
 
 }  // namespace
@@ -326,7 +319,7 @@ void scan_start(bank_scan *scan, const char *text, size_t length, const char *pa
 
 void scan_free(bank_scan *scan) {
     bank_free(&scan->bank);
-    if (scan->ids.slots != scan->ids.small) free(scan->ids.slots);
+    free(scan->ids.slots);
     location_set_free(&scan->draft.read_faults);
     location_set_free(&scan->draft.write_faults);
     scan->ids = id_index{};
@@ -338,7 +331,7 @@ bool scan_adopt(bank_scan *scan, sim_bank *bank, const char *path) {
     scan->bank = *bank;
     *bank = sim_bank{};
     for (size_t k = 0; k < scan->bank.count; k++)
-        if (!id_insert(scan, scan->bank.cards[k].id, k)) return false;
+        if (!id_insert(scan, k)) return false;
     return true;
 }
 
@@ -347,46 +340,63 @@ size_t scan_complete(const bank_scan *scan) {
 }
 
 bool scan_to_index(bank_scan *scan, size_t index, bool *found, sim_error *err) {
-    scan->want_by_id = false;
-    scan->want_index = index;
     while (scan_complete(scan) <= index && !scan->finished)
-        if (scan->failed || !step(scan)) return failed(scan, err);
+        if (!step(scan)) return failed(scan, err);
     *found = index < scan_complete(scan);
     return true;
 }
 
 bool scan_find_id(bank_scan *scan, uint32_t id, size_t *index, sim_error *err) {
-    scan->want_by_id = true;
-    scan->want_id = id;
-    size_t checked = NO_CARD;  // the complete count last looked at
     for (;;) {
-        size_t complete = scan_complete(scan);
-        if (complete != checked) {
-            size_t place = id_lookup(scan, id);
-            if (place < complete) {
-                *index = place;
-                return true;
-            }
-            checked = complete;
-        }
-        if (scan->finished) {
-            *index = NO_CARD;
+        size_t place = id_lookup(scan, id);
+        if ((place != NO_CARD && place < scan_complete(scan)) || scan->finished) {
+            *index = place;
             return true;
         }
-        if (scan->failed || !step(scan)) return failed(scan, err);
+        if (!step(scan)) return failed(scan, err);
     }
 }
 
 bool scan_all(bank_scan *scan, sim_error *err) {
-    scan->want_by_id = false;
-    scan->want_index = NO_CARD;
     while (!scan->finished)
-        if (scan->failed || !step(scan)) return failed(scan, err);
+        if (!step(scan)) return failed(scan, err);
     return true;
 }
 
-bool scan_decode_all(bank_scan *scan, sim_error *err) {
-    for (size_t k = 0; k < scan->bank.count; k++)
-        if (!scan_decode(scan, k, err)) return false;
+bool scan_decode(bank_scan *scan, size_t index, sim_error *err) {
+    sim_card *card = &scan->bank.cards[index];
+    if (card->words) return true;
+    if (!card_erase_words(card)) return out_of_memory(err, scan->path);
+    unsigned line = card->data_line;
+    // Blank lines, comments and data lines: the scan let nothing else through.
+    for (size_t pos = card->data_begin; pos < card->data_end; line++) {
+        span text = content(next_line(scan->text, card->data_end, &pos));
+        if (text.begin != text.end && !decode_line(scan->path, line, text, card, err)) {
+            free(card->words);  // never half a card
+            card->words = nullptr;
+            return false;
+        }
+    }
     return true;
+}
+
+bool bank_parse(const char *text, size_t length, const char *path, const bank_selection &which,
+                sim_bank *out, sim_error *err) {
+    bank_scan scan;
+    scan_start(&scan, text, length, path);
+    size_t index = which.key;
+    bool found = false, ok;
+    if (which.all) ok = scan_all(&scan, err);
+    else if (which.by_index) ok = scan_to_index(&scan, index, &found, err);
+    else ok = scan_find_id(&scan, which.key, &index, err);
+    if (!which.all && !which.by_index) found = index != NO_CARD;
+    for (size_t k = 0; ok && k < scan.bank.count; k++)
+        if (which.all || (found && k == index)) ok = scan_decode(&scan, k, err);
+    *out = sim_bank{};
+    if (ok) {
+        *out = scan.bank;
+        scan.bank = sim_bank{};
+    }
+    scan_free(&scan);
+    return ok;
 }

@@ -19,13 +19,12 @@
 
 #include "bank.h"
 
-// Card ID -> place in the bank, for lookups and for refusing a repeated ID.
-// A bank of a few cards needs no allocation.
+// Card ID -> place in the bank + 1 (0: empty), open addressing, at most
+// half full: lookups and the refusal of a repeated ID cost the same for
+// every card.
 struct id_index {
-    uint32_t *slots;  // place + 1; 0 is empty: small, or owned
+    uint32_t *slots;  // owned
     size_t capacity;  // a power of two, or 0
-    size_t used;
-    uint32_t small[16];
 };
 
 struct bank_scan {
@@ -40,20 +39,12 @@ struct bank_scan {
     sim_bank bank;  // the cards found so far; the last one may be incomplete
     uint64_t total_words;
     id_index ids;
-    // The card a caller asked for: its data lines are decoded as they are
-    // read, rather than read again afterwards.
-    bool want_by_id;
-    size_t want_index;
-    uint32_t want_id;
-    bool decoding;  // the current card is that one
-    // The card being read.
+    // The card being read: its settings are the draft until its first data
+    // line or its end adds it to the bank.
     bool in_card;
-    bool added;  // it is in the bank already (its first data line was read)
-    unsigned card_line;
-    size_t card_begin;    // of its "[card]" line
-    unsigned seen;        // settings given, a bit each
-    sim_card draft;       // its settings until it is added
-    size_t nul_searched;  // the text holds no NUL byte before this
+    bool added;
+    unsigned seen;  // settings given, a bit each
+    sim_card draft;
 };
 
 void scan_start(bank_scan *scan, const char *text, size_t length, const char *path);
@@ -78,23 +69,9 @@ bool scan_find_id(bank_scan *scan, uint32_t id, size_t *index, sim_error *err);
 
 // Reads every line, decoding no card.
 bool scan_all(bank_scan *scan, sim_error *err);
-bool scan_decode_all(bank_scan *scan, sim_error *err);
 
-// Decodes the words of a complete card from its data lines, once.
+// Decodes the words of a complete card from its data lines, once; a card
+// that fails keeps no words.
 bool scan_decode(bank_scan *scan, size_t index, sim_error *err);
-
-// For a write of the whole bank, of a scan that has read every line: where
-// the lines of each card are that can be copied as they are (the writer's
-// own), and null for the others, whose words are decoded then; the card at
-// changed is always written from its words. *copied says whether any is.
-bool scan_plan_copies(bank_scan *scan, size_t changed, card_copy *copies, bool *copied,
-                      sim_error *err);
-
-// For the scan's own use: a card's words before its data lines (erased, or
-// the built-in bank's), and one data line "address: values" (trimmed, its
-// comment cut, colon its first ':') decoded into them.
-bool card_words_begin(sim_card *card, const char *path, sim_error *err);
-bool decode_data_line(const char *path, sim_card *card, unsigned line, const char *begin,
-                      const char *colon, const char *end, sim_error *err);
 
 #endif

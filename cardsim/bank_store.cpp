@@ -13,7 +13,8 @@
 //    bank as it is (re-read only when the file changed since its snapshot),
 //    writes the new bank to a temporary file beside it and flushes it; just
 //    before the rename it checks again that neither the lock file nor the
-//    bank was replaced meanwhile, and starts again if one was.
+//    bank was replaced meanwhile, and starts again if one was. After the
+//    rename the bank it wrote is the process's copy of the new file.
 //  - The first write of a process removes the temporary files that killed
 //    writers left: it holds the lock, so none of them is a live writer's.
 //  - The library's mutex is never held across any of this I/O.
@@ -48,47 +49,36 @@ void clear_leftovers_once(const bank_target &t) {
     remove_leftovers(t);
 }
 
-// The new bank, as text: the card found and checked as the bank holds it
-// now, the word changed in the text only. Every other card is checked too:
-// its lines are copied as they are when they are exactly what the writer
-// puts down (a bank that only writers touched), else decoded and written
-// again; a card that does not decode fails the write, as it always did.
+// The new bank, as text: every card decoded and checked as the bank holds
+// it now (a card that does not decode fails the write), the word changed in
+// the text only until the file holds it.
 struct change {
     uint32_t card_id, location, value;
     size_t index;  // of the card, once found
     file_identity before;
     char *text;
     size_t length;
-    bool copied;  // some cards' lines were copied, not decoded
 };
 
 bool prepare(bank_snapshot *s, change *c, sim_error *err) {
     bank_guard guard;
     bank_scan *scan = &s->scan;
     if (!scan_all(scan, err)) return false;
+    for (size_t k = 0; k < scan->bank.count; k++)
+        if (!scan_decode(scan, k, err)) return false;
     scan_find_id(scan, c->card_id, &c->index, err);  // the scan is complete: it cannot fail
     if (c->index == NO_CARD) {
         sim_error_set(err, SIM_NO_SUCH_ID, "no card with ID %u in bank file %s any more",
                       static_cast<unsigned>(c->card_id), s->where.path);
         return false;
     }
-    if (!scan_decode(scan, c->index, err)) return false;
     sim_card *card = &scan->bank.cards[c->index];
     if (!bank_check_word(card, c->location, &c->value, err)) return false;
     c->before = s->identity;
-    c->copied = false;
-    auto *copies = static_cast<card_copy *>(malloc(scan->bank.count * sizeof(card_copy) + 1));
-    if (copies && !scan_plan_copies(scan, c->index, copies, &c->copied, err)) {
-        free(copies);
-        return false;
-    }
-    if (copies) {
-        const uint32_t old = card->words[c->location];
-        card->words[c->location] = c->value;
-        c->text = bank_render(&scan->bank, copies, &c->length);
-        card->words[c->location] = old;  // until the file holds it
-        free(copies);
-    }
+    const uint32_t old = card->words[c->location];
+    card->words[c->location] = c->value;
+    c->text = bank_format(&scan->bank, &c->length);
+    card->words[c->location] = old;
     if (!c->text) {
         sim_error_set(err, SIM_NO_MEMORY, "out of memory writing bank file %s", s->where.path);
         return false;
@@ -107,24 +97,23 @@ bool unchanged(const bank_target &t, const file_identity &before) {
     return identity_of(t.file.path, &now, &ignored) && same_identity(now, before);
 }
 
-// The file now holds the change: so does the snapshot, unless another
-// thread of this process has moved it on already. The lock is still held,
-// so the file at the path is the one just written.
-void adopt(bank_snapshot *s, change *c, const bank_target &t) {
+// The file now holds the change, and so does the snapshot, which becomes
+// the process's copy of the new file: unless another thread of this
+// process has moved it on already. The lock is still held, so the file at
+// the path is the one just written.
+void adopt(bank_snapshot *s, const change &c, const bank_target &t) {
     int fd = open(t.file.path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     struct stat st;
     if (fd < 0) return;  // the next call reads the file
     bool adopted = false;
-    if (fstat(fd, &st) == 0 && static_cast<size_t>(st.st_size) == c->length) {
+    if (fstat(fd, &st) == 0 && static_cast<size_t>(st.st_size) == c.length) {
         bank_guard guard;
-        // Copied lines moved in the text: the next call reads the file again.
-        adopted = !c->copied && same_identity(s->identity, c->before);
+        adopted = same_identity(s->identity, c.before);
         if (adopted) {
-            s->scan.bank.cards[c->index].words[c->location] = c->value;
-            file_identity now{true,       st.st_dev,  st.st_ino, st.st_size,
-                              st.st_mtim, st.st_ctim, st.st_mode};
-            snapshot_replaced(s, c->text, c->length, fd, now);
-            c->text = nullptr;
+            s->scan.bank.cards[c.index].words[c.location] = c.value;
+            snapshot_replaced(
+                s, fd,
+                {true, st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim, st.st_mode});
         }
     }
     if (!adopted) close(fd);
@@ -158,7 +147,7 @@ attempt write_change(bank_snapshot *s, const writer_lock &lock, bank_target &t, 
         if (error == ENOENT) return attempt::AGAIN;
         return write_failed(err, t, error);
     }
-    adopt(s, c, t);
+    adopt(s, *c, t);
     return attempt::DONE;
 }
 
@@ -185,7 +174,7 @@ bool bank_store_word(bank_snapshot *held, uint32_t card_id, uint32_t location, u
     // Nothing is created beside a bank that is not a regular file (a device,
     // a FIFO): it is refused here, before the lock file is.
     if (!resolve_target(held->where, &t, err)) return false;
-    change c{card_id, location, value, NO_CARD, {}, nullptr, 0, false};
+    change c{card_id, location, value, NO_CARD, {}, nullptr, 0};
     const long long deadline = now_ms() + lock_wait_ms();
     do {
         attempt a = store_once(held, t, &c, err);

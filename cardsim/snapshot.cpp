@@ -13,8 +13,6 @@
 
 #include "sim_status.h"
 
-pthread_mutex_t g_bank_mutex = PTHREAD_MUTEX_INITIALIZER;
-
 namespace {
 
 bank_snapshot *g_latest;  // the last snapshot loaded; the cache that opens share
@@ -51,7 +49,7 @@ bool read_file(const char *path, file_identity *id, int *fd, char **text, size_t
     if (*fd < 0) return unreadable(err, path, strerror(errno));
     struct stat st;
     const char *problem = nullptr;
-    if (status_of_fd(*fd, &st) != 0) problem = strerror(errno);
+    if (fstat(*fd, &st) != 0) problem = strerror(errno);
     else if (!S_ISREG(st.st_mode)) problem = "not a regular file";
     else if (static_cast<uint64_t>(st.st_size) > BANK_MAX_BYTES) problem = "larger than 64 MiB";
     *length = problem ? 0 : static_cast<size_t>(st.st_size);
@@ -73,30 +71,22 @@ bool read_file(const char *path, file_identity *id, int *fd, char **text, size_t
 // dangling link is refused.
 bool no_file(const char *path, sim_error *err) {
     struct stat st;
-    if (status_of_path(path, &st, false) != 0) return true;
+    if (lstat(path, &st) != 0) return true;
     return unreadable(err, path, "dangling symbolic link");
 }
 
 bank_snapshot *load(const bank_location &where, sim_error *err) {
-    // Not calloc: the record is mostly room for a path, and a dump opens
-    // one card in a few hundred thousand instructions all told.
-    auto *s = static_cast<bank_snapshot *>(malloc(sizeof(bank_snapshot)));
+    auto *s = static_cast<bank_snapshot *>(calloc(1, sizeof(bank_snapshot)));
     if (!s) {
         sim_error_set(err, SIM_NO_MEMORY, "out of memory reading bank file %s", where.path);
         return nullptr;
     }
     s->refs = 1;
     copy_location(&s->where, where);
-    s->identity = file_identity{};
-    s->fd = -1;
-    s->text = nullptr;
-    s->length = 0;
-    scan_start(&s->scan, nullptr, 0, s->where.path);
     bool missing = false;
     bool ok = read_file(where.path, &s->identity, &s->fd, &s->text, &s->length, &missing, err);
     if (ok) {
-        s->scan.text = s->text;
-        s->scan.length = s->length;
+        scan_start(&s->scan, s->text, s->length, s->where.path);
     } else if (missing && no_file(where.path, err)) {
         sim_bank bank{};  // no file yet: the built-in bank, until the first write
         ok = bank_default(&bank) && scan_adopt(&s->scan, &bank, s->where.path);
@@ -115,11 +105,17 @@ bool is_current(const bank_snapshot *s, const bank_location &where, const file_i
 
 }  // namespace
 
+bool same_identity(const file_identity &a, const file_identity &b) {
+    if (a.exists != b.exists) return false;
+    return !a.exists || (a.dev == b.dev && a.ino == b.ino && a.size == b.size &&
+                         a.mtime.tv_sec == b.mtime.tv_sec && a.mtime.tv_nsec == b.mtime.tv_nsec &&
+                         a.ctime.tv_sec == b.ctime.tv_sec && a.ctime.tv_nsec == b.ctime.tv_nsec);
+}
+
 bool identity_of(const char *path, file_identity *out, sim_error *err) {
-    // Not following links first: one call for the usual bank, and for none.
     struct stat st;
-    bool exists = status_of_path(path, &st, false) == 0;
-    if (exists && S_ISLNK(st.st_mode) && status_of_path(path, &st, true) != 0) {
+    bool exists = lstat(path, &st) == 0;
+    if (exists && S_ISLNK(st.st_mode) && stat(path, &st) != 0) {
         if (errno != ENOENT) return unreadable(err, path, strerror(errno));
         return unreadable(err, path, "dangling symbolic link");
     }
@@ -168,15 +164,14 @@ bank_snapshot *snapshot_fresh(const bank_location &where, bank_snapshot *held, s
     return loaded;
 }
 
-void snapshot_replaced(bank_snapshot *snapshot, char *text, size_t length, int fd,
-                       const file_identity &identity) {
+void snapshot_replaced(bank_snapshot *snapshot, int fd, const file_identity &identity) {
     free(snapshot->text);
     if (snapshot->fd >= 0) close(snapshot->fd);
     snapshot->fd = fd;
-    snapshot->text = text;
-    snapshot->length = length;
-    snapshot->scan.text = text;  // every card is decoded: its old data lines are not needed
-    snapshot->scan.length = length;
+    snapshot->text = nullptr;
+    snapshot->length = 0;
+    snapshot->scan.text = nullptr;
+    snapshot->scan.length = 0;
     snapshot->identity = identity;
 }
 

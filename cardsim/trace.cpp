@@ -4,7 +4,6 @@
 #include <limits.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -13,37 +12,34 @@
 #include "safe_path.h"
 #include "sim_mutex.h"
 
-std::atomic<int> g_trace_state{TRACE_NOT_LOOKED_UP};
-
 namespace {
 
-// The file's name as the last open found it: a copy, as the environment may
-// change under a pointer. Not per thread, so that it costs a thread nothing
-// while there is no trace.
+// The file's name as the last open found it: a copy, as the environment
+// may change under a pointer. Under the mutex.
+enum { TRACE_NOT_LOOKED_UP, TRACE_OFF, TRACE_ON } g_state;
 char g_path[PATH_MAX];
+
+void take_path(const char *path) {
+    size_t n = path ? strnlen(path, sizeof g_path) : 0;
+    g_state = n == 0 || n == sizeof g_path ? TRACE_OFF : TRACE_ON;  // unset, empty or too long
+    if (g_state == TRACE_ON) snprintf(g_path, sizeof g_path, "%s", path);
+}
 
 }  // namespace
 
 void trace_refresh(const char *path) {
-    size_t n = 0;
-    while (path && n < sizeof g_path && path[n]) n++;
-    if (n == 0 || n == sizeof g_path) {  // unset, empty or too long: no trace
-        g_trace_state.store(TRACE_OFF, std::memory_order_relaxed);
-        return;
-    }
     bank_guard guard;
-    memcpy(g_path, path, n + 1);
-    g_trace_state.store(TRACE_ON, std::memory_order_relaxed);
+    take_path(path);
 }
 
-void trace_write(const char *format, ...) {
-    if (g_trace_state.load(std::memory_order_relaxed) == TRACE_NOT_LOOKED_UP)
-        trace_refresh(getenv("VELQOR2_SIM_TRACE"));  // a call before any open
+void trace_call(const char *format, ...) {
     char path[PATH_MAX];
     {
         bank_guard guard;
-        if (g_trace_state.load(std::memory_order_relaxed) != TRACE_ON) return;
-        memcpy(path, g_path, sizeof path);
+        if (g_state == TRACE_NOT_LOOKED_UP)
+            take_path(getenv("VELQOR2_SIM_TRACE"));  // before any open
+        if (g_state != TRACE_ON) return;
+        snprintf(path, sizeof path, "%s", g_path);
     }
     char line[512];
     va_list ap;

@@ -4,7 +4,6 @@
 // answers from its EEPROM, and every write goes straight to the file.
 #define VELQOR2_BUILDING_LIBRARY
 #include <limits.h>
-#include <pthread.h>
 
 #include <cinttypes>
 #include <cstdarg>
@@ -29,55 +28,22 @@ struct open_card {
     uint32_t card_id;
     size_t index;             // the card's place in the snapshot, as last found
     bank_snapshot *snapshot;  // referenced; the bank as this handle last saw it
-    // The card's words in that snapshot when no read of the card is marked
-    // to fail, else null: all a read needs while the file is unchanged. They
-    // stay where they are while the slot holds the snapshot.
-    const uint32_t *plain_words;
-    uint32_t word_count;
 };
 
-// Notes where the card is in the slot's snapshot, for the next call.
-void remember(open_card *o, const sim_card &card, size_t index) {
-    o->index = index;
-    bool plain = !(card.faults & FAULT_READ) && card.read_faults.count == 0;
-    o->plain_words = plain ? card.words : nullptr;
-    o->word_count = card.eeprom_words;
-}
-
-// Under the mutex of snapshot.h, as the snapshots are.
+// Under the mutex, as the snapshots are.
 open_card g_open[MAX_OPEN];
 uint32_t g_generation;
 
-// The texts of this thread: the detail of its last failure, which the status
-// text returns, and room for the text of an unknown status. Kept through a
-// key of the threads library rather than thread-local storage: loading the
-// library then costs nothing for them, and a call that succeeds never
-// touches them. The threads library frees a thread's texts when it ends.
+// The detail of this thread's last failure, which the status text returns,
+// and room for the text of an unknown status.
 struct thread_texts {
     sim_error last;
     char unknown[48];
 };
-
-pthread_once_t g_texts_once = PTHREAD_ONCE_INIT;
-pthread_key_t g_texts_key;
-bool g_texts_keyed;
-thread_texts g_shared_texts;  // when memory runs out: shared, but never a crash
-
-void make_texts_key() { g_texts_keyed = pthread_key_create(&g_texts_key, free) == 0; }
-
-thread_texts *texts() {
-    pthread_once(&g_texts_once, make_texts_key);
-    if (!g_texts_keyed) return &g_shared_texts;
-    auto *t = static_cast<thread_texts *>(pthread_getspecific(g_texts_key));
-    if (t) return t;
-    t = static_cast<thread_texts *>(calloc(1, sizeof(thread_texts)));
-    if (t && pthread_setspecific(g_texts_key, t) == 0) return t;
-    free(t);
-    return &g_shared_texts;
-}
+thread_local thread_texts t_texts;
 
 VELQOR2_STATUS fail(const sim_error &err) {
-    texts()->last = err;
+    t_texts.last = err;
     return err.status;
 }
 
@@ -87,7 +53,7 @@ VELQOR2_STATUS fail(VELQOR2_STATUS status, const char *format, ...)
 VELQOR2_STATUS fail(VELQOR2_STATUS status, const char *format, ...) {
     va_list ap;
     va_start(ap, format);
-    sim_error_vset(&texts()->last, status, format, ap);
+    sim_error_vset(&t_texts.last, status, format, ap);
     va_end(ap);
     return status;
 }
@@ -112,8 +78,7 @@ VELQOR2_STATUS bad_handle(VELQOR2_HANDLE handle) {
 
 // The card with that ID in the snapshot, its words decoded; index is where
 // it was last time, and where it is now. Under the mutex.
-[[gnu::noinline]] sim_card *find_card(bank_snapshot *s, uint32_t id, size_t *index,
-                                      sim_error *err) {
+sim_card *find_card(bank_snapshot *s, uint32_t id, size_t *index, sim_error *err) {
     bank_scan *scan = &s->scan;
     size_t at = *index;
     if (at >= scan_complete(scan) || scan->bank.cards[at].id != id) {
@@ -131,82 +96,76 @@ VELQOR2_STATUS bad_handle(VELQOR2_HANDLE handle) {
     return &scan->bank.cards[at];
 }
 
-// The handle's card, when it is where the handle last found it: nearly
-// every call, which then costs a few loads.
-inline sim_card *known_card(const open_card &o) {
-    const bank_scan &scan = o.snapshot->scan;
-    if (o.index >= scan_complete(&scan)) return nullptr;
-    sim_card *card = &scan.bank.cards[o.index];
-    return card->id == o.card_id && card->words ? card : nullptr;
-}
-
-// One call on an open card, in general. The handle's snapshot is checked
-// against the file first, without the mutex (a stat; a read of the file when it
-// changed); then, under the mutex, the handle keeps the fresh snapshot and
-// work runs on its card and returns the call's status.
-template <typename Work>
-[[gnu::noinline]] VELQOR2_STATUS on_card_checked(VELQOR2_HANDLE handle, Work work) {
+// The handle's snapshot, referenced, as the file is now: the same one while
+// the file is unchanged (one stat), else the bank read again.
+bank_snapshot *fresh_snapshot(VELQOR2_HANDLE handle, VELQOR2_STATUS *status) {
     bank_snapshot *held;
     {
         bank_guard guard;
         open_card *o = find_open(handle);
-        if (!o) return bad_handle(handle);
+        if (!o) {
+            *status = bad_handle(handle);
+            return nullptr;
+        }
         held = o->snapshot;
         snapshot_ref(held);
     }
     sim_error err;
-    file_identity now;
-    bank_snapshot *fresh = nullptr;
-    if (identity_of(held->where.path, &now, &err)) {
-        bank_guard guard;
-        if (same_identity(held->identity, now)) {
-            fresh = held;
-            snapshot_ref(fresh);
-        }
-    }
-    if (!fresh) fresh = snapshot_fresh(held->where, held, &err);
+    bank_snapshot *fresh = snapshot_fresh(held->where, held, &err);
     bank_guard guard;
-    VELQOR2_STATUS status;
-    open_card *o = fresh ? find_open(handle) : nullptr;  // another thread may have closed it
-    if (!fresh) {
-        status = fail(err);
-    } else if (!o) {
-        status = bad_handle(handle);
-    } else {
-        if (o->snapshot != fresh) {
-            snapshot_unref(o->snapshot);
-            o->snapshot = fresh;
-            o->plain_words = nullptr;
-            snapshot_ref(fresh);
-        }
-        size_t index = o->index;
-        sim_card *card = known_card(*o);
-        if (!card) card = find_card(fresh, o->card_id, &index, &err);
-        if (card && (index != o->index || o->plain_words != card->words)) remember(o, *card, index);
-        status = card ? work(*card, *o) : fail(err);
-    }
     snapshot_unref(held);
-    if (fresh) snapshot_unref(fresh);
+    if (!fresh) *status = fail(err);
+    return fresh;
+}
+
+// One call on an open card: the handle keeps the fresh snapshot, and work
+// runs on its card, under the mutex, and returns the call's status.
+template <typename Work>
+VELQOR2_STATUS on_card(VELQOR2_HANDLE handle, Work work) {
+    VELQOR2_STATUS status;
+    bank_snapshot *fresh = fresh_snapshot(handle, &status);
+    if (!fresh) return status;
+    bank_guard guard;
+    open_card *o = find_open(handle);  // another thread may have closed it
+    sim_error err;
+    sim_card *card = nullptr;
+    if (o && o->snapshot != fresh) {
+        snapshot_unref(o->snapshot);
+        o->snapshot = fresh;
+        snapshot_ref(fresh);
+    }
+    if (o) card = find_card(fresh, o->card_id, &o->index, &err);
+    status = !o ? bad_handle(handle) : card ? work(*card, *o) : fail(err);
+    snapshot_unref(fresh);
     return status;
 }
 
-// With one thread nothing can change the handle or its snapshot during a
-// call: when the file is unchanged and the card is where it was, the card
-// is the answer. That is nearly every call, at the cost of one lstat.
-template <typename Work>
-inline VELQOR2_STATUS on_card(VELQOR2_HANDLE handle, Work work) {
-    if (bank_guard::single_threaded()) {
-        open_card *o = find_open(handle);
-        sim_card *card = o && snapshot_unchanged(o->snapshot) ? known_card(*o) : nullptr;
-        if (card) return work(*card, *o);
-    }
-    return on_card_checked(handle, work);
+// The card an open selects in the snapshot, its words decoded. Under the mutex.
+VELQOR2_STATUS select_card(bank_snapshot *s, bool by_index, uint32_t key, size_t *index) {
+    bank_scan *scan = &s->scan;
+    sim_error err;
+    bool found = false;
+    *index = key;
+    bool ok =
+        by_index ? scan_to_index(scan, key, &found, &err) : scan_find_id(scan, key, index, &err);
+    if (!by_index) found = *index != NO_CARD;
+    if (ok && found) ok = scan_decode(scan, *index, &err);
+    if (!ok) return fail(err);
+    char bank[PATH_MAX + 64];
+    if (!found) describe_bank(s, bank, sizeof bank);
+    if (!found && by_index)
+        return fail(SIM_NO_SUCH_INDEX, "no card at index %u in %s (it holds %zu)",
+                    static_cast<unsigned>(key), bank, scan->bank.count);
+    if (!found)
+        return fail(SIM_NO_SUCH_ID, "no card with ID %u in %s", static_cast<unsigned>(key), bank);
+    if (scan->bank.cards[*index].faults & FAULT_OPEN)
+        return fail(SIM_FAULT, "simulated fault: open of card %u",
+                    static_cast<unsigned>(scan->bank.cards[*index].id));
+    return VELQOR2_SUCCESS;
 }
 
 VELQOR2_STATUS open_card_where(bool by_index, uint32_t key, VELQOR2_HANDLE *handle) {
-    sim_environment env;
-    read_environment(&env);
-    trace_refresh(env.trace);
+    trace_refresh(getenv("VELQOR2_SIM_TRACE"));
     if (!handle) return fail(SIM_NULL_ARGUMENT, "the handle pointer is null");
     // Past the limit no bank can hold a card: the answer needs no bank, so
     // a program can learn from it what "no such card" looks like.
@@ -215,44 +174,20 @@ VELQOR2_STATUS open_card_where(bool by_index, uint32_t key, VELQOR2_HANDLE *hand
                     static_cast<unsigned>(key), BANK_MAX_CARDS);
     sim_error err;
     bank_location where;
-    if (!find_bank(env, &where, &err)) return fail(err);
-    bank_snapshot *s = snapshot_fresh(where, nullptr, &err);
+    bank_snapshot *s = find_bank(&where, &err) ? snapshot_fresh(where, nullptr, &err) : nullptr;
     if (!s) return fail(err);
     bank_guard guard;
-    bank_scan *scan = &s->scan;
-    size_t index = key;
-    bool found = false;
-    bool ok;
-    if (by_index) {
-        ok = scan_to_index(scan, key, &found, &err);
-    } else {
-        ok = scan_find_id(scan, key, &index, &err);
-        found = index != NO_CARD;
-    }
-    if (ok && found) ok = scan_decode(scan, index, &err);
-    VELQOR2_STATUS status = VELQOR2_SUCCESS;
-    char bank[PATH_MAX + 64];
-    if (ok && !found) describe_bank(s, bank, sizeof bank);
-    if (!ok) status = fail(err);
-    else if (!found && by_index)
-        status = fail(SIM_NO_SUCH_INDEX, "no card at index %u in %s (it holds %zu)",
-                      static_cast<unsigned>(key), bank, scan->bank.count);
-    else if (!found)
-        status = fail(SIM_NO_SUCH_ID, "no card with ID %u in %s", static_cast<unsigned>(key), bank);
-    else if (scan->bank.cards[index].faults & FAULT_OPEN)
-        status = fail(SIM_FAULT, "simulated fault: open of card %u",
-                      static_cast<unsigned>(scan->bank.cards[index].id));
+    size_t index;
+    VELQOR2_STATUS status = select_card(s, by_index, key, &index);
     unsigned slot = 0;
-    while (status == VELQOR2_SUCCESS && slot < MAX_OPEN && g_open[slot].used) slot++;
+    while (slot < MAX_OPEN && g_open[slot].used) slot++;
     if (status == VELQOR2_SUCCESS && slot == MAX_OPEN)
         status = fail(SIM_TOO_MANY_OPEN, "too many cards open (at most %u)", MAX_OPEN);
     if (status != VELQOR2_SUCCESS) {
         snapshot_unref(s);
         return status;
     }
-    const sim_card &card = scan->bank.cards[index];
-    g_open[slot] = {true, ++g_generation, card.id, index, s, nullptr, 0};  // takes s's ref
-    remember(&g_open[slot], card, index);
+    g_open[slot] = {true, ++g_generation, s->scan.bank.cards[index].id, index, s};  // takes s's ref
     *handle = make_handle(slot, g_open[slot].generation);
     return VELQOR2_SUCCESS;
 }
@@ -289,35 +224,17 @@ VELQOR2_STATUS card_info(VELQOR2_HANDLE handle, VELQOR2_CARD_INFO *info) {
     });
 }
 
-// A read that needs nothing but the words this handle last found: the
-// process has one thread (nothing else can move the handle or its
-// snapshot), the file is unchanged and no read of the card is marked to
-// fail. A dump's 64 reads cost one stat each and little more.
-inline bool read_unchanged(VELQOR2_HANDLE handle, uint32_t location, uint32_t *value) {
-    if (!bank_guard::single_threaded()) return false;
-    const open_card *o = find_open(handle);
-    if (!o || !o->plain_words || location >= o->word_count || !value ||
-        !snapshot_unchanged(o->snapshot))
-        return false;
-    *value = o->plain_words[location];
-    return true;
-}
-
 VELQOR2_STATUS read_word(VELQOR2_HANDLE handle, uint32_t location, uint32_t *value) {
-    if (read_unchanged(handle, location, value)) return VELQOR2_SUCCESS;
-    return on_card(
-        handle, [ location,
-                  value ](const sim_card &card, const open_card &) __attribute__((always_inline)) {
-            if (!value) return fail(SIM_NULL_ARGUMENT, "the value pointer is null");
-            if (location >= card.eeprom_words || read_fails(&card, location)) {
-                sim_error err;
-                if (!bank_check_word(&card, location, nullptr, &err)) return fail(err);
-                return fail(SIM_FAULT, "simulated fault: read of location 0x%X on card %u",
-                            static_cast<unsigned>(location), static_cast<unsigned>(card.id));
-            }
-            *value = card.words[location];
-            return VELQOR2_SUCCESS;
-        });
+    return on_card(handle, [location, value](const sim_card &card, const open_card &) {
+        sim_error err;
+        if (!value) return fail(SIM_NULL_ARGUMENT, "the value pointer is null");
+        if (!bank_check_word(&card, location, nullptr, &err)) return fail(err);
+        if (read_fails(&card, location))
+            return fail(SIM_FAULT, "simulated fault: read of location 0x%X on card %u",
+                        static_cast<unsigned>(location), static_cast<unsigned>(card.id));
+        *value = card.words[location];
+        return VELQOR2_SUCCESS;
+    });
 }
 
 // Checks against the card as the bank holds it now, then stores the word in
@@ -415,8 +332,8 @@ const char *VELQOR2_GetStatusString(VELQOR2_STATUS status) {
         "bank file locked by another process",
     };
     const char *text;
-    thread_texts *t = status == VELQOR2_SUCCESS ? nullptr : texts();
-    if (!t) text = "success";
+    thread_texts *t = &t_texts;
+    if (status == VELQOR2_SUCCESS) text = "success";
     else if (status == t->last.status && t->last.text[0]) text = t->last.text;
     else if (status >= SIM_NO_SUCH_ID && status - SIM_NO_SUCH_ID < sizeof TEXTS / sizeof *TEXTS)
         text = TEXTS[status - SIM_NO_SUCH_ID];
