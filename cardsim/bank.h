@@ -52,8 +52,11 @@ struct sim_card {
     location_set write_faults;
     uint32_t *words;  // eeprom_words values, owned; null until the card is decoded
     unsigned line;    // of its "[card]" in the bank file, for messages
-    // Its data lines in the text it was read from, decoded on first use.
-    size_t data_begin, data_end;
+    // Its lines in the text it was read from: all of them from its "[card]"
+    // (text_begin; the first card's from the start of the text) to the next
+    // card's (data_end), and the data lines, from data_begin, which are
+    // decoded on first use.
+    size_t text_begin, data_begin, data_end;
     unsigned data_line;  // the line at data_begin
 };
 
@@ -122,6 +125,11 @@ bool bank_parse(const char *text, size_t length, const char *path, const bank_se
 // reads back to the same bank. Returns a heap text (free it) or null when
 // memory runs out.
 char *bank_format(const sim_bank *bank, size_t *length);
+
+// The lines bank_format writes for the card at index (the first card's
+// with the header, and with the blank line that comes before the next card
+// when asked), as a heap text.
+char *card_format(const sim_card &card, size_t index, bool blank_after, size_t *length);
 
 // The bank a new user sees before any write: one card of each kind of
 // board, with its words. bank_default_words gives a card of it its words.

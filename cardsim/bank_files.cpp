@@ -86,11 +86,6 @@ bool find_bank(bank_location *where, sim_error *err) {
     return ok;
 }
 
-void copy_location(bank_location *to, const bank_location &from) {
-    to->named = from.named;
-    copy_path(to->path, from.path);  // the part of the path that is used
-}
-
 bool resolve_target(const bank_location &where, bank_target *t, sim_error *err) {
     t->named = where.named;
     // The state folder under the XDG default is private; one that the user

@@ -14,7 +14,6 @@ struct bank_location {
     bool named;  // by VELQOR2_SIM_BANK: folders made for it get 0777 less the umask, else 0700
 };
 bool find_bank(bank_location *where, sim_error *err);
-void copy_location(bank_location *to, const bank_location &from);
 
 // What a writer works on: the bank (a symbolic link's target, so the link
 // survives the rename) and the lock file beside it, both in the folder

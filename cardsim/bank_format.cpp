@@ -15,12 +15,25 @@ const char HEADER[] =
     "# info, read, read <location>, write or write <location>. Numbers are\n"
     "# decimal or 0x-hex.\n"
     "# Data lines 'location: value value ...' are hexadecimal; locations not\n"
-    "# listed hold the erased value (all ones). Writes rewrite this file.\n"
+    "# listed hold the erased value (all ones). A write rewrites its card.\n"
     "# Limits: 4096 cards, 65536 words a card, 4194304 words in all.\n";
 
 constexpr uint32_t WORDS_PER_LINE = 8;
 constexpr size_t CARD_FIXED_BYTES = 512;  // a card's settings lines, its model included
 constexpr size_t FAULT_LINE_BYTES = 32;
+
+// Two upper-case hexadecimal digits for each byte value: a write puts down
+// every word of the bank.
+struct hex_pairs {
+    char pair[256][2];
+    constexpr hex_pairs() : pair() {
+        for (int b = 0; b < 256; b++) {
+            pair[b][0] = "0123456789ABCDEF"[b >> 4];
+            pair[b][1] = "0123456789ABCDEF"[b & 15];
+        }
+    }
+};
+constexpr hex_pairs HEX;
 
 struct writer {
     char *at;
@@ -36,10 +49,14 @@ struct writer {
         while ((v /= 10) != 0);
         while (n > 0) *at++ = digits[--n];
     }
-    // Upper case; exactly count digits, or as few as the value needs (0).
-    void hex(uint32_t v, int count) {
-        if (count == 0)
-            for (count = 1; count < 8 && (v >> (4 * count)) != 0;) count++;
+    // Upper case: exactly four or eight digits.
+    void hex(uint32_t v, int digits) {
+        for (int shift = digits * 4 - 8; shift >= 0; shift -= 8, at += 2)
+            memcpy(at, HEX.pair[(v >> shift) & 0xFF], 2);
+    }
+    void hex_minimal(uint32_t v) {
+        int count = 1;
+        while (count < 8 && (v >> (4 * count)) != 0) count++;
         for (int i = count - 1; i >= 0; i--) *at++ = "0123456789ABCDEF"[(v >> (4 * i)) & 15u];
     }
 };
@@ -69,7 +86,7 @@ void write_faults(writer *w, const sim_card &card) {
     for (const auto &l : located)
         for (uint32_t i = 0; i < l.set.count; i++) {
             w->text(l.prefix);
-            w->hex(l.set.at[i], 0);
+            w->hex_minimal(l.set.at[i]);
             w->text("\n");
         }
 }
@@ -131,6 +148,18 @@ char *bank_format(const sim_bank *bank, size_t *length) {
         write_head(&w, bank->cards[i], i);
         write_words(&w, bank->cards[i]);
     }
+    *length = static_cast<size_t>(w.at - text);
+    return text;
+}
+
+char *card_format(const sim_card &card, size_t index, bool blank_after, size_t *length) {
+    char *text = static_cast<char *>(malloc(sizeof HEADER + 1 + card_bound(card) + 1));
+    if (!text) return nullptr;
+    writer w{text};
+    if (index == 0) w.text(HEADER), w.text("\n");
+    write_head(&w, card, index);
+    write_words(&w, card);
+    if (blank_after) w.text("\n");
     *length = static_cast<size_t>(w.at - text);
     return text;
 }

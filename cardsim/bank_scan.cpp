@@ -252,6 +252,7 @@ bool take_line(bank_scan *s, span text, size_t line_start) {
         s->draft = sim_card{};
         s->draft.eeprom_words = BANK_DEFAULT_WORDS;
         s->draft.line = s->line;
+        s->draft.text_begin = s->bank.count == 0 ? 0 : line_start;  // what precedes it too
         return true;
     }
     if (const char *eq = text.find('='))
@@ -295,16 +296,15 @@ bool decode_line(const char *path, unsigned line, span text, sim_card *card, sim
     for (const char *c = colon + 1;;) {
         while (c < text.end && (*c == ' ' || *c == '\t')) c++;
         if (c == text.end) return true;
-        const char *token = c;
-        while (c < text.end && *c != ' ' && *c != '\t') c++;
-        uint32_t value;
-        if (!read_u32({token, c}, NUMBER_HEX, &value))
+        number_read value;
+        c = read_number_at(c, text.end, NUMBER_HEX, &value);
+        if (!c || (c < text.end && *c != ' ' && *c != '\t'))
             return malformed(err, path, line, "hexadecimal word values");
         if (address >= card->eeprom_words)
             return malformed(err, path, line, "locations below the card's eeprom_words");
-        if (!word_fits(card, value))
+        if (!word_fits(card, value.value))
             return malformed(err, path, line, "values that fit the card's word_bits");
-        card->words[address++] = value;
+        card->words[address++] = value.value;
     }
 }
 
@@ -323,16 +323,6 @@ void scan_free(bank_scan *scan) {
     location_set_free(&scan->draft.read_faults);
     location_set_free(&scan->draft.write_faults);
     scan->ids = id_index{};
-}
-
-bool scan_adopt(bank_scan *scan, sim_bank *bank, const char *path) {
-    scan_start(scan, nullptr, 0, path);
-    scan->finished = true;
-    scan->bank = *bank;
-    *bank = sim_bank{};
-    for (size_t k = 0; k < scan->bank.count; k++)
-        if (!id_insert(scan, k)) return false;
-    return true;
 }
 
 size_t scan_complete(const bank_scan *scan) {
@@ -378,6 +368,48 @@ bool scan_decode(bank_scan *scan, size_t index, sim_error *err) {
         }
     }
     return true;
+}
+
+namespace {
+
+size_t lines_in(const char *text, size_t length) {
+    size_t lines = 0;
+    for (size_t i = 0; i < length; i++) lines += text[i] == '\n';
+    return lines;
+}
+
+}  // namespace
+
+char *scan_splice(const bank_scan *scan, size_t index, const char *lines, size_t lines_length,
+                  size_t *length) {
+    const sim_card &card = scan->bank.cards[index];
+    const size_t after = scan->length - card.data_end;
+    *length = card.text_begin + lines_length + after;
+    char *text = static_cast<char *>(malloc(*length + 1));
+    if (!text) return nullptr;
+    memcpy(text, scan->text, card.text_begin);
+    memcpy(text + card.text_begin, lines, lines_length);
+    memcpy(text + card.text_begin + lines_length, scan->text + card.data_end, after);
+    return text;
+}
+
+void scan_moved(bank_scan *scan, size_t index, const char *text, size_t length) {
+    sim_card *card = &scan->bank.cards[index];
+    const size_t old_end = card->data_end, new_end = old_end + length - scan->length;
+    const unsigned lines = static_cast<unsigned>(
+        lines_in(text + card->text_begin, new_end - card->text_begin) -
+        lines_in(scan->text + card->text_begin, old_end - card->text_begin));  // modulo 2^32
+    card->data_begin = card->data_end = new_end;
+    for (size_t k = index + 1; k < scan->bank.count; k++) {
+        sim_card *later = &scan->bank.cards[k];
+        later->text_begin = later->text_begin - old_end + new_end;
+        later->data_begin = later->data_begin - old_end + new_end;
+        later->data_end = later->data_end - old_end + new_end;
+        later->line += lines;
+        later->data_line += lines;
+    }
+    scan->text = text;
+    scan->pos = scan->length = length;
 }
 
 bool bank_parse(const char *text, size_t length, const char *path, const bank_selection &which,

@@ -50,10 +50,6 @@ struct bank_scan {
 void scan_start(bank_scan *scan, const char *text, size_t length, const char *path);
 void scan_free(bank_scan *scan);
 
-// A scan that has read everything: the bank given (taken over, every card
-// with its words), for a bank that comes from no text.
-bool scan_adopt(bank_scan *scan, sim_bank *bank, const char *path);
-
 // Cards whose every line has been read.
 size_t scan_complete(const bank_scan *scan);
 
@@ -73,5 +69,15 @@ bool scan_all(bank_scan *scan, sim_error *err);
 // Decodes the words of a complete card from its data lines, once; a card
 // that fails keeps no words.
 bool scan_decode(bank_scan *scan, size_t index, sim_error *err);
+
+// A write's new text: the scan's, which has read every line, with the
+// lines of the card at index replaced by the given ones. A heap text, or
+// null when memory runs out.
+char *scan_splice(const bank_scan *scan, size_t index, const char *lines, size_t lines_length,
+                  size_t *length);
+
+// The scan goes on in that text (not owned), as if it had read it: the
+// card at index has its words, the cards after it have moved.
+void scan_moved(bank_scan *scan, size_t index, const char *text, size_t length);
 
 #endif

@@ -49,9 +49,10 @@ void clear_leftovers_once(const bank_target &t) {
     remove_leftovers(t);
 }
 
-// The new bank, as text: every card decoded and checked as the bank holds
-// it now (a card that does not decode fails the write), the word changed in
-// the text only until the file holds it.
+// The new bank, as text: every line of the bank as it is now read and its
+// shape checked (a bank that does not load fails the write), the card found
+// and checked whole, and its lines written again with the word changed;
+// the lines of every other card stay as they are.
 struct change {
     uint32_t card_id, location, value;
     size_t index;  // of the card, once found
@@ -64,21 +65,23 @@ bool prepare(bank_snapshot *s, change *c, sim_error *err) {
     bank_guard guard;
     bank_scan *scan = &s->scan;
     if (!scan_all(scan, err)) return false;
-    for (size_t k = 0; k < scan->bank.count; k++)
-        if (!scan_decode(scan, k, err)) return false;
     scan_find_id(scan, c->card_id, &c->index, err);  // the scan is complete: it cannot fail
     if (c->index == NO_CARD) {
         sim_error_set(err, SIM_NO_SUCH_ID, "no card with ID %u in bank file %s any more",
                       static_cast<unsigned>(c->card_id), s->where.path);
         return false;
     }
+    if (!scan_decode(scan, c->index, err)) return false;
     sim_card *card = &scan->bank.cards[c->index];
     if (!bank_check_word(card, c->location, &c->value, err)) return false;
     c->before = s->identity;
     const uint32_t old = card->words[c->location];
     card->words[c->location] = c->value;
-    c->text = bank_format(&scan->bank, &c->length);
-    card->words[c->location] = old;
+    size_t length = 0;
+    char *lines = card_format(*card, c->index, c->index + 1 < scan->bank.count, &length);
+    card->words[c->location] = old;  // until the file holds it
+    c->text = lines ? scan_splice(scan, c->index, lines, length, &c->length) : nullptr;
+    free(lines);
     if (!c->text) {
         sim_error_set(err, SIM_NO_MEMORY, "out of memory writing bank file %s", s->where.path);
         return false;
@@ -101,7 +104,7 @@ bool unchanged(const bank_target &t, const file_identity &before) {
 // the process's copy of the new file: unless another thread of this
 // process has moved it on already. The lock is still held, so the file at
 // the path is the one just written.
-void adopt(bank_snapshot *s, const change &c, const bank_target &t) {
+void adopt(bank_snapshot *s, change &c, const bank_target &t) {
     int fd = open(t.file.path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     struct stat st;
     if (fd < 0) return;  // the next call reads the file
@@ -111,9 +114,11 @@ void adopt(bank_snapshot *s, const change &c, const bank_target &t) {
         adopted = same_identity(s->identity, c.before);
         if (adopted) {
             s->scan.bank.cards[c.index].words[c.location] = c.value;
+            scan_moved(&s->scan, c.index, c.text, c.length);
             snapshot_replaced(
-                s, fd,
+                s, fd, c.text,
                 {true, st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim, st.st_mode});
+            c.text = nullptr;
         }
     }
     if (!adopted) close(fd);

@@ -2,7 +2,6 @@
 #include "snapshot.h"
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,53 +25,37 @@ file_identity identity_from(const struct stat &st) {
     return {true, st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim, st.st_mode};
 }
 
-// Reads length bytes; returns null, or why not.
-const char *read_all(int fd, char *buffer, size_t length) {
-    size_t done = 0;
-    while (done < length) {
-        ssize_t n = read(fd, buffer + done, length - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return strerror(errno);
+// The file's bytes; why not, or null. The open never blocks, and anything
+// but a regular file is refused; the file stays open as s->fd.
+const char *read_file(bank_snapshot *s, size_t *length, bool *missing) {
+    struct stat st;
+    s->fd = open(s->where.path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    *missing = s->fd < 0 && errno == ENOENT;
+    if (s->fd < 0 || fstat(s->fd, &st) != 0) return strerror(errno);
+    if (!S_ISREG(st.st_mode)) return "not a regular file";
+    if (static_cast<uint64_t>(st.st_size) > BANK_MAX_BYTES) return "larger than 64 MiB";
+    s->identity = identity_from(st);
+    *length = static_cast<size_t>(st.st_size);
+    if (!(s->text = static_cast<char *>(malloc(*length + 1)))) return "out of memory";
+    for (size_t done = 0; done < *length;) {
+        ssize_t n = read(s->fd, s->text + done, *length - done);
+        if (n < 0 && errno != EINTR) return strerror(errno);
         if (n == 0) return "file shrank while read";
-        done += static_cast<size_t>(n);
+        if (n > 0) done += static_cast<size_t>(n);
     }
     return nullptr;
 }
 
-// The file's bytes and the identity of the file they came from, which
-// stays open as *fd. The open never blocks: anything but a regular file is
-// refused.
-bool read_file(const char *path, file_identity *id, int *fd, char **text, size_t *length,
-               bool *missing, sim_error *err) {
-    *fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    *missing = *fd < 0 && errno == ENOENT;
-    if (*fd < 0) return unreadable(err, path, strerror(errno));
+// No file at all (not even a dangling link) is the built-in bank, as text.
+bool read_default(bank_snapshot *s, size_t *length, sim_error *err) {
     struct stat st;
-    const char *problem = nullptr;
-    if (fstat(*fd, &st) != 0) problem = strerror(errno);
-    else if (!S_ISREG(st.st_mode)) problem = "not a regular file";
-    else if (static_cast<uint64_t>(st.st_size) > BANK_MAX_BYTES) problem = "larger than 64 MiB";
-    *length = problem ? 0 : static_cast<size_t>(st.st_size);
-    *text = nullptr;
-    if (!problem && !(*text = static_cast<char *>(malloc(*length + 1)))) problem = "out of memory";
-    if (!problem) problem = read_all(*fd, *text, *length);
-    if (problem) {
-        close(*fd);
-        *fd = -1;
-        free(*text);
-        *text = nullptr;
-        return unreadable(err, path, problem);
-    }
-    *id = identity_from(st);
-    return true;
-}
-
-// Whether nothing at all is at path, which is then the built-in bank; a
-// dangling link is refused.
-bool no_file(const char *path, sim_error *err) {
-    struct stat st;
-    if (lstat(path, &st) != 0) return true;
-    return unreadable(err, path, "dangling symbolic link");
+    if (lstat(s->where.path, &st) == 0)
+        return unreadable(err, s->where.path, "dangling symbolic link");
+    sim_bank bank{};
+    s->text = bank_default(&bank) ? bank_format(&bank, length) : nullptr;
+    bank_free(&bank);
+    if (!s->text) sim_error_set(err, SIM_NO_MEMORY, "out of memory building the default bank");
+    return s->text != nullptr;
 }
 
 bank_snapshot *load(const bank_location &where, sim_error *err) {
@@ -82,25 +65,20 @@ bank_snapshot *load(const bank_location &where, sim_error *err) {
         return nullptr;
     }
     s->refs = 1;
-    copy_location(&s->where, where);
-    bool missing = false;
-    bool ok = read_file(where.path, &s->identity, &s->fd, &s->text, &s->length, &missing, err);
-    if (ok) {
-        scan_start(&s->scan, s->text, s->length, s->where.path);
-    } else if (missing && no_file(where.path, err)) {
-        sim_bank bank{};  // no file yet: the built-in bank, until the first write
-        ok = bank_default(&bank) && scan_adopt(&s->scan, &bank, s->where.path);
-        if (!ok) sim_error_set(err, SIM_NO_MEMORY, "out of memory building the default bank");
-        bank_free(&bank);
-    }
+    s->where = where;
+    size_t length = 0;
+    bool missing;
+    const char *problem = read_file(s, &length, &missing);
+    bool ok = !problem || (missing && read_default(s, &length, err));
+    if (problem && !missing) unreadable(err, where.path, problem);
+    scan_start(&s->scan, s->text, length, s->where.path);
     if (ok) return s;
     snapshot_unref(s);
     return nullptr;
 }
 
 bool is_current(const bank_snapshot *s, const bank_location &where, const file_identity &now) {
-    return s && same_identity(s->identity, now) &&
-           (&where == &s->where || strcmp(s->where.path, where.path) == 0);
+    return s && same_identity(s->identity, now) && strcmp(s->where.path, where.path) == 0;
 }
 
 }  // namespace
@@ -114,16 +92,10 @@ bool same_identity(const file_identity &a, const file_identity &b) {
 
 bool identity_of(const char *path, file_identity *out, sim_error *err) {
     struct stat st;
-    bool exists = lstat(path, &st) == 0;
-    if (exists && S_ISLNK(st.st_mode) && stat(path, &st) != 0) {
-        if (errno != ENOENT) return unreadable(err, path, strerror(errno));
-        return unreadable(err, path, "dangling symbolic link");
-    }
-    if (!exists && errno != ENOENT) return unreadable(err, path, strerror(errno));
-    if (!exists) {
-        *out = file_identity{};
-        return true;
-    }
+    *out = file_identity{};
+    if (lstat(path, &st) != 0) return errno == ENOENT || unreadable(err, path, strerror(errno));
+    if (S_ISLNK(st.st_mode) && stat(path, &st) != 0)
+        return unreadable(err, path, errno == ENOENT ? "dangling symbolic link" : strerror(errno));
     if (!S_ISREG(st.st_mode)) return unreadable(err, path, "not a regular file");
     *out = identity_from(st);
     return true;
@@ -138,14 +110,8 @@ void snapshot_free(bank_snapshot *snapshot) {
 
 bank_snapshot *snapshot_fresh(const bank_location &where, bank_snapshot *held, sim_error *err) {
     file_identity now;
-    bool cached;
+    if (!identity_of(where.path, &now, err)) return nullptr;
     {
-        bank_guard guard;
-        cached = held || g_latest;
-    }
-    // With nothing to compare it with, the identity is the one the read finds.
-    if (cached && !identity_of(where.path, &now, err)) return nullptr;
-    if (cached) {
         bank_guard guard;
         bank_snapshot *current = is_current(held, where, now)       ? held
                                  : is_current(g_latest, where, now) ? g_latest
@@ -164,14 +130,12 @@ bank_snapshot *snapshot_fresh(const bank_location &where, bank_snapshot *held, s
     return loaded;
 }
 
-void snapshot_replaced(bank_snapshot *snapshot, int fd, const file_identity &identity) {
-    free(snapshot->text);
+void snapshot_replaced(bank_snapshot *snapshot, int fd, char *text,
+                       const file_identity &identity) {
     if (snapshot->fd >= 0) close(snapshot->fd);
+    free(snapshot->text);
+    snapshot->text = text;
     snapshot->fd = fd;
-    snapshot->text = nullptr;
-    snapshot->length = 0;
-    snapshot->scan.text = nullptr;
-    snapshot->scan.length = 0;
     snapshot->identity = identity;
 }
 

@@ -43,9 +43,8 @@ struct bank_snapshot {
     unsigned refs;  // under the mutex
     bank_location where;
     file_identity identity;
-    int fd;      // the file read, held open; -1 for the built-in bank
-    char *text;  // the file's bytes, owned; null for the built-in bank
-    size_t length;
+    int fd;          // the file read, held open; -1 for the built-in bank
+    char *text;      // what the scan reads, owned: the file's bytes, or the built-in bank's
     bank_scan scan;  // the cards, read as far as any call needed
 };
 
@@ -61,10 +60,10 @@ inline void snapshot_unref(bank_snapshot *snapshot) {
 // still current, else the file read again. Call without the mutex.
 bank_snapshot *snapshot_fresh(const bank_location &where, bank_snapshot *held, sim_error *err);
 
-// After a write replaced the file with the bank the snapshot now holds,
-// every card decoded: the snapshot becomes the new file, open as fd (taken
-// over), and needs no text. Under the mutex.
-void snapshot_replaced(bank_snapshot *snapshot, int fd, const file_identity &identity);
+// After a write replaced the file with text, which the snapshot's scan
+// now reads (scan_moved): the snapshot becomes the new file, open as fd,
+// and owns the text. Under the mutex.
+void snapshot_replaced(bank_snapshot *snapshot, int fd, char *text, const file_identity &identity);
 
 // How the bank is called in messages: "bank file PATH", or "the default
 // bank (PATH not written yet)".

@@ -44,11 +44,11 @@ void trace_call(const char *format, ...) {
     char line[512];
     va_list ap;
     va_start(ap, format);
-    int n = vsnprintf(line, sizeof line - 1, format, ap);
+    int n = vsnprintf(line, sizeof line - 1, format, ap);  // room for the line feed
     va_end(ap);
-    if (n < 0) return;
-    size_t length =
-        static_cast<size_t>(n) < sizeof line - 1 ? static_cast<size_t>(n) : sizeof line - 2;
+    size_t length = n < 0                                      ? 0
+                    : static_cast<size_t>(n) < sizeof line - 1 ? static_cast<size_t>(n)
+                                                               : sizeof line - 2;
     line[length++] = '\n';
     // One write per line on an O_APPEND file: lines of several processes
     // never interleave. Never blocks: a FIFO without a reader loses the line.

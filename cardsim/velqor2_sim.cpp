@@ -36,24 +36,19 @@ uint32_t g_generation;
 
 // The detail of this thread's last failure, which the status text returns,
 // and room for the text of an unknown status.
-struct thread_texts {
-    sim_error last;
-    char unknown[48];
-};
-thread_local thread_texts t_texts;
+thread_local sim_error t_last;
+thread_local char t_unknown[48];
 
 VELQOR2_STATUS fail(const sim_error &err) {
-    t_texts.last = err;
+    t_last = err;
     return err.status;
 }
 
-VELQOR2_STATUS fail(VELQOR2_STATUS status, const char *format, ...)
-    __attribute__((format(printf, 2, 3)));
-
-VELQOR2_STATUS fail(VELQOR2_STATUS status, const char *format, ...) {
+__attribute__((format(printf, 2, 3))) VELQOR2_STATUS fail(VELQOR2_STATUS status, const char *format,
+                                                          ...) {
     va_list ap;
     va_start(ap, format);
-    sim_error_vset(&t_texts.last, status, format, ap);
+    sim_error_vset(&t_last, status, format, ap);
     va_end(ap);
     return status;
 }
@@ -96,17 +91,17 @@ sim_card *find_card(bank_snapshot *s, uint32_t id, size_t *index, sim_error *err
     return &scan->bank.cards[at];
 }
 
-// The handle's snapshot, referenced, as the file is now: the same one while
-// the file is unchanged (one stat), else the bank read again.
-bank_snapshot *fresh_snapshot(VELQOR2_HANDLE handle, VELQOR2_STATUS *status) {
+// One call on an open card. The handle's snapshot is checked against the
+// file first, without the mutex (one stat; the bank read again when it
+// changed); then, under the mutex, the handle keeps the fresh snapshot and
+// work runs on its card and returns the call's status.
+template <typename Work>
+VELQOR2_STATUS on_card(VELQOR2_HANDLE handle, Work work) {
     bank_snapshot *held;
     {
         bank_guard guard;
         open_card *o = find_open(handle);
-        if (!o) {
-            *status = bad_handle(handle);
-            return nullptr;
-        }
+        if (!o) return bad_handle(handle);
         held = o->snapshot;
         snapshot_ref(held);
     }
@@ -114,28 +109,15 @@ bank_snapshot *fresh_snapshot(VELQOR2_HANDLE handle, VELQOR2_STATUS *status) {
     bank_snapshot *fresh = snapshot_fresh(held->where, held, &err);
     bank_guard guard;
     snapshot_unref(held);
-    if (!fresh) *status = fail(err);
-    return fresh;
-}
-
-// One call on an open card: the handle keeps the fresh snapshot, and work
-// runs on its card, under the mutex, and returns the call's status.
-template <typename Work>
-VELQOR2_STATUS on_card(VELQOR2_HANDLE handle, Work work) {
-    VELQOR2_STATUS status;
-    bank_snapshot *fresh = fresh_snapshot(handle, &status);
-    if (!fresh) return status;
-    bank_guard guard;
+    if (!fresh) return fail(err);
     open_card *o = find_open(handle);  // another thread may have closed it
-    sim_error err;
-    sim_card *card = nullptr;
     if (o && o->snapshot != fresh) {
         snapshot_unref(o->snapshot);
         o->snapshot = fresh;
         snapshot_ref(fresh);
     }
-    if (o) card = find_card(fresh, o->card_id, &o->index, &err);
-    status = !o ? bad_handle(handle) : card ? work(*card, *o) : fail(err);
+    sim_card *card = o ? find_card(fresh, o->card_id, &o->index, &err) : nullptr;
+    VELQOR2_STATUS status = !o ? bad_handle(handle) : card ? work(*card, *o) : fail(err);
     snapshot_unref(fresh);
     return status;
 }
@@ -331,17 +313,13 @@ const char *VELQOR2_GetStatusString(VELQOR2_STATUS status) {
         "out of memory",
         "bank file locked by another process",
     };
-    const char *text;
-    thread_texts *t = &t_texts;
+    const char *text = t_unknown;
     if (status == VELQOR2_SUCCESS) text = "success";
-    else if (status == t->last.status && t->last.text[0]) text = t->last.text;
+    else if (status == t_last.status && t_last.text[0]) text = t_last.text;
     else if (status >= SIM_NO_SUCH_ID && status - SIM_NO_SUCH_ID < sizeof TEXTS / sizeof *TEXTS)
         text = TEXTS[status - SIM_NO_SUCH_ID];
-    else {
-        snprintf(t->unknown, sizeof t->unknown, "unknown status 0x%X",
-                 static_cast<unsigned>(status));
-        text = t->unknown;
-    }
+    else
+        snprintf(t_unknown, sizeof t_unknown, "unknown status 0x%X", static_cast<unsigned>(status));
     trace_call("GetStatusString status=%u", static_cast<unsigned>(status));
     return text;
 }
