@@ -1,5 +1,6 @@
 #include "atomic_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/random.h>
@@ -34,10 +35,12 @@ void block_cleanup_signals(sigset_t *old) {
     sigprocmask(SIG_BLOCK, &set, old);
 }
 
-void random_name_part(char out[7]) {
+constexpr size_t RANDOM_PART = 6;  // characters after the suffix
+
+void random_name_part(char out[RANDOM_PART + 1]) {
     static const char LETTERS[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     static unsigned counter;
-    unsigned char bytes[6];
+    unsigned char bytes[RANDOM_PART];
     if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
         timespec t{};
         clock_gettime(CLOCK_MONOTONIC, &t);
@@ -45,15 +48,15 @@ void random_name_part(char out[7]) {
                             static_cast<unsigned long>(getpid()) << 16 ^ counter++ * 2654435761ul;
         for (unsigned char &b : bytes) b = static_cast<unsigned char>(mix >>= 5);
     }
-    for (int i = 0; i < 6; i++) out[i] = LETTERS[bytes[i] % (sizeof LETTERS - 1)];
-    out[6] = '\0';
+    for (size_t i = 0; i < RANDOM_PART; i++) out[i] = LETTERS[bytes[i] % (sizeof LETTERS - 1)];
+    out[RANDOM_PART] = '\0';
 }
 
 // Creates the file exclusively: the kernel applies the umask to mode.
 int create_temp(const safe_place *p, const char *suffix, mode_t mode, atomic_temp *temp) {
     temp->folder = p->folder;
     for (int attempt = 0; attempt < 100; attempt++) {
-        char random[7];
+        char random[RANDOM_PART + 1];
         random_name_part(random);
         int n = snprintf(temp->name, sizeof temp->name, "%s%s%s", p->name, suffix, random);
         if (n < 0 || static_cast<size_t>(n) >= sizeof temp->name) {
@@ -166,6 +169,26 @@ void atomic_discard(atomic_temp *temp) {
     if (temp->exists) unlinkat(temp->folder, temp->name, 0);
     temp->exists = false;
     g_pending = 0;
+}
+
+void atomic_remove_temps(const safe_place *p, const char *suffix) {
+    int fd = openat(p->folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *dir = fd >= 0 ? fdopendir(fd) : nullptr;
+    if (!dir) {
+        if (fd >= 0) close(fd);
+        return;
+    }
+    const size_t name_length = strlen(p->name), suffix_length = strlen(suffix);
+    while (const dirent *entry = readdir(dir)) {
+        const char *n = entry->d_name;
+        struct stat st;
+        if (strlen(n) == name_length + suffix_length + RANDOM_PART &&
+            memcmp(n, p->name, name_length) == 0 &&
+            memcmp(n + name_length, suffix, suffix_length) == 0 &&
+            fstatat(fd, n, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode))
+            unlinkat(fd, n, 0);
+    }
+    closedir(dir);
 }
 
 void atomic_cleanup_on_signals() {

@@ -50,6 +50,11 @@ int atomic_sync_folder(int folder);
 // Removes the temporary file, if it is still there.
 void atomic_discard(atomic_temp *temp);
 
+// Removes the temporary files with that suffix that writers of the place's
+// file left when they were killed. Only for a caller that holds a lock
+// keeping every live writer of the file out.
+void atomic_remove_temps(const safe_place *place, const char *suffix);
+
 // For programs (never a library): a SIGINT, SIGTERM or SIGHUP that ends the
 // process during a write removes its temporary file first, and a file-size
 // limit makes the write fail with EFBIG instead of killing the process.

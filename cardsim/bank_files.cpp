@@ -3,7 +3,6 @@
 // blocks on a special file.
 #include "bank_files.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -178,25 +177,4 @@ void writer_lock::release() {
     if (fd >= 0) close(fd);  // closing releases the lock
     if (folder_fd >= 0) close(folder_fd);
     fd = folder_fd = -1;
-}
-
-void remove_leftovers(const bank_target &t) {
-    int dir_fd = openat(t.file.folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR *dir = dir_fd >= 0 ? fdopendir(dir_fd) : nullptr;
-    if (!dir) {
-        if (dir_fd >= 0) close(dir_fd);
-        return;
-    }
-    const size_t name_length = strlen(t.file.name), mark_length = sizeof TEMP_MARK - 1;
-    while (const dirent *entry = readdir(dir)) {
-        const char *n = entry->d_name;
-        if (strlen(n) != name_length + mark_length + TEMP_RANDOM ||
-            memcmp(n, t.file.name, name_length) != 0 ||
-            memcmp(n + name_length, TEMP_MARK, mark_length) != 0)
-            continue;
-        struct stat st;
-        if (fstatat(dir_fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode))
-            unlinkat(dir_fd, entry->d_name, 0);
-    }
-    closedir(dir);
 }

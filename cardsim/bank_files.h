@@ -54,11 +54,8 @@ struct writer_lock {
     void release();
 };
 
-// Temporary files are "<bank>.tmp-" and six random characters; a writer
-// holding the lock removes those that killed writers left behind.
+// Temporary files are "<bank>.tmp-" and six random characters.
 constexpr char TEMP_MARK[] = ".tmp-";
-constexpr size_t TEMP_RANDOM = 6;
-void remove_leftovers(const bank_target &target);
 
 // Milliseconds on the monotonic clock, for the writers' time limits.
 long long now_ms();

@@ -1,7 +1,9 @@
 // Writes the bank in the text format that bank_scan reads, into one buffer
 // sized beforehand.
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "bank.h"
 
@@ -22,42 +24,19 @@ constexpr uint32_t WORDS_PER_LINE = 8;
 constexpr size_t CARD_FIXED_BYTES = 512;  // a card's settings lines, its model included
 constexpr size_t FAULT_LINE_BYTES = 32;
 
-// Two upper-case hexadecimal digits for each byte value: a write puts down
-// every word of the bank.
-struct hex_pairs {
-    char pair[256][2];
-    constexpr hex_pairs() : pair() {
-        for (int b = 0; b < 256; b++) {
-            pair[b][0] = "0123456789ABCDEF"[b >> 4];
-            pair[b][1] = "0123456789ABCDEF"[b & 15];
-        }
-    }
-};
-constexpr hex_pairs HEX;
-
 struct writer {
     char *at;
-    void text(const char *s) {
-        size_t n = strlen(s);
-        memcpy(at, s, n);
-        at += n;
+    void text(const char *s, const char *more = "", const char *end = "") {
+        for (const char *part : {s, more, end}) {
+            size_t n = strlen(part);
+            memcpy(at, part, n);
+            at += n;
+        }
     }
-    void decimal(uint64_t v) {
-        char digits[20];
-        size_t n = 0;
-        do digits[n++] = static_cast<char>('0' + v % 10);
-        while ((v /= 10) != 0);
-        while (n > 0) *at++ = digits[--n];
-    }
-    // Upper case: exactly four or eight digits.
+    // Upper case, with at least that many digits.
     void hex(uint32_t v, int digits) {
-        for (int shift = digits * 4 - 8; shift >= 0; shift -= 8, at += 2)
-            memcpy(at, HEX.pair[(v >> shift) & 0xFF], 2);
-    }
-    void hex_minimal(uint32_t v) {
-        int count = 1;
-        while (count < 8 && (v >> (4 * count)) != 0) count++;
-        for (int i = count - 1; i >= 0; i--) *at++ = "0123456789ABCDEF"[(v >> (4 * i)) & 15u];
+        while (digits < 8 && (v >> (4 * digits)) != 0) digits++;
+        for (int i = digits - 1; i >= 0; i--) *at++ = "0123456789ABCDEF"[(v >> (4 * i)) & 15u];
     }
 };
 
@@ -68,25 +47,22 @@ size_t card_bound(const sim_card &card) {
            rows * 8 + size_t{card.eeprom_words} * 9;
 }
 
+// Whole faults first, then those of single locations.
 void write_faults(writer *w, const sim_card &card) {
-    static const struct {
-        unsigned bit;
-        const char *line;
-    } faults[] = {{FAULT_OPEN, "fault        = open\n"},
-                  {FAULT_INFO, "fault        = info\n"},
-                  {FAULT_READ, "fault        = read\n"},
-                  {FAULT_WRITE, "fault        = write\n"}};
-    for (const auto &f : faults)
-        if (card.faults & f.bit) w->text(f.line);
     const struct {
-        const char *prefix;
-        const location_set &set;
-    } located[] = {{"fault        = read 0x", card.read_faults},
-                   {"fault        = write 0x", card.write_faults}};
-    for (const auto &l : located)
-        for (uint32_t i = 0; i < l.set.count; i++) {
-            w->text(l.prefix);
-            w->hex_minimal(l.set.at[i]);
+        unsigned bit;
+        const char *word;
+        const location_set *located;
+    } kinds[] = {{FAULT_OPEN, "open", nullptr},
+                 {FAULT_INFO, "info", nullptr},
+                 {FAULT_READ, "read", &card.read_faults},
+                 {FAULT_WRITE, "write", &card.write_faults}};
+    for (const auto &k : kinds)
+        if (card.faults & k.bit) w->text("fault        = ", k.word, "\n");
+    for (const auto &k : kinds)
+        for (uint32_t i = 0; k.located && i < k.located->count; i++) {
+            w->text("fault        = ", k.word, " 0x");
+            w->hex(k.located->at[i], 1);
             w->text("\n");
         }
 }
@@ -113,24 +89,15 @@ void write_words(writer *w, const sim_card &card) {
 
 // The card's "[card]" line, its settings and its faults.
 void write_head(writer *w, const sim_card &card, size_t index) {
-    w->text("[card]                # index ");
-    w->decimal(index);
-    w->text("\nid           = ");
-    w->decimal(card.id);
-    w->text("\nboard_type   = ");
-    if (card.board_type < 0) w->text("-");
-    w->decimal(card.board_type < 0 ? 0u - static_cast<uint64_t>(card.board_type)
-                                   : static_cast<uint64_t>(card.board_type));
-    w->text("\nword_bits    = ");
-    w->decimal(card.word_bits);
-    w->text("\neeprom_words = ");
-    w->decimal(card.eeprom_words);
-    w->text("\nserial       = 0x");
-    w->hex(card.serial, 8);
-    w->text("\nmodel        = ");
-    memcpy(w->at, card.model, strnlen(card.model, sizeof card.model));
-    w->at += strnlen(card.model, sizeof card.model);
-    w->text("\n");
+    int n = snprintf(w->at, CARD_FIXED_BYTES,
+                     "[card]                # index %zu\nid           = %u\n"
+                     "board_type   = %d\nword_bits    = %u\neeprom_words = %u\n"
+                     "serial       = 0x%08X\nmodel        = %s\n",
+                     index, static_cast<unsigned>(card.id), static_cast<int>(card.board_type),
+                     static_cast<unsigned>(card.word_bits),
+                     static_cast<unsigned>(card.eeprom_words), static_cast<unsigned>(card.serial),
+                     card.model);
+    w->at += n > 0 && n < static_cast<int>(CARD_FIXED_BYTES) ? n : 0;  // it always fits
     write_faults(w, card);
 }
 

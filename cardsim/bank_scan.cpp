@@ -4,6 +4,7 @@
 // number goes through the family's number reader.
 #include "bank_scan.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -370,16 +371,6 @@ bool scan_decode(bank_scan *scan, size_t index, sim_error *err) {
     return true;
 }
 
-namespace {
-
-size_t lines_in(const char *text, size_t length) {
-    size_t lines = 0;
-    for (size_t i = 0; i < length; i++) lines += text[i] == '\n';
-    return lines;
-}
-
-}  // namespace
-
 char *scan_splice(const bank_scan *scan, size_t index, const char *lines, size_t lines_length,
                   size_t *length) {
     const sim_card &card = scan->bank.cards[index];
@@ -396,9 +387,9 @@ char *scan_splice(const bank_scan *scan, size_t index, const char *lines, size_t
 void scan_moved(bank_scan *scan, size_t index, const char *text, size_t length) {
     sim_card *card = &scan->bank.cards[index];
     const size_t old_end = card->data_end, new_end = old_end + length - scan->length;
-    const unsigned lines = static_cast<unsigned>(
-        lines_in(text + card->text_begin, new_end - card->text_begin) -
-        lines_in(scan->text + card->text_begin, old_end - card->text_begin));  // modulo 2^32
+    const unsigned lines = static_cast<unsigned>(  // modulo 2^32
+        std::count(text + card->text_begin, text + new_end, '\n') -
+        std::count(scan->text + card->text_begin, scan->text + old_end, '\n'));
     card->data_begin = card->data_end = new_end;
     for (size_t k = index + 1; k < scan->bank.count; k++) {
         sim_card *later = &scan->bank.cards[k];
@@ -417,18 +408,15 @@ bool bank_parse(const char *text, size_t length, const char *path, const bank_se
     bank_scan scan;
     scan_start(&scan, text, length, path);
     size_t index = which.key;
-    bool found = false, ok;
-    if (which.all) ok = scan_all(&scan, err);
-    else if (which.by_index) ok = scan_to_index(&scan, index, &found, err);
-    else ok = scan_find_id(&scan, which.key, &index, err);
+    bool found = false;
+    bool ok = which.all        ? scan_all(&scan, err)
+              : which.by_index ? scan_to_index(&scan, index, &found, err)
+                               : scan_find_id(&scan, which.key, &index, err);
     if (!which.all && !which.by_index) found = index != NO_CARD;
     for (size_t k = 0; ok && k < scan.bank.count; k++)
         if (which.all || (found && k == index)) ok = scan_decode(&scan, k, err);
-    *out = sim_bank{};
-    if (ok) {
-        *out = scan.bank;
-        scan.bank = sim_bank{};
-    }
+    *out = ok ? scan.bank : sim_bank{};
+    if (ok) scan.bank = sim_bank{};
     scan_free(&scan);
     return ok;
 }

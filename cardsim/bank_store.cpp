@@ -34,9 +34,12 @@
 
 namespace {
 
-bool unwritable(sim_error *err, const char *bank, int error) {
-    sim_error_set(err, SIM_BANK_UNWRITABLE, "cannot write bank file %s: %s", bank, strerror(error));
-    return false;
+enum class attempt { DONE, FAILED, AGAIN };
+
+attempt write_failed(sim_error *err, const bank_target &t, int error) {
+    sim_error_set(err, SIM_BANK_UNWRITABLE, "cannot write bank file %s: %s", t.file.path,
+                  strerror(error));
+    return attempt::FAILED;
 }
 
 void clear_leftovers_once(const bank_target &t) {
@@ -46,7 +49,7 @@ void clear_leftovers_once(const bank_target &t) {
         if (strcmp(cleared, t.file.path) == 0) return;
         memcpy(cleared, t.file.path, sizeof cleared);
     }
-    remove_leftovers(t);
+    atomic_remove_temps(&t.file, TEMP_MARK);
 }
 
 // The new bank, as text: every line of the bank as it is now read and its
@@ -86,7 +89,8 @@ bool prepare(bank_snapshot *s, change *c, sim_error *err) {
         sim_error_set(err, SIM_NO_MEMORY, "out of memory writing bank file %s", s->where.path);
         return false;
     }
-    // Unreachable within the bank's limits; a write never makes the bank unreadable.
+    // Comments of the bank's own may bring it near the limit: a write never
+    // makes the bank unreadable.
     if (c->length <= BANK_MAX_BYTES) return true;
     sim_error_set(err, SIM_BANK_UNWRITABLE,
                   "cannot write bank file %s: it would be larger than 64 MiB", s->where.path);
@@ -122,13 +126,6 @@ void adopt(bank_snapshot *s, change &c, const bank_target &t) {
         }
     }
     if (!adopted) close(fd);
-}
-
-enum class attempt { DONE, FAILED, AGAIN };
-
-attempt write_failed(sim_error *err, const bank_target &t, int error) {
-    unwritable(err, t.file.path, error);
-    return attempt::FAILED;
 }
 
 attempt write_change(bank_snapshot *s, const writer_lock &lock, bank_target &t, change *c,

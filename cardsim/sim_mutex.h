@@ -1,6 +1,6 @@
-// The library's one mutex: it guards the snapshots, the handle table and
-// the trace file's name. Held only for work in memory, never across file
-// I/O or the wait for the bank's lock file.
+// The library's one mutex: it guards the snapshots and the handle table.
+// Held only for work in memory, never across file I/O or the wait for the
+// bank's lock file.
 #ifndef CARDSIM_SIM_MUTEX_H
 #define CARDSIM_SIM_MUTEX_H
 

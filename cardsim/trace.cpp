@@ -1,46 +1,17 @@
 #include "trace.h"
 
 #include <fcntl.h>
-#include <limits.h>
 #include <unistd.h>
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "safe_path.h"
-#include "sim_mutex.h"
-
-namespace {
-
-// The file's name as the last open found it: a copy, as the environment
-// may change under a pointer. Under the mutex.
-enum { TRACE_NOT_LOOKED_UP, TRACE_OFF, TRACE_ON } g_state;
-char g_path[PATH_MAX];
-
-void take_path(const char *path) {
-    size_t n = path ? strnlen(path, sizeof g_path) : 0;
-    g_state = n == 0 || n == sizeof g_path ? TRACE_OFF : TRACE_ON;  // unset, empty or too long
-    if (g_state == TRACE_ON) snprintf(g_path, sizeof g_path, "%s", path);
-}
-
-}  // namespace
-
-void trace_refresh(const char *path) {
-    bank_guard guard;
-    take_path(path);
-}
 
 void trace_call(const char *format, ...) {
-    char path[PATH_MAX];
-    {
-        bank_guard guard;
-        if (g_state == TRACE_NOT_LOOKED_UP)
-            take_path(getenv("VELQOR2_SIM_TRACE"));  // before any open
-        if (g_state != TRACE_ON) return;
-        snprintf(path, sizeof path, "%s", g_path);
-    }
+    const char *path = getenv("VELQOR2_SIM_TRACE");
+    if (!path || !*path) return;
     char line[512];
     va_list ap;
     va_start(ap, format);

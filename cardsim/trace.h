@@ -3,10 +3,6 @@
 #ifndef CARDSIM_TRACE_H
 #define CARDSIM_TRACE_H
 
-// Takes VELQOR2_SIM_TRACE's value (null: no trace); the opens call it, so
-// that the variable is read once per card rather than once per call.
-void trace_refresh(const char *path);
-
 void trace_call(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 #endif

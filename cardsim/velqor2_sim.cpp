@@ -71,24 +71,18 @@ VELQOR2_STATUS bad_handle(VELQOR2_HANDLE handle) {
                 handle);
 }
 
-// The card with that ID in the snapshot, its words decoded; index is where
-// it was last time, and where it is now. Under the mutex.
+// The card with that ID in the snapshot, its words decoded, and its place.
+// Under the mutex.
 sim_card *find_card(bank_snapshot *s, uint32_t id, size_t *index, sim_error *err) {
-    bank_scan *scan = &s->scan;
-    size_t at = *index;
-    if (at >= scan_complete(scan) || scan->bank.cards[at].id != id) {
-        if (!scan_find_id(scan, id, &at, err)) return nullptr;
-        if (at == NO_CARD) {
-            char bank[PATH_MAX + 64];
-            describe_bank(s, bank, sizeof bank);
-            sim_error_set(err, SIM_NO_SUCH_ID, "card %u is no longer in %s",
-                          static_cast<unsigned>(id), bank);
-            return nullptr;
-        }
+    if (!scan_find_id(&s->scan, id, index, err)) return nullptr;
+    if (*index == NO_CARD) {
+        char bank[PATH_MAX + 64];
+        describe_bank(s, bank, sizeof bank);
+        sim_error_set(err, SIM_NO_SUCH_ID, "card %u is no longer in %s", static_cast<unsigned>(id),
+                      bank);
+        return nullptr;
     }
-    if (!scan_decode(scan, at, err)) return nullptr;
-    *index = at;
-    return &scan->bank.cards[at];
+    return scan_decode(&s->scan, *index, err) ? &s->scan.bank.cards[*index] : nullptr;
 }
 
 // One call on an open card. The handle's snapshot is checked against the
@@ -147,7 +141,6 @@ VELQOR2_STATUS select_card(bank_snapshot *s, bool by_index, uint32_t key, size_t
 }
 
 VELQOR2_STATUS open_card_where(bool by_index, uint32_t key, VELQOR2_HANDLE *handle) {
-    trace_refresh(getenv("VELQOR2_SIM_TRACE"));
     if (!handle) return fail(SIM_NULL_ARGUMENT, "the handle pointer is null");
     // Past the limit no bank can hold a card: the answer needs no bank, so
     // a program can learn from it what "no such card" looks like.
