@@ -74,7 +74,6 @@ bool malformed(sim_error *err, const char *path, unsigned line, const char *expe
 }
 
 bool fail_at(bank_scan *s, unsigned line, const char *expected) {
-    s->failed = true;
     return malformed(&s->error, s->path, line, expected);
 }
 bool fail(bank_scan *s, const char *expected) { return fail_at(s, s->line, expected); }
@@ -83,10 +82,7 @@ bool out_of_memory(sim_error *err, const char *path) {
     sim_error_set(err, SIM_NO_MEMORY, "out of memory reading bank file %s", path);
     return false;
 }
-bool out_of_memory(bank_scan *s) {
-    s->failed = true;
-    return out_of_memory(&s->error, s->path);
-}
+bool out_of_memory(bank_scan *s) { return out_of_memory(&s->error, s->path); }
 
 // --- the ID index -----------------------------------------------------------
 
@@ -266,8 +262,7 @@ bool take_line(bank_scan *s, span text, size_t line_start) {
 }
 
 // Reads one more line, or notes the end of the text.
-bool step(bank_scan *s) {
-    if (s->failed) return false;
+bool read_line(bank_scan *s) {
     if (s->pos >= s->length) {
         if (!finish_card(s, s->length)) return false;
         s->finished = true;
@@ -281,7 +276,9 @@ bool step(bank_scan *s) {
     return take_line(s, content(line), start);
 }
 
-bool failed(const bank_scan *s, sim_error *err) {
+// A refused line refuses every later call too.
+bool step(bank_scan *s, sim_error *err) {
+    if (s->error.status == 0 && read_line(s)) return true;
     *err = s->error;
     return false;
 }
@@ -332,7 +329,7 @@ size_t scan_complete(const bank_scan *scan) {
 
 bool scan_to_index(bank_scan *scan, size_t index, bool *found, sim_error *err) {
     while (scan_complete(scan) <= index && !scan->finished)
-        if (!step(scan)) return failed(scan, err);
+        if (!step(scan, err)) return false;
     *found = index < scan_complete(scan);
     return true;
 }
@@ -344,13 +341,13 @@ bool scan_find_id(bank_scan *scan, uint32_t id, size_t *index, sim_error *err) {
             *index = place;
             return true;
         }
-        if (!step(scan)) return failed(scan, err);
+        if (!step(scan, err)) return false;
     }
 }
 
 bool scan_all(bank_scan *scan, sim_error *err) {
     while (!scan->finished)
-        if (!step(scan)) return failed(scan, err);
+        if (!step(scan, err)) return false;
     return true;
 }
 

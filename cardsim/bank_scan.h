@@ -34,9 +34,8 @@ struct bank_scan {
     size_t pos;        // of the next line
     unsigned line;     // of the last line read
     bool finished;     // every line read: the bank holds every card
-    bool failed;       // a line was refused: error says why, for every later call
-    sim_error error;
-    sim_bank bank;  // the cards found so far; the last one may be incomplete
+    sim_error error;   // status 0, or why a line was refused
+    sim_bank bank;     // the cards found so far; the last one may be incomplete
     uint64_t total_words;
     id_index ids;
     // The card being read: its settings are the draft until its first data

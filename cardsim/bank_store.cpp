@@ -119,9 +119,7 @@ void adopt(bank_snapshot *s, change &c, const bank_target &t) {
         if (adopted) {
             s->scan.bank.cards[c.index].words[c.location] = c.value;
             scan_moved(&s->scan, c.index, c.text, c.length);
-            snapshot_replaced(
-                s, fd, c.text,
-                {true, st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim, st.st_mode});
+            snapshot_replaced(s, fd, c.text, identity_from(st));
             c.text = nullptr;
         }
     }

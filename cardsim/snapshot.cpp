@@ -21,10 +21,6 @@ bool unreadable(sim_error *err, const char *path, const char *problem) {
     return false;
 }
 
-file_identity identity_from(const struct stat &st) {
-    return {true, st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim, st.st_mode};
-}
-
 // The file's bytes; why not, or null. The open never blocks, and anything
 // but a regular file is refused; the file stays open as s->fd.
 const char *read_file(bank_snapshot *s, size_t *length, bool *missing) {
@@ -83,6 +79,10 @@ bool is_current(const bank_snapshot *s, const bank_location &where, const file_i
 
 }  // namespace
 
+file_identity identity_from(const struct stat &st) {
+    return {true, st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+}
+
 bool same_identity(const file_identity &a, const file_identity &b) {
     if (a.exists != b.exists) return false;
     return !a.exists || (a.dev == b.dev && a.ino == b.ino && a.size == b.size &&
@@ -130,8 +130,7 @@ bank_snapshot *snapshot_fresh(const bank_location &where, bank_snapshot *held, s
     return loaded;
 }
 
-void snapshot_replaced(bank_snapshot *snapshot, int fd, char *text,
-                       const file_identity &identity) {
+void snapshot_replaced(bank_snapshot *snapshot, int fd, char *text, const file_identity &identity) {
     if (snapshot->fd >= 0) close(snapshot->fd);
     free(snapshot->text);
     snapshot->text = text;

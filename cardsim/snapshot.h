@@ -31,8 +31,8 @@ struct file_identity {
     ino_t ino;
     off_t size;
     timespec mtime, ctime;
-    mode_t mode;  // not compared; for the writers
 };
+file_identity identity_from(const struct stat &st);
 bool same_identity(const file_identity &a, const file_identity &b);
 
 // The identity of the file at path now. Fails, naming the file, for a
