@@ -1,16 +1,13 @@
 // Bank records: allocation, location sets and error text.
 #include "bank.h"
 
-#include <pthread.h>
-
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "sim_status.h"
-
-pthread_mutex_t g_bank_mutex = PTHREAD_MUTEX_INITIALIZER;
 
 void sim_error_vset(sim_error *err, VELQOR2_STATUS status, const char *format, va_list ap) {
     err->status = status;
@@ -24,23 +21,9 @@ void sim_error_set(sim_error *err, VELQOR2_STATUS status, const char *format, ..
     va_end(ap);
 }
 
-namespace {
-
-// The place of the first entry not below location.
-uint32_t lower_bound(const location_set *set, uint32_t location) {
-    uint32_t low = 0, high = set->count;
-    while (low < high) {
-        uint32_t mid = low + (high - low) / 2;
-        if (set->at[mid] < location) low = mid + 1;
-        else high = mid;
-    }
-    return low;
-}
-
-}  // namespace
-
 bool location_set_add(location_set *set, uint32_t location) {
-    uint32_t place = lower_bound(set, location);
+    const uint32_t place =
+        static_cast<uint32_t>(std::lower_bound(set->at, set->at + set->count, location) - set->at);
     if (place < set->count && set->at[place] == location) return true;
     if (set->count == set->capacity) {
         uint32_t capacity = set->capacity ? set->capacity * 2 : 4;
@@ -53,11 +36,6 @@ bool location_set_add(location_set *set, uint32_t location) {
     set->at[place] = location;
     set->count++;
     return true;
-}
-
-bool location_set_has(const location_set *set, uint32_t location) {
-    uint32_t place = lower_bound(set, location);
-    return place < set->count && set->at[place] == location;
 }
 
 void location_set_free(location_set *set) {

@@ -4,6 +4,7 @@
 #ifndef CARDSIM_BANK_H
 #define CARDSIM_BANK_H
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
@@ -37,7 +38,9 @@ struct location_set {
     uint32_t capacity;
 };
 bool location_set_add(location_set *set, uint32_t location);  // false when memory runs out
-bool location_set_has(const location_set *set, uint32_t location);
+inline bool location_set_has(const location_set *set, uint32_t location) {
+    return std::binary_search(set->at, set->at + set->count, location);
+}
 void location_set_free(location_set *set);
 
 struct sim_card {

@@ -66,11 +66,10 @@ unsigned lock_wait_ms() {
 }
 
 bool find_bank(bank_location *where, sim_error *err) {
-    const char *base;
+    const char *base = variable("VELQOR2_SIM_BANK");
     bool ok;
-    where->named = false;
-    if ((base = variable("VELQOR2_SIM_BANK"))) {
-        where->named = true;
+    where->named = base != nullptr;
+    if (base) {
         ok = copy_path(where->path, base);
     } else if ((base = variable("XDG_STATE_HOME")) && base[0] == '/') {
         ok = copy_path(where->path, base, "/velqor2-sim/bank");  // a relative one is ignored
@@ -86,10 +85,9 @@ bool find_bank(bank_location *where, sim_error *err) {
 }
 
 bool resolve_target(const bank_location &where, bank_target *t, sim_error *err) {
-    t->named = where.named;
     // The state folder under the XDG default is private; one that the user
     // named is made as the umask says.
-    int error = atomic_resolve(where.path, SAFE_MAKE_FOLDERS, t->named ? 0777 : 0700, &t->file);
+    int error = atomic_resolve(where.path, SAFE_MAKE_FOLDERS, where.named ? 0777 : 0700, &t->file);
     if (error == EPERM) return unwritable(err, where.path, t->file.refused);
     if (error == EISDIR || error == EINVAL)
         return unwritable(err, t->file.path, "not a regular file");

@@ -22,7 +22,6 @@ struct bank_target {
     safe_place file;
     char lock[PATH_MAX];  // its path, for messages
     char lock_name[NAME_MAX + 1];
-    bool named;
     bank_target() = default;
     bank_target(const bank_target &) = delete;
     bank_target &operator=(const bank_target &) = delete;

@@ -101,20 +101,24 @@ void write_head(writer *w, const sim_card &card, size_t index) {
     write_faults(w, card);
 }
 
+// The card's lines, the first card's after the header.
+void write_card(writer *w, const sim_card &card, size_t index, bool blank_after) {
+    if (index == 0) w->text(HEADER, "\n");
+    write_head(w, card, index);
+    write_words(w, card);
+    if (blank_after) w->text("\n");
+}
+
 }  // namespace
 
 char *bank_format(const sim_bank *bank, size_t *length) {
-    size_t bound = sizeof HEADER;
-    for (size_t i = 0; i < bank->count; i++) bound += 1 + card_bound(bank->cards[i]);
+    size_t bound = sizeof HEADER + 1;
+    for (size_t i = 0; i < bank->count; i++) bound += card_bound(bank->cards[i]) + 1;
     char *text = static_cast<char *>(malloc(bound));
     if (!text) return nullptr;
     writer w{text};
-    w.text(HEADER);
-    for (size_t i = 0; i < bank->count; i++) {
-        w.text("\n");
-        write_head(&w, bank->cards[i], i);
-        write_words(&w, bank->cards[i]);
-    }
+    if (bank->count == 0) w.text(HEADER);
+    for (size_t i = 0; i < bank->count; i++) write_card(&w, bank->cards[i], i, i + 1 < bank->count);
     *length = static_cast<size_t>(w.at - text);
     return text;
 }
@@ -123,10 +127,7 @@ char *card_format(const sim_card &card, size_t index, bool blank_after, size_t *
     char *text = static_cast<char *>(malloc(sizeof HEADER + 1 + card_bound(card) + 1));
     if (!text) return nullptr;
     writer w{text};
-    if (index == 0) w.text(HEADER), w.text("\n");
-    write_head(&w, card, index);
-    write_words(&w, card);
-    if (blank_after) w.text("\n");
+    write_card(&w, card, index, blank_after);
     *length = static_cast<size_t>(w.at - text);
     return text;
 }

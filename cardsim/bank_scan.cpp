@@ -142,18 +142,16 @@ bool parse_fault(bank_scan *s, span value) {
         {"info", FAULT_INFO, nullptr, nullptr},
         {"read", FAULT_READ, &sim_card::read_faults, "a location after 'fault = read'"},
         {"write", FAULT_WRITE, &sim_card::write_faults, "a location after 'fault = write'"}};
+    span word{value.begin, value.begin};
+    while (word.end < value.end && !is_space(*word.end)) word.end++;
+    const span location_text = trim({word.end, value.end});
     for (const auto &k : kinds) {
-        const size_t n = strlen(k.word);
-        if (value.size() < n || memcmp(value.begin, k.word, n) != 0) continue;
-        if (value.size() == n) {
-            s->draft.faults |= k.bit;
-            return true;
-        }
-        if (!k.located || !is_space(value.begin[n])) continue;
+        if (!word.is(k.word) || (location_text.size() > 0 && !k.located)) continue;
         uint32_t location;
-        if (!read_u32(trim({value.begin + n, value.end}), DECIMAL_OR_0X, &location))
-            return fail(s, k.missing);
-        return location_set_add(&(s->draft.*k.located), location) || out_of_memory(s);
+        if (location_text.size() == 0) s->draft.faults |= k.bit;
+        else if (!read_u32(location_text, DECIMAL_OR_0X, &location)) return fail(s, k.missing);
+        else if (!location_set_add(&(s->draft.*k.located), location)) return out_of_memory(s);
+        return true;
     }
     return fail(s, "fault = open, info, read, read <location>, write or write <location>");
 }

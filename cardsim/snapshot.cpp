@@ -12,6 +12,8 @@
 
 #include "sim_status.h"
 
+pthread_mutex_t g_bank_mutex = PTHREAD_MUTEX_INITIALIZER;
+
 namespace {
 
 bank_snapshot *g_latest;  // the last snapshot loaded; the cache that opens share

@@ -3,13 +3,12 @@
 // it does not. Every call of the library first asks the file whether it
 // changed (one stat): reads are as fresh as the file, and a process that
 // opens every card reads and scans the file once.
-//
-// Threads: the library's mutex (sim_mutex.h) guards the snapshots.
 #ifndef CARDSIM_SNAPSHOT_H
 #define CARDSIM_SNAPSHOT_H
 
 #include <fcntl.h>
 #include <limits.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <time.h>
@@ -17,7 +16,17 @@
 #include "bank.h"
 #include "bank_files.h"
 #include "bank_scan.h"
-#include "sim_mutex.h"
+
+// The library's one mutex: it guards the snapshots and the handle table.
+// Held only for work in memory, never across file I/O or the wait for the
+// bank's lock file. A bank_guard holds it for the life of its scope.
+extern pthread_mutex_t g_bank_mutex;
+struct bank_guard {
+    bank_guard() { pthread_mutex_lock(&g_bank_mutex); }
+    ~bank_guard() { pthread_mutex_unlock(&g_bank_mutex); }
+    bank_guard(const bank_guard &) = delete;
+    bank_guard &operator=(const bank_guard &) = delete;
+};
 
 // What tells one state of the file from another. Every writer of ours
 // replaces the file by a rename, so the new file is another inode: the
