@@ -131,7 +131,7 @@ enum setting_bit : unsigned {
 };
 
 // "open", "info", "read", "write", or "read <location>", "write <location>".
-bool parse_fault(bank_scan *s, span value) {
+bool parse_fault(bank_scan *s, sim_card *card, span value) {
     static const struct {
         const char *word;
         unsigned bit;
@@ -148,16 +148,15 @@ bool parse_fault(bank_scan *s, span value) {
     for (const auto &k : kinds) {
         if (!word.is(k.word) || (location_text.size() > 0 && !k.located)) continue;
         uint32_t location;
-        if (location_text.size() == 0) s->draft.faults |= k.bit;
+        if (location_text.size() == 0) card->faults |= k.bit;
         else if (!read_u32(location_text, DECIMAL_OR_0X, &location)) return fail(s, k.missing);
-        else if (!location_set_add(&(s->draft.*k.located), location)) return out_of_memory(s);
+        else if (!location_set_add(&(card->*k.located), location)) return out_of_memory(s);
         return true;
     }
     return fail(s, "fault = open, info, read, read <location>, write or write <location>");
 }
 
-bool set_setting(bank_scan *s, unsigned bit, span value) {
-    sim_card *d = &s->draft;
+bool set_setting(bank_scan *s, sim_card *d, unsigned bit, span value) {
     switch (bit) {
     case KEY_ID:
         return read_u32(value, DECIMAL_OR_0X, &d->id) || fail(s, "an unsigned 32-bit card id");
@@ -174,14 +173,14 @@ bool set_setting(bank_scan *s, unsigned bit, span value) {
     case KEY_SERIAL:
         return read_u32(value, DECIMAL_OR_0X, &d->serial) ||
                fail(s, "an unsigned 32-bit serial number");
-    default:  // KEY_MODEL; the draft starts zeroed
+    default:  // KEY_MODEL; the card starts zeroed
         if (value.size() > BANK_MODEL_MAX) return fail(s, "a model name of at most 43 characters");
         memcpy(d->model, value.begin, value.size());
         return true;
     }
 }
 
-bool parse_setting(bank_scan *s, span key, span value) {
+bool parse_setting(bank_scan *s, sim_card *card, unsigned *seen, span key, span value) {
     static const struct {
         const char *name;
         unsigned bit;
@@ -191,87 +190,108 @@ bool parse_setting(bank_scan *s, span key, span value) {
                 {"eeprom_words", KEY_EEPROM_WORDS},
                 {"serial", KEY_SERIAL},
                 {"model", KEY_MODEL}};
-    if (!s->in_card) return fail(s, "'[card]' before the first setting");
-    if (s->added) return fail(s, "settings before the card's first data line");
-    if (key.is("fault")) return parse_fault(s, value);
+    if (key.is("fault")) return parse_fault(s, card, value);
     for (const auto &k : keys) {
         if (!key.is(k.name)) continue;
-        if (s->seen & k.bit) return fail(s, "each setting once per card");
-        s->seen |= k.bit;
-        return set_setting(s, k.bit, value);
+        if (*seen & k.bit) return fail(s, "each setting once per card");
+        *seen |= k.bit;
+        return set_setting(s, card, k.bit, value);
     }
     return fail(s, "a setting: id, board_type, word_bits, eeprom_words, serial, model or fault");
 }
 
 // --- cards ------------------------------------------------------------------
 
-// Adds the draft to the bank once its settings are complete, at its first
-// data line or at its end; its data lines start at data_begin.
-bool add_card(bank_scan *s, size_t data_begin) {
+// A card's settings once they are complete, at its first data line or at
+// its end: the error names its "[card]" line.
+bool check_card(bank_scan *s, const sim_card &card, unsigned seen) {
     const unsigned required = KEY_ID | KEY_BOARD_TYPE | KEY_WORD_BITS;
-    const unsigned line = s->draft.line;
-    if ((s->seen & required) != required)
-        return fail_at(s, line, "id, board_type and word_bits in this card");
-    if (s->bank.count >= BANK_MAX_CARDS)
-        return fail_at(s, line, "at most 4096 cards in a bank (the simulator's limit)");
-    s->total_words += s->draft.eeprom_words;
+    if ((seen & required) != required)
+        return fail_at(s, card.line, "id, board_type and word_bits in this card");
+    if (s->bank.count > BANK_MAX_CARDS)  // this card is the last in the bank
+        return fail_at(s, card.line, "at most 4096 cards in a bank (the simulator's limit)");
+    s->total_words += card.eeprom_words;
     if (s->total_words > BANK_MAX_TOTAL_WORDS)
-        return fail_at(s, line,
+        return fail_at(s, card.line,
                        "at most 4194304 words in all cards together (the simulator's limit)");
-    if (id_lookup(s, s->draft.id) != NO_CARD)
-        return fail_at(s, line, "a card id not used by an earlier card");
-    sim_card *card = bank_add_card(&s->bank, s->draft);
-    if (!card) return out_of_memory(s);
-    s->draft.read_faults = s->draft.write_faults = location_set{};  // the card owns them now
-    card->data_begin = card->data_end = data_begin;
-    card->data_line = s->line;
-    s->added = true;
-    return id_insert(s, s->bank.count - 1) || out_of_memory(s);
-}
-
-// Ends the current card at the line that starts at end.
-bool finish_card(bank_scan *s, size_t end) {
-    if (!s->in_card) return true;
-    if (!s->added && !add_card(s, end)) return false;
-    s->bank.cards[s->bank.count - 1].data_end = end;
-    s->in_card = s->added = false;
+    if (id_lookup(s, card.id) != NO_CARD)
+        return fail_at(s, card.line, "a card id not used by an earlier card");
     return true;
 }
 
-bool take_line(bank_scan *s, span text, size_t line_start) {
-    if (text.begin == text.end) return true;
-    if (text.is("[card]")) {
-        if (!finish_card(s, line_start)) return false;
-        s->in_card = true;
-        s->seen = 0;
-        s->draft = sim_card{};
-        s->draft.eeprom_words = BANK_DEFAULT_WORDS;
-        s->draft.line = s->line;
-        s->draft.text_begin = s->bank.count == 0 ? 0 : line_start;  // what precedes it too
-        return true;
-    }
-    if (const char *eq = text.find('='))
-        return parse_setting(s, trim({text.begin, eq}), trim({eq + 1, text.end}));
-    if (text.find(':')) {  // a data line: decoded when its card is used
-        if (!s->in_card) return fail(s, "'[card]' before the first data line");
-        return s->added || add_card(s, line_start);
-    }
-    return fail(s, "'[card]', 'key = value' or 'location: values'");
+// Takes the next line's content: false, with the error, for a line that is
+// no text line.
+bool next_text(bank_scan *s, span *text) {
+    s->line++;
+    const span line = next_line(s->text, s->length, &s->pos);
+    if (line.size() >= MAX_LINE) return fail(s, "a line shorter than 4096 bytes");
+    if (memchr(line.begin, '\0', line.size())) return fail(s, "text, not a NUL byte");
+    *text = content(line);
+    return true;
 }
 
-// Reads one more line, or notes the end of the text.
+// The lines of a card after its "[card]": its settings, then its data
+// lines, which are only located (decoded when the card is used), up to the
+// next card's "[card]" or the end.
+bool read_card_lines(bank_scan *s, sim_card *card) {
+    unsigned seen = 0;
+    bool data = false;
+    while (s->pos < s->length) {
+        const size_t start = s->pos;
+        span text;
+        if (!next_text(s, &text)) return false;
+        if (text.is("[card]")) {  // the next card's, for the next step
+            s->pos = start;
+            s->line--;
+            break;
+        }
+        if (const char *eq = text.find('=')) {
+            if (data) return fail(s, "settings before the card's first data line");
+            if (!parse_setting(s, card, &seen, trim({text.begin, eq}), trim({eq + 1, text.end})))
+                return false;
+        } else if (text.size() > 0 && !text.find(':')) {
+            return fail(s, "'[card]', 'key = value' or 'location: values'");
+        } else if (text.size() > 0 && !data) {
+            data = true;
+            card->data_begin = start;
+            card->data_line = s->line;
+            if (!check_card(s, *card, seen)) return false;
+        }
+    }
+    if (!data) card->data_begin = s->pos;
+    card->data_end = s->pos;
+    return data || check_card(s, *card, seen);
+}
+
+// Reads a card whole, from its "[card]" line, just taken, which starts at
+// begin. A card refused is no card: those before it stay usable.
+bool read_card(bank_scan *s, size_t begin) {
+    sim_card *card = bank_add_card(&s->bank, sim_card{});
+    if (!card) return out_of_memory(s);
+    card->eeprom_words = BANK_DEFAULT_WORDS;
+    card->line = s->line;
+    card->text_begin = s->bank.count == 1 ? 0 : begin;  // the first takes in what precedes it
+    if (read_card_lines(s, card) && (id_insert(s, s->bank.count - 1) || out_of_memory(s)))
+        return true;
+    s->bank.count--;
+    location_set_free(&card->read_faults);
+    location_set_free(&card->write_faults);
+    return false;
+}
+
+// Reads the next card, or a line before the first one.
 bool read_line(bank_scan *s) {
     if (s->pos >= s->length) {
-        if (!finish_card(s, s->length)) return false;
         s->finished = true;
         return true;
     }
-    s->line++;
     const size_t start = s->pos;
-    span line = next_line(s->text, s->length, &s->pos);
-    if (line.size() >= MAX_LINE) return fail(s, "a line shorter than 4096 bytes");
-    if (memchr(line.begin, '\0', line.size())) return fail(s, "text, not a NUL byte");
-    return take_line(s, content(line), start);
+    span text;
+    if (!next_text(s, &text)) return false;
+    if (text.is("[card]")) return read_card(s, start);
+    if (text.find('=')) return fail(s, "'[card]' before the first setting");
+    if (text.find(':')) return fail(s, "'[card]' before the first data line");
+    return text.size() == 0 || fail(s, "'[card]', 'key = value' or 'location: values'");
 }
 
 // A refused line refuses every later call too.
@@ -316,29 +336,13 @@ void scan_start(bank_scan *scan, const char *text, size_t length, const char *pa
 void scan_free(bank_scan *scan) {
     bank_free(&scan->bank);
     free(scan->ids.slots);
-    location_set_free(&scan->draft.read_faults);
-    location_set_free(&scan->draft.write_faults);
     scan->ids = id_index{};
 }
 
-size_t scan_complete(const bank_scan *scan) {
-    return scan->bank.count - (scan->in_card && scan->added ? 1 : 0);
-}
-
-bool scan_to_index(bank_scan *scan, size_t index, bool *found, sim_error *err) {
-    while (scan_complete(scan) <= index && !scan->finished)
-        if (!step(scan, err)) return false;
-    *found = index < scan_complete(scan);
-    return true;
-}
-
-bool scan_find_id(bank_scan *scan, uint32_t id, size_t *index, sim_error *err) {
+bool scan_find(bank_scan *scan, bool by_index, uint32_t key, size_t *index, sim_error *err) {
     for (;;) {
-        size_t place = id_lookup(scan, id);
-        if ((place != NO_CARD && place < scan_complete(scan)) || scan->finished) {
-            *index = place;
-            return true;
-        }
+        *index = !by_index ? id_lookup(scan, key) : key < scan->bank.count ? key : NO_CARD;
+        if (*index != NO_CARD || scan->finished) return true;
         if (!step(scan, err)) return false;
     }
 }
@@ -402,14 +406,11 @@ bool bank_parse(const char *text, size_t length, const char *path, const bank_se
                 sim_bank *out, sim_error *err) {
     bank_scan scan;
     scan_start(&scan, text, length, path);
-    size_t index = which.key;
-    bool found = false;
-    bool ok = which.all        ? scan_all(&scan, err)
-              : which.by_index ? scan_to_index(&scan, index, &found, err)
-                               : scan_find_id(&scan, which.key, &index, err);
-    if (!which.all && !which.by_index) found = index != NO_CARD;
+    size_t index = NO_CARD;
+    bool ok =
+        which.all ? scan_all(&scan, err) : scan_find(&scan, which.by_index, which.key, &index, err);
     for (size_t k = 0; ok && k < scan.bank.count; k++)
-        if (which.all || (found && k == index)) ok = scan_decode(&scan, k, err);
+        if (which.all || k == index) ok = scan_decode(&scan, k, err);
     *out = ok ? scan.bank : sim_bank{};
     if (ok) scan.bank = sim_bank{};
     scan_free(&scan);

@@ -35,32 +35,20 @@ struct bank_scan {
     unsigned line;     // of the last line read
     bool finished;     // every line read: the bank holds every card
     sim_error error;   // status 0, or why a line was refused
-    sim_bank bank;     // the cards found so far; the last one may be incomplete
+    sim_bank bank;     // the cards read, each whole
     uint64_t total_words;
     id_index ids;
-    // The card being read: its settings are the draft until its first data
-    // line or its end adds it to the bank.
-    bool in_card;
-    bool added;
-    unsigned seen;  // settings given, a bit each
-    sim_card draft;
 };
 
 void scan_start(bank_scan *scan, const char *text, size_t length, const char *path);
 void scan_free(bank_scan *scan);
 
-// Cards whose every line has been read.
-size_t scan_complete(const bank_scan *scan);
-
 constexpr size_t NO_CARD = static_cast<size_t>(-1);
 
-// Reads on until the card at index is complete, or the text ends (then
-// *found is false). False when a line is refused, with err filled.
-bool scan_to_index(bank_scan *scan, size_t index, bool *found, sim_error *err);
-
-// Reads on until the first card with that ID is complete; *index is its
-// place, or NO_CARD when the text ends without one.
-bool scan_find_id(bank_scan *scan, uint32_t id, size_t *index, sim_error *err);
+// Reads on until the card at that index, or with that ID, has been read;
+// *index is its place, or NO_CARD when the text ends first. False when a
+// line is refused, with err filled.
+bool scan_find(bank_scan *scan, bool by_index, uint32_t key, size_t *index, sim_error *err);
 
 // Reads every line, decoding no card.
 bool scan_all(bank_scan *scan, sim_error *err);

@@ -68,7 +68,7 @@ bool prepare(bank_snapshot *s, change *c, sim_error *err) {
     bank_guard guard;
     bank_scan *scan = &s->scan;
     if (!scan_all(scan, err)) return false;
-    scan_find_id(scan, c->card_id, &c->index, err);  // the scan is complete: it cannot fail
+    scan_find(scan, false, c->card_id, &c->index, err);  // the scan is complete: it cannot fail
     if (c->index == NO_CARD) {
         sim_error_set(err, SIM_NO_SUCH_ID, "no card with ID %u in bank file %s any more",
                       static_cast<unsigned>(c->card_id), s->where.path);

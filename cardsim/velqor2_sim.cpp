@@ -76,7 +76,7 @@ VELQOR2_STATUS bad_handle(VELQOR2_HANDLE handle) {
 // The card with that ID in the snapshot, its words decoded, and its place.
 // Under the mutex.
 sim_card *find_card(bank_snapshot *s, uint32_t id, size_t *index, sim_error *err) {
-    if (!scan_find_id(&s->scan, id, index, err)) return nullptr;
+    if (!scan_find(&s->scan, false, id, index, err)) return nullptr;
     if (*index == NO_CARD) {
         char bank[PATH_MAX + 64];
         describe_bank(s, bank, sizeof bank);
@@ -122,19 +122,15 @@ VELQOR2_STATUS on_card(VELQOR2_HANDLE handle, Work work) {
 VELQOR2_STATUS select_card(bank_snapshot *s, bool by_index, uint32_t key, size_t *index) {
     bank_scan *scan = &s->scan;
     sim_error err;
-    bool found = false;
-    *index = key;
-    bool ok =
-        by_index ? scan_to_index(scan, key, &found, &err) : scan_find_id(scan, key, index, &err);
-    if (!by_index) found = *index != NO_CARD;
-    if (ok && found) ok = scan_decode(scan, *index, &err);
-    if (!ok) return fail(err);
+    if (!scan_find(scan, by_index, key, index, &err) ||
+        (*index != NO_CARD && !scan_decode(scan, *index, &err)))
+        return fail(err);
     char bank[PATH_MAX + 64];
-    if (!found) describe_bank(s, bank, sizeof bank);
-    if (!found && by_index)
+    if (*index == NO_CARD) describe_bank(s, bank, sizeof bank);
+    if (*index == NO_CARD && by_index)
         return fail(SIM_NO_SUCH_INDEX, "no card at index %u in %s (it holds %zu)",
                     static_cast<unsigned>(key), bank, scan->bank.count);
-    if (!found)
+    if (*index == NO_CARD)
         return fail(SIM_NO_SUCH_ID, "no card with ID %u in %s", static_cast<unsigned>(key), bank);
     if (scan->bank.cards[*index].faults & FAULT_OPEN)
         return fail(SIM_FAULT, "simulated fault: open of card %u",
