@@ -47,13 +47,13 @@ bool bank_check_word(const sim_card *card, uint32_t location, const uint32_t *va
                      sim_error *err) {
     if (location >= card->eeprom_words) {
         sim_error_set(err, SIM_BAD_LOCATION,
-                      "location 0x%X is beyond the card's EEPROM of %u words",
-                      static_cast<unsigned>(location), static_cast<unsigned>(card->eeprom_words));
+                      "location 0x%X is beyond the card's EEPROM of %u words", location,
+                      card->eeprom_words);
         return false;
     }
     if (value && !word_fits(card, *value)) {
         sim_error_set(err, SIM_VALUE_TOO_WIDE, "value 0x%X does not fit the card's 16-bit word",
-                      static_cast<unsigned>(*value));
+                      *value);
         return false;
     }
     return true;

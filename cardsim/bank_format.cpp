@@ -89,14 +89,12 @@ void write_words(writer *w, const sim_card &card) {
 
 // The card's "[card]" line, its settings and its faults.
 void write_head(writer *w, const sim_card &card, size_t index) {
-    int n =
-        snprintf(w->at, CARD_FIXED_BYTES,
-                 "[card]                # index %zu\nid           = %u\n"
-                 "board_type   = %d\nword_bits    = %u\neeprom_words = %u\n"
-                 "serial       = 0x%08X\nmodel        = %s\n",
-                 index, static_cast<unsigned>(card.id), static_cast<int>(card.board_type),
-                 static_cast<unsigned>(card.word_bits), static_cast<unsigned>(card.eeprom_words),
-                 static_cast<unsigned>(card.serial), card.model);
+    int n = snprintf(w->at, CARD_FIXED_BYTES,
+                     "[card]                # index %zu\nid           = %u\n"
+                     "board_type   = %d\nword_bits    = %u\neeprom_words = %u\n"
+                     "serial       = 0x%08X\nmodel        = %s\n",
+                     index, card.id, card.board_type, card.word_bits, card.eeprom_words,
+                     card.serial, card.model);
     w->at += n > 0 && n < static_cast<int>(CARD_FIXED_BYTES) ? n : 0;  // it always fits
     write_faults(w, card);
 }

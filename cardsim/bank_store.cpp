@@ -71,7 +71,7 @@ bool prepare(bank_snapshot *s, change *c, sim_error *err) {
     scan_find(scan, false, c->card_id, &c->index, err);  // the scan is complete: it cannot fail
     if (c->index == NO_CARD) {
         sim_error_set(err, SIM_NO_SUCH_ID, "no card with ID %u in bank file %s any more",
-                      static_cast<unsigned>(c->card_id), s->where.path);
+                      c->card_id, s->where.path);
         return false;
     }
     if (!scan_decode(scan, c->index, err)) return false;

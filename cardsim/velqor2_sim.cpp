@@ -80,8 +80,7 @@ sim_card *find_card(bank_snapshot *s, uint32_t id, size_t *index, sim_error *err
     if (*index == NO_CARD) {
         char bank[PATH_MAX + 64];
         describe_bank(s, bank, sizeof bank);
-        sim_error_set(err, SIM_NO_SUCH_ID, "card %u is no longer in %s", static_cast<unsigned>(id),
-                      bank);
+        sim_error_set(err, SIM_NO_SUCH_ID, "card %u is no longer in %s", id, bank);
         return nullptr;
     }
     return scan_decode(&s->scan, *index, err) ? &s->scan.bank.cards[*index] : nullptr;
@@ -128,13 +127,11 @@ VELQOR2_STATUS select_card(bank_snapshot *s, bool by_index, uint32_t key, size_t
     char bank[PATH_MAX + 64];
     if (*index == NO_CARD) describe_bank(s, bank, sizeof bank);
     if (*index == NO_CARD && by_index)
-        return fail(SIM_NO_SUCH_INDEX, "no card at index %u in %s (it holds %zu)",
-                    static_cast<unsigned>(key), bank, scan->bank.count);
-    if (*index == NO_CARD)
-        return fail(SIM_NO_SUCH_ID, "no card with ID %u in %s", static_cast<unsigned>(key), bank);
+        return fail(SIM_NO_SUCH_INDEX, "no card at index %u in %s (it holds %zu)", key, bank,
+                    scan->bank.count);
+    if (*index == NO_CARD) return fail(SIM_NO_SUCH_ID, "no card with ID %u in %s", key, bank);
     if (scan->bank.cards[*index].faults & FAULT_OPEN)
-        return fail(SIM_FAULT, "simulated fault: open of card %u",
-                    static_cast<unsigned>(scan->bank.cards[*index].id));
+        return fail(SIM_FAULT, "simulated fault: open of card %u", scan->bank.cards[*index].id);
     return VELQOR2_SUCCESS;
 }
 
@@ -143,8 +140,8 @@ VELQOR2_STATUS open_card_where(bool by_index, uint32_t key, VELQOR2_HANDLE *hand
     // Past the limit no bank can hold a card: the answer needs no bank, so
     // a program can learn from it what "no such card" looks like.
     if (by_index && key > BANK_MAX_CARDS)
-        return fail(SIM_NO_SUCH_INDEX, "no card at index %u: a bank holds at most %zu cards",
-                    static_cast<unsigned>(key), BANK_MAX_CARDS);
+        return fail(SIM_NO_SUCH_INDEX, "no card at index %u: a bank holds at most %zu cards", key,
+                    BANK_MAX_CARDS);
     sim_error err;
     bank_location where;
     bank_snapshot *s = find_bank(&where, &err) ? snapshot_fresh(where, nullptr, &err) : nullptr;
@@ -190,8 +187,7 @@ VELQOR2_STATUS card_info(VELQOR2_HANDLE handle, VELQOR2_CARD_INFO *info) {
     return on_card(handle, [info](const sim_card &card, const open_card &o) {
         if (!info) return fail(SIM_NULL_ARGUMENT, "the card information pointer is null");
         if (card.faults & FAULT_INFO)
-            return fail(SIM_FAULT, "simulated fault: card information of card %u",
-                        static_cast<unsigned>(card.id));
+            return fail(SIM_FAULT, "simulated fault: card information of card %u", card.id);
         fill_info(card, o.index, info);
         return VELQOR2_SUCCESS;
     });
@@ -203,8 +199,8 @@ VELQOR2_STATUS read_word(VELQOR2_HANDLE handle, uint32_t location, uint32_t *val
         if (!value) return fail(SIM_NULL_ARGUMENT, "the value pointer is null");
         if (!bank_check_word(&card, location, nullptr, &err)) return fail(err);
         if (read_fails(&card, location))
-            return fail(SIM_FAULT, "simulated fault: read of location 0x%X on card %u",
-                        static_cast<unsigned>(location), static_cast<unsigned>(card.id));
+            return fail(SIM_FAULT, "simulated fault: read of location 0x%X on card %u", location,
+                        card.id);
         *value = card.words[location];
         return VELQOR2_SUCCESS;
     });
@@ -219,8 +215,8 @@ VELQOR2_STATUS write_word(VELQOR2_HANDLE handle, uint32_t location, uint32_t val
         sim_error err;
         if (!bank_check_word(&card, location, &value, &err)) return fail(err);
         if (write_fails(&card, location))
-            return fail(SIM_FAULT, "simulated fault: write of location 0x%X on card %u",
-                        static_cast<unsigned>(location), static_cast<unsigned>(card.id));
+            return fail(SIM_FAULT, "simulated fault: write of location 0x%X on card %u", location,
+                        card.id);
         id = card.id;
         bank = o.snapshot;
         snapshot_ref(bank);
@@ -280,42 +276,38 @@ extern "C" {
 
 VELQOR2_STATUS VELQOR2_OpenCard(uint32_t card_id, VELQOR2_HANDLE *handle) {
     VELQOR2_STATUS status = open_card_where(false, card_id, handle);
-    trace_call("OpenCard id=%u -> %u", static_cast<unsigned>(card_id),
-               static_cast<unsigned>(status));
+    trace_call("OpenCard id=%u -> %u", card_id, status);
     return status;
 }
 
 VELQOR2_STATUS VELQOR2_OpenCardByIndex(uint32_t index, VELQOR2_HANDLE *handle) {
     VELQOR2_STATUS status = open_card_where(true, index, handle);
-    trace_call("OpenCardByIndex index=%u -> %u", static_cast<unsigned>(index),
-               static_cast<unsigned>(status));
+    trace_call("OpenCardByIndex index=%u -> %u", index, status);
     return status;
 }
 
 VELQOR2_STATUS VELQOR2_GetCardInfo(VELQOR2_HANDLE handle, VELQOR2_CARD_INFO *info) {
     VELQOR2_STATUS status = card_info(handle, info);
-    trace_call("GetCardInfo handle=0x%" PRIX64 " -> %u", handle, static_cast<unsigned>(status));
+    trace_call("GetCardInfo handle=0x%" PRIX64 " -> %u", handle, status);
     return status;
 }
 
 VELQOR2_STATUS VELQOR2_ReadConfig(VELQOR2_HANDLE handle, uint32_t location, uint32_t *value) {
     VELQOR2_STATUS status = read_word(handle, location, value);
-    trace_call("ReadConfig handle=0x%" PRIX64 " location=%u -> %u", handle,
-               static_cast<unsigned>(location), static_cast<unsigned>(status));
+    trace_call("ReadConfig handle=0x%" PRIX64 " location=%u -> %u", handle, location, status);
     return status;
 }
 
 VELQOR2_STATUS VELQOR2_WriteConfig(VELQOR2_HANDLE handle, uint32_t location, uint32_t value) {
     VELQOR2_STATUS status = write_word(handle, location, value);
-    trace_call("WriteConfig handle=0x%" PRIX64 " location=%u value=0x%X -> %u", handle,
-               static_cast<unsigned>(location), static_cast<unsigned>(value),
-               static_cast<unsigned>(status));
+    trace_call("WriteConfig handle=0x%" PRIX64 " location=%u value=0x%X -> %u", handle, location,
+               value, status);
     return status;
 }
 
 VELQOR2_STATUS VELQOR2_CloseCard(VELQOR2_HANDLE handle) {
     VELQOR2_STATUS status = close_card(handle);
-    trace_call("CloseCard handle=0x%" PRIX64 " -> %u", handle, static_cast<unsigned>(status));
+    trace_call("CloseCard handle=0x%" PRIX64 " -> %u", handle, status);
     return status;
 }
 
@@ -340,9 +332,8 @@ const char *VELQOR2_GetStatusString(VELQOR2_STATUS status) {
     else if (status == t_last.status && t_last.text[0]) text = t_last.text;
     else if (status >= SIM_NO_SUCH_ID && status - SIM_NO_SUCH_ID < sizeof TEXTS / sizeof *TEXTS)
         text = TEXTS[status - SIM_NO_SUCH_ID];
-    else
-        snprintf(t_unknown, sizeof t_unknown, "unknown status 0x%X", static_cast<unsigned>(status));
-    trace_call("GetStatusString status=%u", static_cast<unsigned>(status));
+    else snprintf(t_unknown, sizeof t_unknown, "unknown status 0x%X", status);
+    trace_call("GetStatusString status=%u", status);
     return text;
 }
 
