@@ -14,9 +14,6 @@
 #ifndef CARDSIM_BANK_SCAN_H
 #define CARDSIM_BANK_SCAN_H
 
-#include <cstddef>
-#include <cstdint>
-
 #include "bank.h"
 
 // Card ID -> place in the bank + 1 (0: empty), open addressing, at most

@@ -6,12 +6,8 @@
 #ifndef CARDSIM_SNAPSHOT_H
 #define CARDSIM_SNAPSHOT_H
 
-#include <fcntl.h>
-#include <limits.h>
 #include <pthread.h>
 #include <sys/stat.h>
-#include <sys/types.h>
-#include <time.h>
 
 #include "bank.h"
 #include "bank_files.h"

@@ -73,17 +73,10 @@ VELQOR2_STATUS bad_handle(VELQOR2_HANDLE handle) {
                 handle);
 }
 
-// The card with that ID in the snapshot, its words decoded, and its place.
-// Under the mutex.
-sim_card *find_card(bank_snapshot *s, uint32_t id, size_t *index, sim_error *err) {
-    if (!scan_find(&s->scan, false, id, index, err)) return nullptr;
-    if (*index == NO_CARD) {
-        char bank[PATH_MAX + 64];
-        describe_bank(s, bank, sizeof bank);
-        sim_error_set(err, SIM_NO_SUCH_ID, "card %u is no longer in %s", id, bank);
-        return nullptr;
-    }
-    return scan_decode(&s->scan, *index, err) ? &s->scan.bank.cards[*index] : nullptr;
+VELQOR2_STATUS gone(const bank_snapshot *s, uint32_t id) {
+    char bank[PATH_MAX + 64];
+    describe_bank(s, bank, sizeof bank);
+    return fail(SIM_NO_SUCH_ID, "card %u is no longer in %s", id, bank);
 }
 
 // One call on an open card. The handle's snapshot is checked against the
@@ -108,13 +101,16 @@ VELQOR2_STATUS on_card(VELQOR2_HANDLE handle, Work work) {
     open_card *o = find_open(handle);  // another thread may have closed it
     if (o && o->snapshot != fresh) {
         snapshot_unref(o->snapshot);
-        o->snapshot = fresh;
-        snapshot_ref(fresh);
+        o->snapshot = fresh;  // with the reference snapshot_fresh gave
+    } else {
+        snapshot_unref(fresh);
     }
-    sim_card *card = o ? find_card(fresh, o->card_id, &o->index, &err) : nullptr;
-    VELQOR2_STATUS status = !o ? bad_handle(handle) : card ? work(*card, *o) : fail(err);
-    snapshot_unref(fresh);
-    return status;
+    if (!o) return bad_handle(handle);
+    bank_scan *scan = &o->snapshot->scan;
+    if (!scan_find(scan, false, o->card_id, &o->index, &err)) return fail(err);
+    if (o->index == NO_CARD) return gone(o->snapshot, o->card_id);
+    if (!scan_decode(scan, o->index, &err)) return fail(err);
+    return work(scan->bank.cards[o->index], *o);
 }
 
 // The card an open selects in the snapshot, its words decoded. Under the mutex.
@@ -162,33 +158,26 @@ VELQOR2_STATUS open_card_where(bool by_index, uint32_t key, VELQOR2_HANDLE *hand
     return VELQOR2_SUCCESS;
 }
 
-void fill_info(const sim_card &card, size_t index, VELQOR2_CARD_INFO *info) {
-#ifdef VELQOR2_SIM_FOREIGN_RECORD
-    // The tests' stand-in for a maker's library whose record is 1 KiB and
-    // holds its own things after what the interface defines: the callers
-    // hand it that much room.
-    memset(static_cast<void *>(info), 0xA5, 1024);
-    info->card_id = card.id;
-    info->board_type = card.board_type;
-    (void)index;
-    return;
-#endif
-    *info = VELQOR2_CARD_INFO{};
-    info->card_id = card.id;
-    info->card_index = static_cast<uint32_t>(index);
-    info->board_type = card.board_type;
-    info->serial_number = card.serial;
-    info->eeprom_words = card.eeprom_words;
-    memcpy(info->model_name, card.model, sizeof info->model_name);
-    info->model_name[sizeof info->model_name - 1] = '\0';
-}
-
 VELQOR2_STATUS card_info(VELQOR2_HANDLE handle, VELQOR2_CARD_INFO *info) {
-    return on_card(handle, [info](const sim_card &card, const open_card &o) {
+    return on_card(handle, [info](const sim_card &card, [[maybe_unused]] const open_card &o) {
         if (!info) return fail(SIM_NULL_ARGUMENT, "the card information pointer is null");
         if (card.faults & FAULT_INFO)
             return fail(SIM_FAULT, "simulated fault: card information of card %u", card.id);
-        fill_info(card, o.index, info);
+#ifdef VELQOR2_SIM_FOREIGN_RECORD
+        // The tests' stand-in for a maker's library whose record is 1 KiB and
+        // holds its own things after what the interface defines: the callers
+        // hand it that much room.
+        memset(static_cast<void *>(info), 0xA5, 1024);
+#else
+        *info = VELQOR2_CARD_INFO{};
+        info->card_index = static_cast<uint32_t>(o.index);
+        info->serial_number = card.serial;
+        info->eeprom_words = card.eeprom_words;
+        memcpy(info->model_name, card.model, sizeof info->model_name);
+        info->model_name[sizeof info->model_name - 1] = '\0';
+#endif
+        info->card_id = card.id;
+        info->board_type = card.board_type;
         return VELQOR2_SUCCESS;
     });
 }
