@@ -86,37 +86,24 @@ bool out_of_memory(bank_scan *s) { return out_of_memory(&s->error, s->path); }
 
 // --- the ID index -----------------------------------------------------------
 
-size_t id_slot(const id_index &ids, uint32_t id) {
-    return static_cast<uint32_t>(id * 2654435761u) & (ids.capacity - 1);  // Fibonacci hashing
+constexpr size_t ID_SLOTS = size_t{1} << ID_SLOT_BITS;
+
+// The high bits of the product: Fibonacci hashing.
+size_t id_slot(uint32_t id) {
+    return static_cast<uint32_t>(id * 2654435761u) >> (32 - ID_SLOT_BITS);
 }
 
 size_t id_lookup(const bank_scan *s, uint32_t id) {
-    const id_index &ids = s->ids;
-    if (ids.capacity == 0) return NO_CARD;
-    for (size_t i = id_slot(ids, id); ids.slots[i] != 0; i = (i + 1) & (ids.capacity - 1))
-        if (s->bank.cards[ids.slots[i] - 1].id == id) return ids.slots[i] - 1;
+    for (size_t i = id_slot(id); s->id_slots[i] != 0; i = (i + 1) % ID_SLOTS)
+        if (s->bank.cards[s->id_slots[i] - 1].id == id) return s->id_slots[i] - 1;
     return NO_CARD;
 }
 
-void id_place(id_index *ids, uint32_t id, size_t place) {
-    size_t i = id_slot(*ids, id);
-    while (ids->slots[i] != 0) i = (i + 1) & (ids->capacity - 1);
-    ids->slots[i] = static_cast<uint32_t>(place + 1);
-}
-
-// Indexes the card at place, the last one indexed so far.
-bool id_insert(bank_scan *s, size_t place) {
-    id_index *ids = &s->ids;
-    if (2 * (place + 1) > ids->capacity) {
-        size_t capacity = ids->capacity ? ids->capacity * 2 : 16;
-        auto *slots = static_cast<uint32_t *>(calloc(capacity, sizeof(uint32_t)));
-        if (!slots) return false;
-        free(ids->slots);
-        *ids = {slots, capacity};
-        for (size_t k = 0; k < place; k++) id_place(ids, s->bank.cards[k].id, k);
-    }
-    id_place(ids, s->bank.cards[place].id, place);
-    return true;
+// Indexes the card at place, whose ID no earlier card has.
+void id_insert(bank_scan *s, size_t place) {
+    size_t i = id_slot(s->bank.cards[place].id);
+    while (s->id_slots[i] != 0) i = (i + 1) % ID_SLOTS;
+    s->id_slots[i] = static_cast<uint16_t>(place + 1);
 }
 
 // --- settings ---------------------------------------------------------------
@@ -271,8 +258,10 @@ bool read_card(bank_scan *s, size_t begin) {
     card->eeprom_words = BANK_DEFAULT_WORDS;
     card->line = s->line;
     card->text_begin = s->bank.count == 1 ? 0 : begin;  // the first takes in what precedes it
-    if (read_card_lines(s, card) && (id_insert(s, s->bank.count - 1) || out_of_memory(s)))
+    if (read_card_lines(s, card)) {
+        id_insert(s, s->bank.count - 1);
         return true;
+    }
     s->bank.count--;
     location_set_free(&card->read_faults);
     location_set_free(&card->write_faults);
@@ -333,11 +322,7 @@ void scan_start(bank_scan *scan, const char *text, size_t length, const char *pa
     scan->path = path;
 }
 
-void scan_free(bank_scan *scan) {
-    bank_free(&scan->bank);
-    free(scan->ids.slots);
-    scan->ids = id_index{};
-}
+void scan_free(bank_scan *scan) { bank_free(&scan->bank); }
 
 bool scan_find(bank_scan *scan, bool by_index, uint32_t key, size_t *index, sim_error *err) {
     for (;;) {

@@ -16,13 +16,9 @@
 
 #include "bank.h"
 
-// Card ID -> place in the bank + 1 (0: empty), open addressing, at most
-// half full: lookups and the refusal of a repeated ID cost the same for
-// every card.
-struct id_index {
-    uint32_t *slots;  // owned
-    size_t capacity;  // a power of two, or 0
-};
+// Slots of the card IDs' hash table: twice the cards a bank may hold.
+constexpr unsigned ID_SLOT_BITS = 13;
+static_assert(size_t{1} << ID_SLOT_BITS >= 2 * BANK_MAX_CARDS);
 
 struct bank_scan {
     const char *text;  // not owned; outlives the scan
@@ -34,7 +30,10 @@ struct bank_scan {
     sim_error error;   // status 0, or why a line was refused
     sim_bank bank;     // the cards read, each whole
     uint64_t total_words;
-    id_index ids;
+    // Card ID -> place in the bank + 1 (0: empty), open addressing, at most
+    // half full: lookups and the refusal of a repeated ID cost the same for
+    // every card.
+    uint16_t id_slots[size_t{1} << ID_SLOT_BITS];
 };
 
 void scan_start(bank_scan *scan, const char *text, size_t length, const char *path);

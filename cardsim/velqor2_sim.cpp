@@ -301,21 +301,19 @@ VELQOR2_STATUS VELQOR2_CloseCard(VELQOR2_HANDLE handle) {
 }
 
 const char *VELQOR2_GetStatusString(VELQOR2_STATUS status) {
-    static const char *const TEXTS[] = {
-        "no card with that identifier",
-        "no card at that index",
-        "invalid handle",
-        "location beyond the card's EEPROM",
-        "value does not fit the card's word",
-        "bank file unreadable",
-        "bank file malformed",
-        "bank file could not be written",
-        "simulated fault",
-        "null pointer argument",
-        "too many cards open",
-        "out of memory",
-        "bank file locked by another process",
-    };
+    static const char *const TEXTS[] = {"no card with that identifier",
+                                        "no card at that index",
+                                        "invalid handle",
+                                        "location beyond the card's EEPROM",
+                                        "value does not fit the card's word",
+                                        "bank file unreadable",
+                                        "bank file malformed",
+                                        "bank file could not be written",
+                                        "simulated fault",
+                                        "null pointer argument",
+                                        "too many cards open",
+                                        "out of memory",
+                                        "bank file locked by another process"};
     const char *text = t_unknown;
     if (status == VELQOR2_SUCCESS) text = "success";
     else if (status == t_last.status && t_last.text[0]) text = t_last.text;
