@@ -1,5 +1,5 @@
 // The simulated card bank: its records, its text format and its defaults.
-// The bank is plain data; bank_scan.h reads it from text, bank_store.h
+// The bank is plain data; bank_scan.h reads it from text, snapshot.h
 // moves it to and from the file.
 #ifndef CARDSIM_BANK_H
 #define CARDSIM_BANK_H

@@ -28,12 +28,6 @@ constexpr uint32_t VENDOR_ID = 0x5651;  // "VQ"
 constexpr uint32_t CONFIG_WORDS = 64;
 constexpr uint32_t CHECKSUM_TARGET = 0xBABA;
 
-// A fixed pseudo-random sequence, so every new user sees the same card.
-uint32_t next_random(uint32_t *state) {
-    *state = *state * 1664525u + 1013904223u;
-    return *state;
-}
-
 void fill_contents(sim_card *card, const default_card &d) {
     const uint32_t mask = card->word_bits == 16 ? 0xFFFFu : 0xFFFFFFFFu;
     const bool wide = card->word_bits == 32;
@@ -48,10 +42,12 @@ void fill_contents(sim_card *card, const default_card &d) {
     w[0x05] = wide ? 0x4E2D0000u | (d.serial & 0xFFFFu) : 0x00A0;
     w[0x06] = wide ? 0x000000C3u : 0xC9F1;
     w[0x07] = wide ? 0x00010000u : 0x4E2D;
+    // Calibration values cluster around mid-scale, as trimmed DACs do: a
+    // fixed pseudo-random sequence, so every new user sees the same card.
     uint32_t state = d.serial;
     for (uint32_t i = 0x08; i < CONFIG_WORDS - 1; i++) {
-        // Calibration values cluster around mid-scale, as trimmed DACs do.
-        uint32_t spread = next_random(&state) >> 20;  // 0 .. 0xFFF
+        state = state * 1664525u + 1013904223u;
+        uint32_t spread = state >> 20;  // 0 .. 0xFFF
         w[i] = ((mask >> 1) + 1 - 0x800 + spread) & mask;
     }
     // The last configuration word makes the 16-bit sum of all come out fixed.

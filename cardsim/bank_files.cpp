@@ -40,12 +40,28 @@ bool same_file(const struct stat &a, const struct stat &b) {
 
 void pause_ms(long ms) {
     timespec t{ms / 1000, (ms % 1000) * 1000000L};
-    while (nanosleep(&t, &t) != 0 && errno == EINTR) {
-    }
+    while (nanosleep(&t, &t) != 0 && errno == EINTR) continue;  // the rest of it
 }
 
 bool unwritable(sim_error *err, const char *bank, const char *problem) {
     sim_error_set(err, SIM_BANK_UNWRITABLE, "cannot write bank file %s: %s", bank, problem);
+    return false;
+}
+
+// Opens the lock file without following a link and without blocking.
+bool open_lock(const bank_target &t, int *fd, sim_error *err) {
+    *fd = openat(t.file.folder, t.lock_name,
+                 O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
+    struct stat st;
+    const char *problem = *fd < 0 && errno == ELOOP ? "it is a symbolic link"
+                          : *fd < 0                 ? strerror(errno)
+                          : fstat(*fd, &st) != 0    ? strerror(errno)
+                          : !S_ISREG(st.st_mode)    ? "not a regular file"
+                                                    : nullptr;
+    if (!problem) return true;
+    sim_error_set(err, SIM_BANK_UNWRITABLE,
+                  "cannot write bank file %s: cannot open its lock file %s: %s", t.file.path,
+                  t.lock, problem);
     return false;
 }
 
@@ -101,23 +117,6 @@ bool resolve_target(const bank_location &where, bank_target *t, sim_error *err) 
         return false;
     }
     return error == 0 || unwritable(err, where.path, strerror(error));
-}
-
-// Opens the lock file without following a link and without blocking.
-bool open_lock(const bank_target &t, int *fd, sim_error *err) {
-    *fd = openat(t.file.folder, t.lock_name,
-                 O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
-    struct stat st;
-    const char *problem = *fd < 0 && errno == ELOOP ? "it is a symbolic link"
-                          : *fd < 0                 ? strerror(errno)
-                          : fstat(*fd, &st) != 0    ? strerror(errno)
-                          : !S_ISREG(st.st_mode)    ? "not a regular file"
-                                                    : nullptr;
-    if (!problem) return true;
-    sim_error_set(err, SIM_BANK_UNWRITABLE,
-                  "cannot write bank file %s: cannot open its lock file %s: %s", t.file.path,
-                  t.lock, problem);
-    return false;
 }
 
 bool writer_lock::acquire(const bank_target &t, sim_error *err) {

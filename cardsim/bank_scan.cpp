@@ -322,8 +322,6 @@ void scan_start(bank_scan *scan, const char *text, size_t length, const char *pa
     scan->path = path;
 }
 
-void scan_free(bank_scan *scan) { bank_free(&scan->bank); }
-
 bool scan_find(bank_scan *scan, bool by_index, uint32_t key, size_t *index, sim_error *err) {
     for (;;) {
         *index = !by_index ? id_lookup(scan, key) : key < scan->bank.count ? key : NO_CARD;

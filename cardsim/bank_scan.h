@@ -37,7 +37,7 @@ struct bank_scan {
 };
 
 void scan_start(bank_scan *scan, const char *text, size_t length, const char *path);
-void scan_free(bank_scan *scan);
+inline void scan_free(bank_scan *scan) { bank_free(&scan->bank); }
 
 constexpr size_t NO_CARD = static_cast<size_t>(-1);
 

@@ -18,7 +18,7 @@
 //  - The first write of a process removes the temporary files that killed
 //    writers left: it holds the lock, so none of them is a live writer's.
 //  - The library's mutex is never held across any of this I/O.
-#include "bank_store.h"
+#include "snapshot.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -86,10 +86,10 @@ file_identity identity_from(const struct stat &st) {
 }
 
 bool same_identity(const file_identity &a, const file_identity &b) {
-    if (a.exists != b.exists) return false;
-    return !a.exists || (a.dev == b.dev && a.ino == b.ino && a.size == b.size &&
-                         a.mtime.tv_sec == b.mtime.tv_sec && a.mtime.tv_nsec == b.mtime.tv_nsec &&
-                         a.ctime.tv_sec == b.ctime.tv_sec && a.ctime.tv_nsec == b.ctime.tv_nsec);
+    return a.exists == b.exists &&
+           (!a.exists || (a.dev == b.dev && a.ino == b.ino && a.size == b.size &&
+                          a.mtime.tv_sec == b.mtime.tv_sec && a.mtime.tv_nsec == b.mtime.tv_nsec &&
+                          a.ctime.tv_sec == b.ctime.tv_sec && a.ctime.tv_nsec == b.ctime.tv_nsec));
 }
 
 bool identity_of(const char *path, file_identity *out, sim_error *err) {

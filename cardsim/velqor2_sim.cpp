@@ -14,7 +14,6 @@
 #include <cstring>
 
 #include "bank.h"
-#include "bank_store.h"
 #include "safe_path.h"
 #include "sim_status.h"
 #include "snapshot.h"
