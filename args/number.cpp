@@ -30,8 +30,7 @@ bool has_prefix(const char *c, const char *end, unsigned flags) {
 
 }  // namespace
 
-const char *read_number_at(const char *begin, const char *end, unsigned flags,
-                           number_read *out) {
+const char *read_number_at(const char *begin, const char *end, unsigned flags, number_read *out) {
     const char *c = begin;
     number_read r{0, false, (flags & NUMBER_HEX) != 0};
     const bool signed_ = (flags & NUMBER_SIGN) && c < end && (*c == '-' || *c == '+');

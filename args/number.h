@@ -29,8 +29,7 @@ bool read_number(const char *begin, const char *end, unsigned flags, number_read
 // The number at the front of [begin, end), as far as its digits go: the
 // byte after its last digit, or null when no number of at most 32 bits
 // starts there. The caller says what may follow it.
-const char *read_number_at(const char *begin, const char *end, unsigned flags,
-                           number_read *out);
+const char *read_number_at(const char *begin, const char *end, unsigned flags, number_read *out);
 
 // The same, of a whole NUL-terminated text.
 bool read_number(const char *text, unsigned flags, number_read *out);

@@ -2,6 +2,8 @@
  * the same dump of the default simulated card, from a table. */
 #include <stdio.h>
 
+/* Four words a row, as the card holds them. */
+/* clang-format off */
 static const unsigned long WORDS[64] = {
     0x56514812u, 0x01020003u, 0x4812A001u, 0x20240917u,
     0x00A0C9F1u, 0x4E2DA001u, 0x000000C3u, 0x00010000u,
@@ -20,10 +22,12 @@ static const unsigned long WORDS[64] = {
     0x80000115u, 0x7FFFFB73u, 0x800005E9u, 0x7FFFFECCu,
     0x8000071Du, 0x800007A8u, 0x800005B3u, 0x0000265Fu,
 };
+/* clang-format on */
 
 int main(void) {
     printf("Selected card ID is %lu(0x%lx)\n\n", 0ul, 0ul);
     for (unsigned long r = 0; r < 32; r++)
-        printf("   [0x%02lX] = 0x%08lX\t\t[0x%02lX] = 0x%08lX\n", r, WORDS[r], r + 32, WORDS[r + 32]);
+        printf("   [0x%02lX] = 0x%08lX\t\t[0x%02lX] = 0x%08lX\n", r, WORDS[r], r + 32,
+               WORDS[r + 32]);
     return 0;
 }

@@ -31,8 +31,9 @@ static void print_row(uint32_t index, const VELQOR2_CARD_INFO *info) {
     if (bits == 0) snprintf(range, sizeof range, "-");
     else if (below == 0) snprintf(range, sizeof range, "none");
     else snprintf(range, sizeof range, "0x00-0x%02lX", (unsigned long)(below - 1));
-    printf("%5lu  %-23s  %6ld  %-11s  %s\n", (unsigned long)index, id, (long)info->board_type,
-           bits == 0 ? "unsupported" : bits == 16 ? "16-bit" : "32-bit", range);
+    const char *word = bits == 0 ? "unsupported" : bits == 16 ? "16-bit" : "32-bit";
+    printf("%5lu  %-23s  %6ld  %-11s  %s\n", (unsigned long)index, id, (long)info->board_type, word,
+           range);
 }
 
 int main(void) {

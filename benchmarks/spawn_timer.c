@@ -49,9 +49,13 @@ int main(int argc, char **argv) {
             argv[i] = NULL;
             b = argv + i + 1;
         }
-    if (runs < 1 || !b || !*b) return 2;
+    if (runs < 1 || !*a || !b || !*b) return 2; /* each command has a program */
     double *ta = calloc((size_t)runs, sizeof *ta), *tb = calloc((size_t)runs, sizeof *tb);
-    if (!ta || !tb) return 1;
+    if (!ta || !tb) {
+        free(ta);
+        free(tb);
+        return 1;
+    }
     for (int i = 0; i < runs; i++) {
         ta[i] = run_once(a);
         tb[i] = run_once(b);
