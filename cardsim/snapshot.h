@@ -74,14 +74,10 @@ void snapshot_replaced(bank_snapshot *snapshot, int fd, char *text, const file_i
 // bank (PATH not written yet)".
 void describe_bank(const bank_snapshot *snapshot, char *out, size_t size);
 
-// The writer (bank_store.cpp): stores one word of one card of the bank
-// that held names. Under the lock file "<bank>.lock" it takes the bank as
-// the file is then (the snapshot it already has when the file is
-// unchanged), checks the location and value against the card as stored,
-// and replaces the file whole: a temporary file, flushed, renamed over the
-// bank, and the folder flushed. Creates the file and its folder on the first
-// write. Afterwards the process's snapshot is the new bank. Call without
-// the mutex.
+// The writer: stores one word of one card of the bank that held names, as
+// the protocol at the top of bank_store.cpp says, creating the file and
+// its folder on the first write. Afterwards the process's snapshot is the
+// new bank. Call without the mutex.
 bool bank_store_word(bank_snapshot *held, uint32_t card_id, uint32_t location, uint32_t value,
                      sim_error *err);
 

@@ -7,6 +7,7 @@
 #include <functional>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "process.h"
 #include "sim_env.h"
@@ -223,6 +224,52 @@ TEST(SimLibrary, TheBuiltInBankGivesWayToTheFile) {
     EXPECT_EQ(VELQOR2_ReadConfig(h, 0x40, &v), VELQOR2_SUCCESS);
     EXPECT_EQ(v, 0x1234u);
     VELQOR2_CloseCard(h);
+}
+
+// A write puts its card down again and keeps every other line of the file;
+// the process that wrote reads the bank as a fresh process reads it.
+TEST(SimLibrary, AWriteRewritesOnlyItsCard) {
+    const std::string bank = "# my bank\n" + small_card("# first\n") + "\n# between\n" +
+                             small_card("# second\n", 6) + small_card("# third\n", 7);
+    const struct {
+        uint32_t id;
+        std::vector<const char *> kept, gone;
+    } cases[] = {
+        {5,
+         {"# second", "# third"},
+         {"# my bank", "# first", "# between"}},  // and what precedes it
+        {6, {"# my bank", "# first", "# between", "# third"}, {"# second"}},
+        {7, {"# my bank", "# between", "# second"}, {"# third"}},
+    };
+    auto words = [] {  // location 3 and 0 of each card, opened afresh
+        std::string seen;
+        for (uint32_t id : {5u, 6u, 7u}) {
+            VELQOR2_HANDLE h = open_or_zero(id);
+            uint32_t a = 0, b = 0;
+            VELQOR2_ReadConfig(h, 3, &a);
+            VELQOR2_ReadConfig(h, 0, &b);
+            VELQOR2_CloseCard(h);
+            seen += std::to_string(a) + "," + std::to_string(b) + " ";
+        }
+        return seen;
+    };
+    for (const auto &c : cases) {
+        sim_bank_env env;
+        env.write(bank);
+        VELQOR2_HANDLE h = open_or_zero(c.id);
+        ASSERT_EQ(VELQOR2_WriteConfig(h, 3, 0xABCD), VELQOR2_SUCCESS) << c.id;
+        VELQOR2_CloseCard(h);
+        const std::string text = read_file(env.bank);
+        for (const char *line : c.kept)
+            EXPECT_NE(text.find(line), std::string::npos) << c.id << line;
+        for (const char *line : c.gone)
+            EXPECT_EQ(text.find(line), std::string::npos) << c.id << line;
+        std::string expected;
+        for (uint32_t id : {5u, 6u, 7u})
+            expected += (id == c.id ? "43981" : "17476") + std::string(",4369 ");
+        EXPECT_EQ(words(), expected) << c.id;
+        EXPECT_EQ(run_in_child([&] { fputs(words().c_str(), stdout); }).out, expected) << c.id;
+    }
 }
 
 // Which of open, info, read 3, read 4, write fails under each fault mark.
