@@ -22,9 +22,6 @@ void sim_error_set(sim_error *err, VELQOR2_STATUS status, const char *format, ..
 }
 
 bool location_set_add(location_set *set, uint32_t location) {
-    const uint32_t place =
-        static_cast<uint32_t>(std::lower_bound(set->at, set->at + set->count, location) - set->at);
-    if (place < set->count && set->at[place] == location) return true;
     if (set->count == set->capacity) {
         uint32_t capacity = set->capacity ? set->capacity * 2 : 4;
         void *grown = realloc(set->at, size_t{capacity} * sizeof(uint32_t));
@@ -32,10 +29,13 @@ bool location_set_add(location_set *set, uint32_t location) {
         set->at = static_cast<uint32_t *>(grown);
         set->capacity = capacity;
     }
-    memmove(&set->at[place + 1], &set->at[place], (set->count - place) * sizeof(uint32_t));
-    set->at[place] = location;
-    set->count++;
+    set->at[set->count++] = location;
     return true;
+}
+
+void location_set_settle(location_set *set) {
+    std::sort(set->at, set->at + set->count);
+    set->count = static_cast<uint32_t>(std::unique(set->at, set->at + set->count) - set->at);
 }
 
 void location_set_free(location_set *set) {

@@ -30,14 +30,16 @@ constexpr uint64_t BANK_MAX_TOTAL_WORDS = 4u << 20;  // of all cards together
 constexpr size_t BANK_MAX_BYTES = size_t{64} << 20;  // of the bank file
 constexpr size_t BANK_MODEL_MAX = 43;                // the info record's 44 bytes, less the NUL
 
-// A set of locations, ascending and each once: the faults of single
-// locations. Giving one twice changes nothing.
+// A set of locations: the faults of single locations. Added in any order,
+// then settled (ascending, each once) before it is searched; giving one
+// twice changes nothing.
 struct location_set {
     uint32_t *at;  // owned
     uint32_t count;
     uint32_t capacity;
 };
 bool location_set_add(location_set *set, uint32_t location);  // false when memory runs out
+void location_set_settle(location_set *set);
 inline bool location_set_has(const location_set *set, uint32_t location) {
     return std::binary_search(set->at, set->at + set->count, location);
 }

@@ -259,6 +259,8 @@ bool read_card(bank_scan *s, size_t begin) {
     card->line = s->line;
     card->text_begin = s->bank.count == 1 ? 0 : begin;  // the first takes in what precedes it
     if (read_card_lines(s, card)) {
+        location_set_settle(&card->read_faults);
+        location_set_settle(&card->write_faults);
         id_insert(s, s->bank.count - 1);
         return true;
     }

@@ -424,6 +424,20 @@ TEST(Stress, HostileEnvironmentGivesOneLineAndKeepsTheBank) {
          {},
          "Failed to open card with ID 64: bank file %s is malformed at line 321: expected at most "
          "4194304 words in all cards together (the simulator's limit)\n"},
+        // Each fault is taken in constant time: a million of them, given
+        // in descending order, are read well within the alarm.
+        {"a million location faults",
+         [](const bank_dir &b) {
+             std::string text = "[card]\nid=0\nboard_type=12\nword_bits=32\n";
+             for (int loc = 1000000; loc > 0; loc--)
+                 text += "fault=read " + std::to_string(loc) + "\n";
+             write_file(b.bank, text);
+         },
+         {"0x40"},
+         [] { alarm(10); },
+         "Selected card ID is 0(0x0)\nFailed to read EEPROM location 0x40: simulated fault: read "
+         "of "
+         "location 0x40 on card 0\n"},
         {"disk full",
          [](const bank_dir &) {},
          {"+f", "0x40", "1"},
