@@ -67,7 +67,7 @@ uint32_t protected_below(int32_t board_type) {
     return c ? c->protected_below : 0;
 }
 
-void print_supported_cards() {
-    report_failure("This utility must be run on one of the following cards:\n\n");
-    for (const char *model : SUPPORTED_MODELS) report_failure("\t%s\n", model);
+void print_supported_cards(failure_log *log) {
+    log_failure(log, "This utility must be run on one of the following cards:\n\n");
+    for (const char *model : SUPPORTED_MODELS) log_failure(log, "\t%s\n", model);
 }

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "report.h"
+
 // The word width in bytes (2 or 4) of a supported board; 0 when the tool
 // refuses the board.
 unsigned classify_board(int32_t board_type);
@@ -18,6 +20,6 @@ bool is_protected_location(int32_t board_type, uint32_t location);
 uint32_t protected_below(int32_t board_type);
 
 // The message for a refused board, listing the supported models.
-void print_supported_cards();
+void print_supported_cards(failure_log *log);
 
 #endif

@@ -91,38 +91,39 @@ card_label label_of(uint32_t card_id, label_style style) {
 
 namespace {
 
-int open_card(const card_choice &choice, VELQOR2_HANDLE *handle) {
+int open_card(const card_choice &choice, VELQOR2_HANDLE *handle, failure_log *log) {
     if (choice.card_given && choice.index_given) {
-        report_failure("Do not specify both /card and /index\n");
+        log_failure(log, "Do not specify both /card and /index\n");
         return -1;
     }
     bool by_index = !choice.card_given && choice.index_given;
     VELQOR2_STATUS status = by_index ? VELQOR2_OpenCardByIndex(choice.index, handle)
                                      : VELQOR2_OpenCard(choice.card_id, handle);
     if (status == VELQOR2_SUCCESS) return 0;
-    report_failure(by_index ? "Failed to open card with index %lu: %s\n"
-                            : "Failed to open card with ID %lu: %s\n",
-                   static_cast<unsigned long>(by_index ? choice.index : choice.card_id),
-                   VELQOR2_GetStatusString(status));
+    log_failure(log,
+                by_index ? "Failed to open card with index %lu: %s\n"
+                         : "Failed to open card with ID %lu: %s\n",
+                static_cast<unsigned long>(by_index ? choice.index : choice.card_id),
+                VELQOR2_GetStatusString(status));
     return -1;
 }
 
 }  // namespace
 
 int open_selected_card(const card_choice &choice, card_session *card) {
-    *card = card_session{};
-    if (open_card(choice, &card->handle) != 0) return -1;
+    *card = card_session{0, 0, 0, 0, card->log};
+    if (open_card(choice, &card->handle, card->log) != 0) return -1;
     card_info_room room{};
     VELQOR2_STATUS status = VELQOR2_GetCardInfo(card->handle, &room.info);
     if (status != VELQOR2_SUCCESS) {
-        report_failure("Failed to get card info: %s\n", VELQOR2_GetStatusString(status));
+        log_failure(card->log, "Failed to get card info: %s\n", VELQOR2_GetStatusString(status));
         return -1;
     }
     card->card_id = room.info.card_id;
     card->board_type = room.info.board_type;
     card->word_width = classify_board(card->board_type);
     if (card->word_width == 0) {
-        print_supported_cards();
+        print_supported_cards(card->log);
         return -1;
     }
     return 0;
@@ -133,7 +134,7 @@ int reopen_card(card_session *card) {
     by_id.card_given = true;
     by_id.card_id = card->card_id;
     close_card(card);
-    if (open_card(by_id, &card->handle) != 0) return -1;
+    if (open_card(by_id, &card->handle, card->log) != 0) return -1;
     return confirm_card_unchanged(card);
 }
 
@@ -141,16 +142,18 @@ int confirm_card_unchanged(const card_session *card) {
     card_info_room room{};
     VELQOR2_STATUS status = VELQOR2_GetCardInfo(card->handle, &room.info);
     if (status != VELQOR2_SUCCESS) {
-        report_failure("Failed to get card info again after the question: %s: nothing written\n",
-                       VELQOR2_GetStatusString(status));
+        log_failure(card->log,
+                    "Failed to get card info again after the question: %s: nothing written\n",
+                    VELQOR2_GetStatusString(status));
         return -1;
     }
     const int32_t now = room.info.board_type;
     if (now == card->board_type && classify_board(now) == card->word_width) return 0;
-    report_failure(
-        "Card %s changed from board type %ld to %ld while the question was open: "
-        "nothing written\n",
-        label_of(card->card_id).text, static_cast<long>(card->board_type), static_cast<long>(now));
+    log_failure(card->log,
+                "Card %s changed from board type %ld to %ld while the question was open: "
+                "nothing written\n",
+                label_of(card->card_id).text, static_cast<long>(card->board_type),
+                static_cast<long>(now));
     return -1;
 }
 

@@ -9,6 +9,7 @@
 
 #include "args.h"
 #include "config_area.h"
+#include "report.h"
 #include "velqor2.h"
 
 // A program's positional parameters, as the argument module takes them.
@@ -80,12 +81,14 @@ struct card_session {
     uint32_t card_id;
     int32_t board_type;
     unsigned word_width;  // bytes: 2 or 4
+    failure_log *log;     // where the card's failures are kept too, or null
 };
 
 // Opens the card that the choice selects ("/card", "/index", or card 0),
 // reads its information and classifies its board. Returns 0, or prints why
-// not (on the argument module's error stream) and returns -1; the card may
-// then be open all the same, so call close_card on every path.
+// not (on the argument module's error stream, and into the session's log)
+// and returns -1; the card may then be open all the same, so call
+// close_card on every path.
 int open_selected_card(const card_choice &choice, card_session *card);
 void close_card(card_session *card);
 

@@ -19,7 +19,7 @@ void print_value(const card_session *card, VELQOR2_STATUS status, uint32_t value
     else printf("0x%0*lX", value_digits(card), static_cast<unsigned long>(value));
 }
 
-void print_read_failures(const read_failures *failures, unsigned long total) {
-    report_failure("Failed to read %lu of %lu EEPROM locations: %s\n", failures->count, total,
-                   failures->first_text);
+void print_read_failures(const read_failures *failures, unsigned long total, failure_log *log) {
+    log_failure(log, "Failed to read %lu of %lu EEPROM locations: %s\n", failures->count, total,
+                failures->first_text);
 }

@@ -33,7 +33,8 @@ const char *unread_value(const card_session *card);
 // marks when its read failed.
 void print_value(const card_session *card, VELQOR2_STATUS status, uint32_t value);
 
-// "Failed to read N of TOTAL EEPROM locations: TEXT", on the error stream.
-void print_read_failures(const read_failures *failures, unsigned long total);
+// "Failed to read N of TOTAL EEPROM locations: TEXT", on the error stream,
+// and kept in log when one is given.
+void print_read_failures(const read_failures *failures, unsigned long total, failure_log *log);
 
 #endif

@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "args.h"
@@ -11,32 +12,63 @@
 
 namespace {
 
-// Room for a few lines of a path of PATH_MAX bytes and a reason; cut, never
-// overrun, when a run reports more.
-char g_kept[4 * (PATH_MAX + 512)];
-size_t g_length;
-char g_last[sizeof g_kept];  // what reported_failures hands out
+// A record keeps at most this much: a few lines of a path of PATH_MAX bytes
+// and a reason; cut on a character, never overrun, when a run reports more.
+constexpr size_t LOG_MAX = 4 * (PATH_MAX + 512);
+
+// The line, cut on a character and still a line when it is too long.
+size_t format_line(char *line, size_t size, const char *format, va_list ap) {
+    int n = vsnprintf(line, size, format, ap);
+    if (n < 0) return 0;
+    size_t length = strnlen(line, size);
+    if (static_cast<size_t>(n) >= size) {
+        length = utf8_trim_partial(line, length < size - 2 ? length : size - 2);
+        memcpy(line + length, "\n", 2);
+        length++;
+    }
+    return length;
+}
+
+// Lines are kept joined by line feeds, without the last one.
+void keep(failure_log *log, const char *line, size_t length) {
+    if (length > 0 && line[length - 1] == '\n') length--;
+    const size_t separator = log->text ? 1 : 0;
+    if (log->length + separator >= LOG_MAX) return;
+    length = utf8_cut(line, length, LOG_MAX - log->length - separator);
+    auto *grown = static_cast<char *>(realloc(log->text, log->length + separator + length + 1));
+    if (!grown) {
+        log->lost = true;
+        return;
+    }
+    if (separator) grown[log->length] = '\n';
+    memcpy(grown + log->length + separator, line, length);
+    log->text = grown;
+    log->length += separator + length;
+    log->text[log->length] = '\0';
+}
+
+void vreport(failure_log *log, const char *format, va_list ap) {
+    char line[2 * PATH_MAX + 512];  // two paths and the reason
+    size_t length = format_line(line, sizeof line, format, ap);
+    if (length == 0) return;
+    fputs(line, args_error_stream());
+    if (log) keep(log, line, length);
+}
 
 }  // namespace
 
 void report_failure(const char *format, ...) {
     va_list ap;
     va_start(ap, format);
-    char line[2 * PATH_MAX + 512];  // two paths and the reason
-    int n = vsnprintf(line, sizeof line, format, ap);
+    vreport(nullptr, format, ap);
     va_end(ap);
-    if (n < 0) return;
-    size_t length = strnlen(line, sizeof line);
-    if (static_cast<size_t>(n) >= sizeof line) {  // cut: on a character, and still a line
-        length = utf8_trim_partial(line, length < sizeof line - 2 ? length : sizeof line - 2);
-        memcpy(line + length, "\n", 2);
-        length++;
-    }
-    fputs(line, args_error_stream());
-    length = utf8_cut(line, length, sizeof g_kept - 1 - g_length);
-    memcpy(g_kept + g_length, line, length);
-    g_length += length;
-    g_kept[g_length] = '\0';
+}
+
+void log_failure(failure_log *log, const char *format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    vreport(log, format, ap);
+    va_end(ap);
 }
 
 void report_warning(const char *format, ...) {
@@ -46,15 +78,12 @@ void report_warning(const char *format, ...) {
     va_end(ap);
 }
 
-const char *reported_failures() {
-    size_t length = g_length;
-    if (length > 0 && g_kept[length - 1] == '\n') length--;
-    memcpy(g_last, g_kept, length);
-    g_last[length] = '\0';
-    return g_last;
+const char *failure_text(const failure_log *log) {
+    if (log->text) return log->text;
+    return log->lost ? "(out of memory for the message)" : "";
 }
 
-void clear_reported_failures() {
-    g_length = 0;
-    g_kept[0] = '\0';
+void clear_failures(failure_log *log) {
+    free(log->text);
+    *log = failure_log{};
 }

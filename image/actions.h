@@ -1,8 +1,9 @@
 // sorvit-image's actions. Each returns the exit status: 0 when it did what
 // was asked (or the user declined), 1 when check or load leaves the card
-// different from the image, -1 when anything failed. Text results go to
-// standard output (output.h); failures and warnings to standard error
-// (report.h); and what a card's action found to its outcome, for +json.
+// different from the image, -1 when anything failed. What a card's action
+// found goes to its record (outcome.h), which the renderers show (render.h);
+// failures and warnings go to standard error as they happen (report.h), and
+// the failures into the record too.
 #ifndef IMAGE_ACTIONS_H
 #define IMAGE_ACTIONS_H
 

@@ -42,7 +42,7 @@ int worse(int a, int b) { return a < 0 || b < 0 ? -1 : a > b ? a : b; }
 // save; there, for check and load, and for load one that no other user can
 // change. Each image is checked again as it is read; a folder at fault is
 // said once, not card by card, and before any question.
-bool prepare_folder(action_kind action, const char *folder) {
+bool prepare_folder(action_kind action, const char *folder, failure_log *log) {
     const bool save = action == action_kind::SAVE;
     const unsigned flags =
         save ? SAFE_WHOLE_FOLDER | SAFE_MAKE_FOLDERS : SAFE_WHOLE_FOLDER | SAFE_NOTE_CHANGEABLE;
@@ -50,12 +50,12 @@ bool prepare_folder(action_kind action, const char *folder) {
     int error = safe_walk(folder, flags, 0777, &place);
     safe_release(&place);
     if (error == EPERM)
-        report_failure("Cannot %s %s: %s\n", save ? "save to" : "read", folder, place.refused);
+        log_failure(log, "Cannot %s %s: %s\n", save ? "save to" : "read", folder, place.refused);
     else if (error)
-        report_failure("Cannot %s folder %s: %s\n", save ? "create" : "read", folder,
-                       strerror(error));
+        log_failure(log, "Cannot %s folder %s: %s\n", save ? "create" : "read", folder,
+                    strerror(error));
     else if (action == action_kind::LOAD && place.changeable[0])
-        report_failure("Cannot load from %s: %s\n", folder, place.changeable);
+        log_failure(log, "Cannot load from %s: %s\n", folder, place.changeable);
     else return true;
     return false;
 }
@@ -71,8 +71,8 @@ bool start_card(const found_card &f, const char *folder, card_run *run) {
     run->prepared = false;
     const unsigned long index = f.index;
     if (!f.has_info) {
-        report_failure("Failed to %s with index %lu: %s\n",
-                       f.opened ? "get card info of card" : "open card", index, f.failure);
+        log_failure(&out->failures, "Failed to %s with index %lu: %s\n",
+                    f.opened ? "get card info of card" : "open card", index, f.failure);
         out->card_failed = true;
         end_outcome(out, -1);
         return false;
@@ -84,17 +84,16 @@ bool start_card(const found_card &f, const char *folder, card_run *run) {
     out->board_type = f.board_type;
     if (classify_board(f.board_type) == 0) {
         out->skipped = true;
-        result_printf("Skipped card %s at index %lu: board type %ld is not supported\n",
-                      label_of(f.card_id).text, index, static_cast<long>(f.board_type));
         return false;
     }
     free(run->path);
     const size_t room = strlen(folder) + sizeof "/card-4294967295.img";
     run->path = room <= PATH_MAX ? static_cast<char *>(malloc(room)) : nullptr;
     if (!run->path) {
-        report_failure(room <= PATH_MAX ? "Out of memory for the image file name of card %s\n"
-                                        : "Image file name for card %s is too long: %.200s...\n",
-                       label_of(f.card_id).text, folder);
+        log_failure(&out->failures,
+                    room <= PATH_MAX ? "Out of memory for the image file name of card %s\n"
+                                     : "Image file name for card %s is too long: %.200s...\n",
+                    label_of(f.card_id).text, folder);
         end_outcome(out, -1);
         return false;
     }
@@ -103,11 +102,11 @@ bool start_card(const found_card &f, const char *folder, card_run *run) {
     return true;
 }
 
-int flush_folder(const char *folder) {
+int flush_folder(const char *folder, failure_log *log) {
     sync_folders_later(false);
     image_error err;
     if (sync_image_folder(folder, &err)) return 0;
-    report_failure("%s", err.text);
+    log_failure(log, "%s", err.text);
     return -1;
 }
 
@@ -126,9 +125,9 @@ orphan_text orphan_of(const char *folder, uint32_t card_id) {
     return t;
 }
 
-int report_images_without_cards(const char *folder, const id_list &orphans) {
+int report_images_without_cards(const char *folder, const id_list &orphans, failure_log *log) {
     for (size_t k = 0; k < orphans.count; k++)
-        report_failure("%s\n", orphan_of(folder, orphans.ids[k]).error);
+        log_failure(log, "%s\n", orphan_of(folder, orphans.ids[k]).error);
     return orphans.count ? -1 : 0;
 }
 
@@ -146,7 +145,7 @@ void render_image_without_card(renderers *r, action_kind action, const char *fol
 
 // Every change of every card shown, one question, then the writes card by
 // card, each card opened again and verified as a single load is.
-int load_all(card_run *runs, const card_list &list, const card_choice &options) {
+int load_all(card_run *runs, const card_list &list, const card_choice &options, bool text) {
     unsigned locations = 0, cards = 0;
     const card_session *last = nullptr;
     for (size_t k = 0; k < list.count; k++) {
@@ -158,24 +157,27 @@ int load_all(card_run *runs, const card_list &list, const card_choice &options) 
             last = &run->load.c.card;
         }
     }
-    clear_reported_failures();  // so that a failed question is every card's error
-    int go_on = locations == 0 || options.force ? 1 : ask_before_loading(locations, cards, last);
+    failure_log question{};  // a failed question is every card's error
+    int go_on =
+        locations == 0 || options.force ? 1 : ask_before_loading(locations, cards, last, &question);
     int status = 0;
     for (size_t k = 0; k < list.count; k++) {
         card_run *run = &runs[k];
         if (run->prepared && run->load.to_write) {
             if (go_on == 1) {
-                clear_reported_failures();  // what this card's writes report is its error
                 run->out.status = apply_load(&run->load, !options.force, &run->out);
             } else {
                 run->out.result = "aborted";
                 run->out.status = go_on;
             }
             end_outcome(&run->out, run->out.status);
+            if (go_on < 0) set_outcome_error(&run->out, failure_text(&question));
+            if (text) print_card_text(action_kind::LOAD, run->out);
         }
         if (run->prepared) close_card(&run->load.c.card);
         status = worse(status, run->out.status);
     }
+    clear_failures(&question);
     return status;
 }
 
@@ -193,6 +195,7 @@ int save_or_check_each(action_kind action, const card_choice &options, const cha
             else check_card(choice, run.path, &run.out);
         }
         status = worse(status, run.out.status);
+        if (r->text) print_card_text(action, run.out);
         render_card(r, action, run.out);
     }
     release_run(&run);
@@ -204,23 +207,27 @@ int load_each(const card_choice &options, const char *folder, const card_list &l
               const id_list &orphans, renderers *r) {
     auto *runs = static_cast<card_run *>(calloc(list.count, sizeof(card_run)));
     if (!runs) {
-        report_failure("Out of memory for %zu cards\n", list.count);
+        log_failure(&r->failures, "Out of memory for %zu cards\n", list.count);
         r->stopped = true;
         return -1;
     }
     for (size_t k = 0; k < list.count; k++) {
         const found_card &f = list.cards[k];
         card_run *run = &runs[k];
-        if (!start_card(f, folder, run)) continue;
-        int prepared =
-            prepare_load(card_by_id(f.card_id, options), run->path, &run->load, &run->out);
-        run->prepared = true;
-        // Closed until its writes: the library may allow few open cards.
-        close_card(&run->load.c.card);
-        end_outcome(&run->out, prepared);
+        if (start_card(f, folder, run)) {
+            int prepared =
+                prepare_load(card_by_id(f.card_id, options), run->path, &run->load, &run->out);
+            run->prepared = true;
+            // Closed until its writes: the library may allow few open cards.
+            close_card(&run->load.c.card);
+            end_outcome(&run->out, prepared);
+        }
+        // A card with nothing to write is done before the question.
+        if (r->text && !(run->prepared && run->load.to_write))
+            print_card_text(action_kind::LOAD, run->out);
     }
-    int status = report_images_without_cards(folder, orphans);  // before the question
-    status = worse(status, load_all(runs, list, options));
+    int status = report_images_without_cards(folder, orphans, &r->failures);  // before the question
+    status = worse(status, load_all(runs, list, options, r->text));
     for (size_t k = 0; k < list.count; k++) {
         render_card(r, action_kind::LOAD, runs[k].out);
         release_run(&runs[k]);
@@ -233,21 +240,22 @@ int load_each(const card_choice &options, const char *folder, const card_list &l
 
 int on_all_cards(action_kind action, const card_choice &options, const char *folder, renderers *r) {
     card_list list;
-    if (!find_cards(&list) || !prepare_folder(action, folder)) {
+    if (!find_cards(&list, &r->failures) || !prepare_folder(action, folder, &r->failures)) {
         free_cards(&list);
         r->stopped = true;
         return -1;
     }
     int status = 0;
     id_list orphans{};
-    if (action != action_kind::SAVE && !images_without_cards(folder, list, &orphans)) status = -1;
+    if (action != action_kind::SAVE && !images_without_cards(folder, list, &orphans, &r->failures))
+        status = -1;
     if (action == action_kind::LOAD) {
         status = worse(status, load_each(options, folder, list, orphans, r));
     } else {
         sync_folders_later(action == action_kind::SAVE);  // once, after the last image
         status = worse(status, save_or_check_each(action, options, folder, list, r));
-        if (action == action_kind::SAVE) status = worse(status, flush_folder(folder));
-        status = worse(status, report_images_without_cards(folder, orphans));
+        if (action == action_kind::SAVE) status = worse(status, flush_folder(folder, &r->failures));
+        status = worse(status, report_images_without_cards(folder, orphans, &r->failures));
     }
     for (size_t k = 0; k < orphans.count; k++)
         render_image_without_card(r, action, folder, orphans.ids[k]);

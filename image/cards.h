@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "report.h"
 #include "velqor2.h"
 
 constexpr uint32_t RUN_OF_FAILURES = 8;
@@ -31,9 +32,10 @@ struct card_list {
     size_t count;
 };
 
-// False, with index 0's failure reported, when not one index opens (no
-// card, or a bank that does not load); or when memory runs out.
-bool find_cards(card_list *list);
+// False, with index 0's failure reported (and kept in log), when not one
+// index opens (no card, or a bank that does not load); or when memory runs
+// out.
+bool find_cards(card_list *list, failure_log *log);
 void free_cards(card_list *list);
 
 #endif

@@ -13,13 +13,14 @@ namespace {
 bool image_fits_card(const eeprom_image *im, const card_session *card, const char *name) {
     const card_label card_name = label_of(card->card_id);
     if (im->has_board_type && im->board_type != card->board_type) {
-        report_failure("Image file %s is for board type %ld; card %s is board type %ld\n", name,
-                       static_cast<long>(im->board_type), card_name.text,
-                       static_cast<long>(card->board_type));
+        log_failure(card->log, "Image file %s is for board type %ld; card %s is board type %ld\n",
+                    name, static_cast<long>(im->board_type), card_name.text,
+                    static_cast<long>(card->board_type));
         return false;
     }
     if (im->has_card_id && !im->has_board_type && im->card_id != card->card_id) {
-        report_failure(
+        log_failure(
+            card->log,
             "Image file %s is of card %s and gives no board type: it is checked and loaded on "
             "that card only\n",
             name, label_of(im->card_id).text);
@@ -27,13 +28,14 @@ bool image_fits_card(const eeprom_image *im, const card_session *card, const cha
     }
     unsigned bits = card->word_width * 8;
     if (im->has_word_bits && im->word_bits != bits) {
-        report_failure("Image file %s has %lu-bit words; card %s has %u-bit words\n", name,
-                       static_cast<unsigned long>(im->word_bits), card_name.text, bits);
+        log_failure(card->log, "Image file %s has %lu-bit words; card %s has %u-bit words\n", name,
+                    static_cast<unsigned long>(im->word_bits), card_name.text, bits);
         return false;
     }
     for (uint32_t loc = 0; loc < CONFIG_LOCATIONS && bits == 16; loc++)
         if (image_lists(im, loc) && im->values[loc] > 0xFFFFu) {
-            report_failure(
+            log_failure(
+                card->log,
                 "Image file %s is invalid at line %u: expected a value that fits the card's "
                 "16-bit words at 0x%02lX\n",
                 name, im->lines[loc], static_cast<unsigned long>(loc));
@@ -45,10 +47,10 @@ bool image_fits_card(const eeprom_image *im, const card_session *card, const cha
 // An image that another user could have changed: loading it would write
 // their choice to the card, so load refuses it; a check only reads, and
 // warns once for each place.
-bool trust_image(const char *name, const image_trust &trust, image_use use) {
+bool trust_image(const char *name, const image_trust &trust, image_use use, failure_log *log) {
     if (!trust.changeable[0]) return true;
     if (use == image_use::LOAD) {
-        report_failure("Cannot load image file %s: %s\n", name, trust.changeable);
+        log_failure(log, "Cannot load image file %s: %s\n", name, trust.changeable);
         return false;
     }
     static char warned[sizeof trust.changeable];
@@ -78,13 +80,14 @@ card_choice card_by_id(uint32_t card_id, const card_choice &options) {
 int start_comparison(const card_choice &choice, const char *file, image_use use, FILE *card_line,
                      comparison *c, card_outcome *out) {
     *c = comparison{};
+    c->card.log = &out->failures;
     image_error err;
     image_trust trust;
     if (!read_image_file(file, &c->image, &trust, &err)) {
-        report_failure("%s", err.text);
+        log_failure(&out->failures, "%s", err.text);
         return -1;
     }
-    if (!trust_image(image_name(file), trust, use)) return -1;
+    if (!trust_image(image_name(file), trust, use, &out->failures)) return -1;
     if (open_selected_card(choice, &c->card) != 0) {
         out->card_failed = true;
         return -1;

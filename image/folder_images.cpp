@@ -56,7 +56,7 @@ bool known_ids(const card_list &cards, id_list *known) {
     return true;
 }
 
-DIR *open_folder(const char *folder) {
+DIR *open_folder(const char *folder, failure_log *log) {
     safe_place place;
     int error = safe_walk(folder, SAFE_WHOLE_FOLDER, 0, &place);
     int fd = error ? -1 : openat(place.folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -68,17 +68,18 @@ DIR *open_folder(const char *folder) {
         close(fd);
     }
     if (!dir)
-        report_failure("Cannot read folder %s: %s\n", folder,
-                       error == EPERM ? place.refused : strerror(error));
+        log_failure(log, "Cannot read folder %s: %s\n", folder,
+                    error == EPERM ? place.refused : strerror(error));
     return dir;
 }
 
 }  // namespace
 
-bool images_without_cards(const char *folder, const card_list &cards, id_list *out) {
+bool images_without_cards(const char *folder, const card_list &cards, id_list *out,
+                          failure_log *log) {
     *out = id_list{};
     id_list known{};
-    DIR *dir = open_folder(folder);
+    DIR *dir = open_folder(folder, log);
     if (!dir) return false;
     bool ok = known_ids(cards, &known);
     size_t capacity = 0;
@@ -88,8 +89,8 @@ bool images_without_cards(const char *folder, const card_list &cards, id_list *o
         if (id_of_image(entry->d_name, &id) &&
             !(known.count && bsearch(&id, known.ids, known.count, sizeof id, ascending)))
             ok = push(out, &capacity, id);
-    if (ok && errno != 0) report_failure("Cannot read folder %s: %s\n", folder, strerror(errno));
-    else if (!ok) report_failure("Out of memory reading folder %s\n", folder);
+    if (ok && errno != 0) log_failure(log, "Cannot read folder %s: %s\n", folder, strerror(errno));
+    else if (!ok) log_failure(log, "Out of memory reading folder %s\n", folder);
     ok = ok && errno == 0;
     closedir(dir);
     free_ids(&known);

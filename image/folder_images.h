@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "report.h"
+
 struct card_list;
 
 struct id_list {
@@ -15,8 +17,10 @@ struct id_list {
 
 // The IDs N of the files card-N.img (N in decimal, as save names them) in
 // the folder that have no card in the list; false, with the failure
-// reported, when the folder cannot be read or memory runs out.
-bool images_without_cards(const char *folder, const card_list &cards, id_list *out);
+// reported (and kept in log), when the folder cannot be read or memory runs
+// out.
+bool images_without_cards(const char *folder, const card_list &cards, id_list *out,
+                          failure_log *log);
 void free_ids(id_list *list);
 
 // FOLDER/card-ID.img, as save names a card's image; false when it does not

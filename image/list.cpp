@@ -49,7 +49,7 @@ void find_card(uint32_t index, found_card *f) {
 
 }  // namespace
 
-bool find_cards(card_list *list) {
+bool find_cards(card_list *list, failure_log *log) {
     *list = card_list{};
     const VELQOR2_STATUS end = no_such_card();
     size_t capacity = 0;
@@ -60,7 +60,7 @@ bool find_cards(card_list *list) {
             capacity = capacity ? capacity * 2 : 16;
             void *grown = reallocarray(list->cards, capacity, sizeof(found_card));
             if (!grown) {
-                report_failure("Out of memory listing the cards\n");
+                log_failure(log, "Out of memory listing the cards\n");
                 free_cards(list);
                 return false;
             }
@@ -88,7 +88,7 @@ bool find_cards(card_list *list) {
     }
     if (opened_any) return true;
     const found_card &f = list->cards[0];  // kept: the one entry never dropped
-    report_failure("Failed to open card with index 0: %s\n", f.failure ? f.failure : "");
+    log_failure(log, "Failed to open card with index 0: %s\n", f.failure ? f.failure : "");
     free_cards(list);
     return false;
 }
@@ -101,47 +101,22 @@ void free_cards(card_list *list) {
 
 namespace {
 
-void print_heading() {
-    result_printf("%5s  %-23s  %6s  %-11s  %s\n", "Index", "ID", "Board", "Word", "Protected");
-}
-
-void print_card_row(const found_card &f) {
-    unsigned width = classify_board(f.board_type);
-    uint32_t below = protected_below(f.board_type);
-    char range[16];
-    const card_label id = label_of(f.card_id, label_style::SPACED);
-    if (width == 0) snprintf(range, sizeof range, "-");
-    else if (below == 0) snprintf(range, sizeof range, "none");
-    else snprintf(range, sizeof range, "0x00-0x%02lX", static_cast<unsigned long>(below - 1));
-    result_printf("%5lu  %-23s  %6ld  %-11s  %s\n", static_cast<unsigned long>(f.index), id.text,
-                  static_cast<long>(f.board_type),
-                  width == 0   ? "unsupported"
-                  : width == 2 ? "16-bit"
-                               : "32-bit",
-                  range);
-}
-
-// A row of the list, and the failure on standard error.
-void report_failed_index(const found_card &f) {
+// The failure of an index, on standard error (its row is the record's).
+void report_failed_index(const found_card &f, failure_log *log) {
     const unsigned long i = f.index;
-    if (!f.opened) {
-        result_printf("%5lu  Failed to open card: %s\n", i, f.failure);
-        report_failure("Failed to open card with index %lu: %s\n", i, f.failure);
-    } else {
-        result_printf("%5lu  Failed to get card info: %s\n", i, f.failure);
-        report_failure("Failed to get card info of card with index %lu: %s\n", i, f.failure);
-    }
+    if (!f.opened) log_failure(log, "Failed to open card with index %lu: %s\n", i, f.failure);
+    else log_failure(log, "Failed to get card info of card with index %lu: %s\n", i, f.failure);
 }
 
 }  // namespace
 
 int list_cards(renderers *r) {
     card_list list;
-    if (!find_cards(&list)) {
+    if (!find_cards(&list, &r->failures)) {
         r->stopped = true;
         return -1;
     }
-    print_heading();
+    if (r->text) print_list_heading();
     int status = 0;
     for (size_t k = 0; k < list.count; k++) {
         const found_card &f = list.cards[k];
@@ -149,17 +124,19 @@ int list_cards(renderers *r) {
         start_outcome(&out, nullptr);
         out.has_index = true;
         out.index = f.index;
+        out.opened = f.opened;
+        out.library_text = f.failure;
         if (f.has_info) {
             out.has_card = true;
             out.card_id = f.card_id;
             out.board_type = f.board_type;
-            print_card_row(f);
         } else {
-            report_failed_index(f);
+            report_failed_index(f, &out.failures);
             out.card_failed = true;
             status = -1;
         }
         end_outcome(&out, f.has_info ? 0 : -1);
+        if (r->text) print_card_text(action_kind::LIST, out);
         render_card(r, action_kind::LIST, out);
     }
     free_cards(&list);

@@ -32,14 +32,15 @@ void show_changes(FILE *stream, const comparison *c, location_mask protected_mas
     }
 }
 
-void report_partial_load(location_mask written, unsigned total) {
+void report_partial_load(location_mask written, unsigned total, failure_log *log) {
     char list[CONFIG_LOCATIONS * 6 + 4] = "";
     size_t n = 0;
     for (uint32_t loc = 0; loc < CONFIG_LOCATIONS; loc++)
         if (written & bit(loc))
             n += static_cast<size_t>(snprintf(list + n, sizeof list - n, "%s0x%02lX",
                                               n ? ", " : " (", static_cast<unsigned long>(loc)));
-    report_failure(
+    log_failure(
+        log,
         "Wrote %u of %u locations before the failure%s%s; running load again finishes the job "
         "(it writes only what still differs)\n",
         count_bits(written), total, list, written ? ")" : "");
@@ -51,9 +52,9 @@ bool write_locations(const comparison *c, location_mask to_write, card_outcome *
         if ((to_write & bit(loc)) == 0) continue;
         VELQOR2_STATUS status = VELQOR2_WriteConfig(c->card.handle, loc, c->image.values[loc]);
         if (status != VELQOR2_SUCCESS) {
-            report_failure("Failed to write EEPROM location 0x%lx: %s\n",
-                           static_cast<unsigned long>(loc), VELQOR2_GetStatusString(status));
-            report_partial_load(out->written, count_bits(to_write));
+            log_failure(c->card.log, "Failed to write EEPROM location 0x%lx: %s\n",
+                        static_cast<unsigned long>(loc), VELQOR2_GetStatusString(status));
+            report_partial_load(out->written, count_bits(to_write), c->card.log);
             return false;
         }
         out->written |= bit(loc);
@@ -76,20 +77,21 @@ verification verify(const comparison *c, location_mask written, location_mask he
         uint32_t value = 0;
         VELQOR2_STATUS status = VELQOR2_ReadConfig(c->card.handle, loc, &value);
         if (status != VELQOR2_SUCCESS) {
-            report_failure("Failed to read back EEPROM location 0x%lx: %s\n", l,
-                           VELQOR2_GetStatusString(status));
+            log_failure(c->card.log, "Failed to read back EEPROM location 0x%lx: %s\n", l,
+                        VELQOR2_GetStatusString(status));
             v.not_written |= bit(loc);
         } else if (value == wanted) {
             continue;
         } else if (written & bit(loc)) {
-            report_failure("EEPROM location 0x%lx reads back 0x%0*lX after 0x%0*lX was written\n",
-                           l, digits, static_cast<unsigned long>(value), digits, wanted);
+            log_failure(c->card.log,
+                        "EEPROM location 0x%lx reads back 0x%0*lX after 0x%0*lX was written\n", l,
+                        digits, static_cast<unsigned long>(value), digits, wanted);
             v.not_written |= bit(loc);
         } else {
-            report_failure(
-                "EEPROM location 0x%lx changed to 0x%0*lX during the load; the image has "
-                "0x%0*lX\n",
-                l, digits, static_cast<unsigned long>(value), digits, wanted);
+            log_failure(c->card.log,
+                        "EEPROM location 0x%lx changed to 0x%0*lX during the load; the image has "
+                        "0x%0*lX\n",
+                        l, digits, static_cast<unsigned long>(value), digits, wanted);
             v.changed |= bit(loc);
         }
     }
@@ -103,28 +105,22 @@ int conclude(const comparison *c, const char *name, location_mask written, locat
     const verification v = verify(c, written, held);
     out->verified = v.not_written == 0 && v.changed == 0;
     if (v.not_written != 0) {
-        report_failure("Wrote %u location%s, but %u of the image's do not read back as written\n",
-                       w, plural(w), count_bits(v.not_written));
+        log_failure(c->card.log,
+                    "Wrote %u location%s, but %u of the image's do not read back as written\n", w,
+                    plural(w), count_bits(v.not_written));
         return -1;
     }
     if (v.changed != 0) {
-        report_failure(
+        log_failure(
+            c->card.log,
             "Wrote %u location%s, but %u other location%s changed meanwhile: the card does not "
             "match %s\n",
             w, plural(w), count_bits(v.changed), plural(count_bits(v.changed)), name);
         out->result = "changed_meanwhile";
         return 1;
     }
-    if (h == 0) {
-        result_printf("Wrote %u location%s: the card now matches %s\n", w, plural(w), name);
-        out->result = "written";
-        return 0;
-    }
-    result_printf(
-        "Wrote %u location%s; %u protected location%s still differ%s (+unlock writes them)\n", w,
-        plural(w), h, plural(h), h == 1 ? "s" : "");
-    out->result = "protected_left";
-    return 1;
+    out->result = h == 0 ? "written" : "protected_left";
+    return h == 0 ? 0 : 1;
 }
 
 }  // namespace
@@ -138,7 +134,6 @@ int prepare_load(const card_choice &choice, const char *file, pending_load *p, c
     if (start_comparison(choice, file, image_use::LOAD, shown, &p->c, out) != 0) return -1;
     const comparison *c = &p->c;
     if (c->differ == 0) {
-        result_printf("The card already matches %s: nothing to write\n", p->name);
         out->result = "already_matched";
         out->verified = true;
         return 0;
@@ -149,9 +144,6 @@ int prepare_load(const card_choice &choice, const char *file, pending_load *p, c
     p->to_write = c->differ & ~p->held;
     show_changes(shown, c, protected_mask, choice.unlock);
     if (p->to_write != 0) return 0;
-    const unsigned h = count_bits(p->held);
-    result_printf("Nothing written: %u protected location%s differ%s (+unlock writes them)\n", h,
-                  plural(h), h == 1 ? "s" : "");
     out->result = "protected_left";
     out->verified = true;
     return 1;
@@ -172,7 +164,8 @@ int apply_load(pending_load *p, bool asked, card_outcome *out) {
     return conclude(&p->c, p->name, p->to_write, p->held, out);
 }
 
-int ask_before_loading(unsigned locations, unsigned cards, const card_session *card) {
+int ask_before_loading(unsigned locations, unsigned cards, const card_session *card,
+                       failure_log *log) {
     FILE *stream = prompt_stream();
     if (cards == 1)
         fprintf(stream, "Warning: this will write %u EEPROM location%s of card %s\n", locations,
@@ -183,29 +176,31 @@ int ask_before_loading(unsigned locations, unsigned cards, const card_session *c
     reply answer = ask_to_continue(stream);
     if (answer == REPLY_YES) return 1;
     if (answer == REPLY_UNSEEN) {
-        report_failure(
-            "Cannot ask before writing: the question could not be shown; nothing "
-            "written\n");
+        log_failure(log,
+                    "Cannot ask before writing: the question could not be shown; nothing "
+                    "written\n");
         return -1;
     }
     fprintf(stream, "Aborted.\n");
     if (answer == REPLY_NO) return 0;
     // Declining is a decision; no reply is not.
-    report_failure("No reply to the question: nothing written\n");
+    log_failure(log, "No reply to the question: nothing written\n");
     return -1;
 }
 
 int load_card(const card_choice &choice, const char *file, card_outcome *out) {
     if (is_standard_stream(file) && !choice.force) {
-        report_failure(
-            "An image from standard input needs +f: standard input cannot also answer the "
-            "question\n");
+        log_failure(&out->failures,
+                    "An image from standard input needs +f: standard input cannot also answer the "
+                    "question\n");
         return end_outcome(out, -1);
     }
     static pending_load p;
     int status = prepare_load(choice, file, &p, out);
     if (status == 0 && p.to_write != 0) {
-        int go_on = choice.force ? 1 : ask_before_loading(count_bits(p.to_write), 1, &p.c.card);
+        int go_on = choice.force
+                        ? 1
+                        : ask_before_loading(count_bits(p.to_write), 1, &p.c.card, &out->failures);
         if (go_on == 1) status = apply_load(&p, !choice.force, out);
         else {
             out->result = "aborted";

@@ -26,7 +26,8 @@ int prepare_load(const card_choice &choice, const char *file, pending_load *p, c
 int apply_load(pending_load *p, bool asked, card_outcome *out);
 
 // The question before the writes of one card or of several; 1 to go on, or
-// the exit status of a run that stops there.
-int ask_before_loading(unsigned locations, unsigned cards, const card_session *card);
+// the exit status of a run that stops there, with why in log.
+int ask_before_loading(unsigned locations, unsigned cards, const card_session *card,
+                       failure_log *log);
 
 #endif

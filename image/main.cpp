@@ -126,13 +126,14 @@ int act(const action &chosen, const card_choice &choice, const char *file, rende
         int status = all ? on_all_cards(chosen.kind, choice, file, r) : list_cards(r);
         if (doc) json::set(doc, "cards", r->cards);
         // Not one card reached: the failure is the run's.
-        if (doc && status < 0 && reported_failures()[0] && json::length(r->cards) == 0)
-            json::set(doc, "error", error_json(reported_failures()));
+        if (doc && status < 0 && r->failures.text && json::length(r->cards) == 0)
+            json::set(doc, "error", error_json(failure_text(&r->failures)));
         return status;
     }
     static card_outcome out;
     start_outcome(&out, file);
     int status = chosen.run(choice, file, &out);
+    if (r->text) print_card_text(chosen.kind, out);
     if (doc) add_outcome(doc, chosen.kind, out);
     if (r->metrics) metrics_card(r->metrics, chosen.kind, out);
     r->stopped = !out.has_card;  // not even the card was reached
@@ -154,11 +155,11 @@ int run_action(const command_args &args, const card_choice &choice) {
     }
     set_json_output(json_on);
     renderers r{};
+    r.text = !json_on;
     const char *metrics_file = choice.texts[FLAG_METRICS];
     if (metrics_file && !(r.metrics = metrics_start())) return -1;
     json_object *doc = json_on ? start_document(*chosen, all, file) : nullptr;
     r.cards = json_on && (all || !chosen->run) ? json::array() : nullptr;
-    clear_reported_failures();
     int status = act(*chosen, choice, file, &r, doc);
     if (doc && !json::write(doc)) {
         report_failure("Out of memory for the JSON document: none written\n");
@@ -170,6 +171,7 @@ int run_action(const command_args &args, const card_choice &choice) {
         report_failure("%s", err.text);
         status = -1;
     }
+    clear_failures(&r.failures);
     return status;
 }
 

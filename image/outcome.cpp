@@ -28,34 +28,36 @@ void free_text(char *text) {
 void release_outcome(card_outcome *out) {
     free_text(out->error);
     out->error = nullptr;
+    clear_failures(&out->failures);
 }
 
 void set_outcome_error(card_outcome *out, const char *text) {
-    release_outcome(out);
+    free_text(out->error);
     out->error = copy_text(text);
 }
 
 void start_outcome(card_outcome *out, const char *file) {
     release_outcome(out);
     out->status = 0;
-    out->has_index = out->has_card = out->skipped = out->image_only = out->card_failed = false;
+    out->has_index = out->has_card = out->opened = out->skipped = out->image_only = false;
+    out->card_failed = false;
+    out->library_text = nullptr;
     out->compared = out->verified = false;
     out->file = file;
     out->listed = out->differ = out->protected_mask = out->written = 0;
     out->result = nullptr;
     out->locations = 0;
-    clear_reported_failures();
 }
 
 void note_card(card_outcome *out, const card_session &card) {
-    out->has_card = true;
+    out->has_card = out->opened = true;
     out->card_id = card.card_id;
     out->board_type = card.board_type;
 }
 
 int end_outcome(card_outcome *out, int status) {
     out->status = status;
-    if (status < 0) set_outcome_error(out, reported_failures());
+    if (status < 0) set_outcome_error(out, failure_text(&out->failures));
     return status;
 }
 

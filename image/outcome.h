@@ -1,6 +1,6 @@
-// What an action found of one card: its exit status, the card, and what the
-// action adds, kept as the action goes for the JSON document (the text is
-// printed as it goes). Only what the card-access library defines of a card
+// What an action found of one card: its exit status, the card, what the
+// action adds and its own failures, kept as the action goes for the
+// renderers: the text, the JSON document and the metrics. Only what the card-access library defines of a card
 // is in it: its ID and board type, and what the board table makes of them.
 #ifndef IMAGE_OUTCOME_H
 #define IMAGE_OUTCOME_H
@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "card.h"
+#include "report.h"
 
 struct json_object;
 
@@ -18,13 +19,16 @@ struct card_outcome {
     bool has_index;
     uint32_t index;
     bool has_card;
+    bool opened;  // the card was opened (list: its index opened)
     uint32_t card_id;
     int32_t board_type;
-    bool skipped;      // +all: a board the tools do not support
-    bool image_only;   // +all: an image whose card is not on the host
-    bool card_failed;  // an operation on the card itself failed: open, information, read, write
-    char *error;       // what was reported when it failed: owned, or null
-    const char *file;  // the image file, or null
+    bool skipped;          // +all: a board the tools do not support
+    bool image_only;       // +all: an image whose card is not on the host
+    bool card_failed;      // an operation on the card itself failed: open, information, read, write
+    failure_log failures;  // what was reported of the card, as it was reported
+    char *error;           // its failures' text when it failed: owned, or null
+    const char *library_text;  // list: the library's text of the failure, borrowed
+    const char *file;          // the image file, or null
     // check and load: the locations the image lists and where they differ
     bool compared;
     location_mask listed, differ;
@@ -43,7 +47,7 @@ struct card_outcome {
 // started before: what it owned is freed.
 void start_outcome(card_outcome *out, const char *file);
 void note_card(card_outcome *out, const card_session &card);
-// Ends it with its status, taking the reported text as the error when it
+// Ends it with its status, taking its failures' text as the error when it
 // failed.
 int end_outcome(card_outcome *out, int status);
 // A text of its own, sized to what it holds: a copy, or when memory runs
@@ -51,7 +55,7 @@ int end_outcome(card_outcome *out, int status);
 char *copy_text(const char *text);
 void free_text(char *text);
 
-// Sets the error text itself; frees what the outcome owns.
+// Sets the error text itself.
 void set_outcome_error(card_outcome *out, const char *text);
 void release_outcome(card_outcome *out);
 

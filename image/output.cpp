@@ -1,7 +1,5 @@
 #include "output.h"
 
-#include <cstdarg>
-
 #include "args.h"
 
 namespace {
@@ -12,14 +10,6 @@ bool g_json;
 
 void set_json_output(bool on) { g_json = on; }
 bool json_output() { return g_json; }
-
-void result_printf(const char *format, ...) {
-    if (g_json) return;
-    va_list ap;
-    va_start(ap, format);
-    vprintf(format, ap);
-    va_end(ap);
-}
 
 version_text tool_version() {
     version_text v;

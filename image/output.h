@@ -1,6 +1,6 @@
-// sorvit-image's standard output: the results as text, or with +json the
-// one document and nothing else. What the user must see before answering
-// the question goes to standard error then.
+// sorvit-image's standard output: the results as text (the text renderer),
+// or with +json the one document and nothing else. What the user must see
+// before answering the question goes to standard error then.
 #ifndef IMAGE_OUTPUT_H
 #define IMAGE_OUTPUT_H
 
@@ -8,9 +8,6 @@
 
 void set_json_output(bool on);
 bool json_output();
-
-// A line of the text results; dropped with +json.
-void result_printf(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 // The tool's version, "5.0.0", as the usage screen, the JSON documents and
 // the metrics give it.

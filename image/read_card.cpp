@@ -15,8 +15,8 @@ bool read_card_values(const card_session *card, location_mask locations,
     if (failures.count == 0) return true;
     for (uint32_t loc = 0; loc < CONFIG_LOCATIONS; loc++)
         if (statuses[loc] != VELQOR2_SUCCESS)
-            report_failure("   [0x%02lX] = %s\n", static_cast<unsigned long>(loc),
-                           unread_value(card));
-    print_read_failures(&failures, count);
+            log_failure(card->log, "   [0x%02lX] = %s\n", static_cast<unsigned long>(loc),
+                        unread_value(card));
+    print_read_failures(&failures, count, card->log);
     return false;
 }

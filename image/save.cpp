@@ -47,7 +47,7 @@ int save_open_card(const card_session *card, const char *file, card_outcome *out
     uint32_t values[CONFIG_LOCATIONS] = {};
     if (!read_card_values(card, ~location_mask{0}, values)) {
         out->card_failed = true;
-        report_failure("No image written.\n");
+        log_failure(&out->failures, "No image written.\n");
         return -1;
     }
     static text_buffer image;
@@ -55,13 +55,10 @@ int save_open_card(const card_session *card, const char *file, card_outcome *out
     format_image(card, values, &image);
     image_error err;
     if (!write_image_file(file, image.data, image.length, &err)) {
-        report_failure("%s", err.text);
+        log_failure(&out->failures, "%s", err.text);
         return -1;
     }
     out->locations = CONFIG_LOCATIONS;
-    if (!is_standard_stream(file))  // standard output holds the image itself
-        result_printf("Saved locations 0x00 to 0x%02X of card %s to %s\n", CONFIG_LOCATIONS - 1,
-                      label_of(card->card_id).text, file);
     return 0;
 }
 
@@ -69,6 +66,7 @@ int save_open_card(const card_session *card, const char *file, card_outcome *out
 
 int save_card(const card_choice &choice, const char *file, card_outcome *out) {
     card_session card{};
+    card.log = &out->failures;
     int status = open_selected_card(choice, &card);
     out->card_failed = status != 0;
     if (status == 0) {

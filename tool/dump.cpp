@@ -37,6 +37,6 @@ int dump_eeprom(const card_session *card) {
     read_failures failures{};
     for (uint32_t row = 0; row < DUMP_ROWS; row++) print_row(card, row, &failures);
     if (failures.count == 0) return 0;
-    print_read_failures(&failures, CONFIG_LOCATIONS);
+    print_read_failures(&failures, CONFIG_LOCATIONS, nullptr);
     return -1;
 }

@@ -217,6 +217,15 @@ def test_all_goes_on_past_a_card_that_fails(tmp_path):
     (folder / "card-102.img").unlink()
     status, doc, _ = bank.image("+all", "check", str(folder))
     assert doc["cards"][2]["error"]["message"].startswith("Cannot read image file")
+    # Two cards that fail in a row keep each its own error.
+    bank.path.write_text(text.replace("id = 0\n", "id = 0\nfault = read\n")
+                         .replace("id = 101\n", "id = 101\nfault = open\n"))
+    status, doc, _ = bank.image("+all", "check", str(folder))
+    first = doc["cards"][0]["error"]["message"]
+    assert first.startswith("   [0x00] = 0x????????\n") and first.endswith(
+        "Failed to read 64 of 64 EEPROM locations: simulated fault: read of location 0x0 on card 0")
+    assert doc["cards"][1]["error"]["message"] == \
+        "Failed to open card with index 1: simulated fault: open of card 101"
 
 
 FAULTS = [None, "open", "info", "read", "read 0x30", "write", "write 0x30"]
