@@ -1,7 +1,8 @@
 // What an action found of one card: its exit status, the card, what the
 // action adds and its own failures, kept as the action goes for the
-// renderers: the text, the JSON document and the metrics. Only what the card-access library defines of a card
-// is in it: its ID and board type, and what the board table makes of them.
+// renderers: the text, the JSON document and the metrics. Only what the
+// card-access library defines of a card is in it: its ID and board type,
+// and what the board table makes of them.
 #ifndef IMAGE_OUTCOME_H
 #define IMAGE_OUTCOME_H
 
