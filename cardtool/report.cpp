@@ -14,7 +14,7 @@ namespace {
 
 // A record keeps at most this much: a few lines of a path of PATH_MAX bytes
 // and a reason; cut on a character, never overrun, when a run reports more.
-constexpr size_t LOG_MAX = 4 * (PATH_MAX + 512);
+constexpr size_t LOG_MAX = size_t{4} * (PATH_MAX + 512);
 
 // The line, cut on a character and still a line when it is too long.
 size_t format_line(char *line, size_t size, const char *format, va_list ap) {

@@ -28,7 +28,7 @@ std::string repeated(const std::string &piece, size_t times) {
 }
 
 TEST(FailureLog, KeepsEachLineOfItsRecordInOrder) {
-    const size_t room = 4 * (PATH_MAX + 512);
+    const size_t room = size_t{4} * (PATH_MAX + 512);
     const std::string long_line = repeated("\xC3\xA9", 6000) + "\n";  // past one line's buffer
     const struct {
         const char *name;
