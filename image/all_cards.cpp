@@ -30,6 +30,9 @@ struct card_run {
     char *path;     // owned
 };
 
+// A load whose writes wait for the question.
+bool writes_pending(const card_run &run) { return run.prepared && run.load.to_write != 0; }
+
 void release_run(card_run *run) {
     release_outcome(&run->out);
     free(run->path);
@@ -150,8 +153,7 @@ int load_all(card_run *runs, const card_list &list, const card_choice &options, 
     const card_session *last = nullptr;
     for (size_t k = 0; k < list.count; k++) {
         card_run *run = &runs[k];
-        if (!run->prepared) continue;
-        if (run->load.to_write) {
+        if (writes_pending(*run)) {
             locations += count_bits(run->load.to_write);
             cards++;
             last = &run->load.c.card;
@@ -163,11 +165,11 @@ int load_all(card_run *runs, const card_list &list, const card_choice &options, 
     int status = 0;
     for (size_t k = 0; k < list.count; k++) {
         card_run *run = &runs[k];
-        if (run->prepared && run->load.to_write) {
+        if (writes_pending(*run)) {
             if (go_on == 1) {
                 run->out.status = apply_load(&run->load, !options.force, &run->out);
             } else {
-                run->out.result = "aborted";
+                run->out.result = load_result::ABORTED;
                 run->out.status = go_on;
             }
             end_outcome(&run->out, run->out.status);
@@ -223,8 +225,7 @@ int load_each(const card_choice &options, const char *folder, const card_list &l
             end_outcome(&run->out, prepared);
         }
         // A card with nothing to write is done before the question.
-        if (r->text && !(run->prepared && run->load.to_write))
-            print_card_text(action_kind::LOAD, run->out);
+        if (r->text && !writes_pending(*run)) print_card_text(action_kind::LOAD, run->out);
     }
     int status = report_images_without_cards(folder, orphans, &r->failures);  // before the question
     status = worse(status, load_all(runs, list, options, r->text));

@@ -105,7 +105,6 @@ int start_comparison(const card_choice &choice, const char *file, image_use use,
     }
     for (uint32_t loc = 0; loc < CONFIG_LOCATIONS; loc++)
         if (image_lists(im, loc) && c->card_values[loc] != im->values[loc]) c->differ |= bit(loc);
-    c->listed_count = count_bits(im->listed);
     out->compared = true;
     out->listed = im->listed;
     out->differ = c->differ;

@@ -11,7 +11,6 @@ struct comparison {
     card_session card;
     uint32_t card_values[CONFIG_LOCATIONS];  // at the image's locations
     location_mask differ;                    // bit n: location n differs
-    unsigned listed_count;
 };
 
 // What the image is read for: a load refuses an image that another user

@@ -116,10 +116,10 @@ int conclude(const comparison *c, const char *name, location_mask written, locat
             "Wrote %u location%s, but %u other location%s changed meanwhile: the card does not "
             "match %s\n",
             w, plural(w), count_bits(v.changed), plural(count_bits(v.changed)), name);
-        out->result = "changed_meanwhile";
+        out->result = load_result::CHANGED_MEANWHILE;
         return 1;
     }
-    out->result = h == 0 ? "written" : "protected_left";
+    out->result = h == 0 ? load_result::WRITTEN : load_result::PROTECTED_LEFT;
     return h == 0 ? 0 : 1;
 }
 
@@ -134,7 +134,7 @@ int prepare_load(const card_choice &choice, const char *file, pending_load *p, c
     if (start_comparison(choice, file, image_use::LOAD, shown, &p->c, out) != 0) return -1;
     const comparison *c = &p->c;
     if (c->differ == 0) {
-        out->result = "already_matched";
+        out->result = load_result::ALREADY_MATCHED;
         out->verified = true;
         return 0;
     }
@@ -144,7 +144,7 @@ int prepare_load(const card_choice &choice, const char *file, pending_load *p, c
     p->to_write = c->differ & ~p->held;
     show_changes(shown, c, protected_mask, choice.unlock);
     if (p->to_write != 0) return 0;
-    out->result = "protected_left";
+    out->result = load_result::PROTECTED_LEFT;
     out->verified = true;
     return 1;
 }
@@ -203,7 +203,7 @@ int load_card(const card_choice &choice, const char *file, card_outcome *out) {
                         : ask_before_loading(count_bits(p.to_write), 1, &p.c.card, &out->failures);
         if (go_on == 1) status = apply_load(&p, !choice.force, out);
         else {
-            out->result = "aborted";
+            out->result = load_result::ABORTED;
             status = go_on;
         }
     }

@@ -14,6 +14,13 @@ const char NO_MEMORY[] = "(out of memory for the message)";
 
 }  // namespace
 
+const char *load_result_word(load_result result) {
+    static const char *const WORDS[] = {"failed",         "already_matched",   "written",
+                                        "protected_left", "changed_meanwhile", "aborted"};
+    static_assert(sizeof WORDS / sizeof *WORDS == static_cast<size_t>(load_result::ABORTED) + 1);
+    return WORDS[static_cast<size_t>(result)];
+}
+
 char *copy_text(const char *text) {
     size_t n = strlen(text);
     char *copy = static_cast<char *>(malloc(n + 1));
@@ -45,7 +52,7 @@ void start_outcome(card_outcome *out, const char *file) {
     out->compared = out->verified = false;
     out->file = file;
     out->listed = out->differ = out->protected_mask = out->written = 0;
-    out->result = nullptr;
+    out->result = load_result::NONE;
     out->locations = 0;
 }
 
@@ -135,7 +142,7 @@ void add_outcome(json_object *doc, action_kind action, const card_outcome &out) 
     // or an image without its card, has only its error.
     const bool without_card = (out.has_index && !out.has_card) || out.image_only;
     if (action == action_kind::LOAD && (out.compared || out.status < 0) && !without_card)
-        json::set_string(doc, "result", out.result ? out.result : "failed");
+        json::set_string(doc, "result", load_result_word(out.result));
     if (out.status < 0) json::set(doc, "error", error_json(out.error ? out.error : ""));
 }
 

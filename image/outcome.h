@@ -15,6 +15,18 @@ struct json_object;
 
 enum class action_kind { LIST, SAVE, CHECK, LOAD };
 
+// What a load came to; NONE until it comes to one (a failure).
+enum class load_result {
+    NONE,
+    ALREADY_MATCHED,
+    WRITTEN,
+    PROTECTED_LEFT,
+    CHANGED_MEANWHILE,
+    ABORTED
+};
+// Its word in the documents: "failed" for NONE.
+const char *load_result_word(load_result result);
+
 struct card_outcome {
     int status;  // 0, 1 (differs) or -1 (failed)
     bool has_index;
@@ -37,8 +49,8 @@ struct card_outcome {
     // load
     location_mask protected_mask;  // of the differing locations
     location_mask written;
-    bool verified;       // the final read found every location of the image
-    const char *result;  // what the load came to: see outcome.cpp
+    bool verified;  // the final read found every location of the image
+    load_result result;
     // save
     unsigned locations;
 };

@@ -2,7 +2,6 @@
 // printed it on standard output. Failures are not among it: they went to
 // standard error as they happened.
 #include <cstdio>
-#include <cstring>
 
 #include "board.h"
 #include "compare.h"
@@ -53,15 +52,14 @@ void print_check(const card_outcome &out) {
 // What a load came to; its changes and its question were shown before.
 void print_load(const card_outcome &out) {
     const unsigned w = count_bits(out.written), h = count_bits(out.protected_mask);
-    const char *result = out.result ? out.result : "";
-    if (strcmp(result, "already_matched") == 0)
+    if (out.result == load_result::ALREADY_MATCHED)
         printf("The card already matches %s: nothing to write\n", image_of(out));
-    else if (strcmp(result, "written") == 0)
+    else if (out.result == load_result::WRITTEN)
         printf("Wrote %u location%s: the card now matches %s\n", w, plural(w), image_of(out));
-    else if (strcmp(result, "protected_left") == 0 && w == 0)
+    else if (out.result == load_result::PROTECTED_LEFT && w == 0)
         printf("Nothing written: %u protected location%s differ%s (+unlock writes them)\n", h,
                plural(h), h == 1 ? "s" : "");
-    else if (strcmp(result, "protected_left") == 0)
+    else if (out.result == load_result::PROTECTED_LEFT)
         printf(
             "Wrote %u location%s; %u protected location%s still differ%s (+unlock writes them)\n",
             w, plural(w), h, plural(h), h == 1 ? "s" : "");
