@@ -66,6 +66,21 @@ struct command_args {
     uint8_t options_first;     // an option word among the positional arguments is refused
 };
 
+// The SDK-wide options that every tool understands before its own: the
+// parser, the usage screen and a tool's look at its command line all read
+// this table.
+enum builtin_kind { BUILTIN_HELP, BUILTIN_SDK, BUILTIN_BITDIR };
+struct builtin_option {
+    builtin_kind kind;
+    const char *words[3];  // after the prefix, as the usage screen shows them; null ends
+    const char *meaning;   // the usage screen's
+    const char *missing;   // the error when its value is missing; null: it takes none
+};
+constexpr int BUILTIN_OPTION_COUNT = 3;
+extern const builtin_option BUILTIN_OPTIONS[BUILTIN_OPTION_COUNT];
+// The built-in option with this word (without its prefix), or null.
+const builtin_option *find_builtin(const char *word);
+
 // Returns 0, or ends the process.
 int parse_command_line(int argc, const char *const argv[], command_args *args);
 

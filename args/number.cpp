@@ -4,8 +4,6 @@
 
 namespace {
 
-bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }  // isspace, "C" locale
-
 // The value of each byte as a digit, 99 for a byte that is none: the
 // simulator's bank reads every word of a bank through here.
 struct digit_table {

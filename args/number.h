@@ -34,4 +34,11 @@ const char *read_number_at(const char *begin, const char *end, unsigned flags, n
 // The same, of a whole NUL-terminated text.
 bool read_number(const char *text, unsigned flags, number_read *out);
 
+// White space as the "C" locale has it, around numbers and words alike.
+inline bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+inline const char *skip_blanks(const char *s) {
+    while (is_blank(*s)) s++;
+    return s;
+}
+
 #endif

@@ -2,7 +2,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
 
 #include "args_internal.h"
 
@@ -10,26 +9,27 @@ namespace {
 
 bool is_prefix(char c) { return c == '-' || c == '/' || c == '+'; }
 
+// A built-in option at argv[i]; returns how many arguments it took.
+int parse_builtin(int argc, const char *const argv[], int i, const builtin_option &builtin,
+                  command_args *args) {
+    if (builtin.kind == BUILTIN_HELP) {
+        show_usage(args);
+        args_exit(0);
+    }
+    if (i + 1 >= argc) fatal_error(-1, "%s", builtin.missing);
+    char **slot = builtin.kind == BUILTIN_SDK ? &args->sdk_path : &args->bitstream_dir;
+    replace_string(slot, argv[i + 1]);
+    if (*slot) normalize_path(*slot);
+    return 2;
+}
+
 // Reads one option at argv[i]; returns how many arguments it took.
 int parse_option(int argc, const char *const argv[], int i, command_args *args) {
     const char *arg = argv[i];
     const char *word = arg + 1;
     bool has_next = i + 1 < argc;
-    if (strcmp(word, "h") == 0 || strcmp(word, "help") == 0 || strcmp(word, "?") == 0) {
-        show_usage(args);
-        args_exit(0);
-    }
-    if (strcmp(word, "sdk") == 0 || strcmp(word, "bitdir") == 0) {
-        bool sdk = word[0] == 's';
-        if (!has_next)
-            fatal_error(-1,
-                        sdk ? "/sdk option requires parameter: path to VELQOR SDK root\n"
-                            : "/bitdir option requires parameter: path to bitstream directory\n");
-        char **slot = sdk ? &args->sdk_path : &args->bitstream_dir;
-        replace_string(slot, argv[i + 1]);
-        if (*slot) normalize_path(*slot);
-        return 2;
-    }
+    if (const builtin_option *builtin = find_builtin(word))
+        return parse_builtin(argc, argv, i, *builtin, args);
     option_desc *option = find_option(args, word);
     if (!option) fatal_error(-1, "Unknown option: %s\n", arg);
     if (option->type != ARG_BOOLEAN) {
@@ -54,9 +54,7 @@ int parse_option(int argc, const char *const argv[], int i, command_args *args) 
 bool is_option_word(const command_args *args, const char *text) {
     if (!is_prefix(text[0])) return false;
     const char *word = text + 1;
-    for (const char *builtin : {"h", "help", "?", "sdk", "bitdir"})
-        if (strcmp(word, builtin) == 0) return true;
-    return find_option(args, word) != nullptr;
+    return find_builtin(word) || find_option(args, word);
 }
 
 void store_positional(const char *const argv[], int first, command_args *args) {
@@ -100,6 +98,25 @@ void derive_bitstream_dir(command_args *args) {
 }
 
 }  // namespace
+
+const builtin_option BUILTIN_OPTIONS[BUILTIN_OPTION_COUNT] = {
+    {BUILTIN_HELP, {"h", "?", "help"}, "Show this help", nullptr},
+    {BUILTIN_SDK,
+     {"sdk"},
+     "Specify base directory of VELQOR SDK",
+     "/sdk option requires parameter: path to VELQOR SDK root\n"},
+    {BUILTIN_BITDIR,
+     {"bitdir"},
+     "Specify bitstream directory",
+     "/bitdir option requires parameter: path to bitstream directory\n"},
+};
+
+const builtin_option *find_builtin(const char *word) {
+    for (const builtin_option &builtin : BUILTIN_OPTIONS)
+        for (const char *known : builtin.words)
+            if (known && strcmp(word, known) == 0) return &builtin;
+    return nullptr;
+}
 
 int parse_command_line(int argc, const char *const argv[], command_args *args) {
     if (!args)

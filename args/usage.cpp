@@ -32,9 +32,15 @@ void show_usage(const command_args *args) {
                text_or_null(args->param_descs[k]));
     printf("\n");
     printf("%12s  %7s  %12s  %s\n\n", "Option", "Type", "Default", "Meaning");
-    print_row("/h /? /help", "", "", "Show this help");
-    print_row("/sdk", "string", "", "Specify base directory of VELQOR SDK");
-    print_row("/bitdir", "string", "", "Specify bitstream directory");
+    for (const builtin_option &builtin : BUILTIN_OPTIONS) {
+        char words[32] = "";
+        size_t n = 0;
+        for (const char *word : builtin.words)
+            if (word && n < sizeof words)
+                n += static_cast<size_t>(
+                    snprintf(words + n, sizeof words - n, "%s/%s", n ? " " : "", word));
+        print_row(words, builtin.missing ? type_name(ARG_STRING) : "", "", builtin.meaning);
+    }
     for (int k = 0; k < args->option_count; k++) {
         const option_desc *option = &args->options[k];
         char name[17];  // names longer than the column are cut

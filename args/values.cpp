@@ -1,5 +1,4 @@
 // Typed values: every conversion between text and arg_value.
-#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdarg>
@@ -38,12 +37,7 @@ void slot_replace_text(arg_value *slot, const char *text, bool is_path) {
 
 // Numbers are taken only when the whole text is one: optional white space,
 // the number, optional white space. A typo must never become a value.
-const char *skip_space(const char *s) {
-    while (isspace(static_cast<unsigned char>(*s))) s++;
-    return s;
-}
-
-bool only_space_left(const char *s) { return *skip_space(s) == '\0'; }
+bool only_space_left(const char *s) { return *skip_blanks(s) == '\0'; }
 
 // uint: hexadecimal after a leading "0x" (or "0X" where allowed), with no
 // sign; otherwise decimal, where a minus gives the 32-bit two's complement.
@@ -69,7 +63,7 @@ bool scan_signed(arg_value *slot, const char *text, unsigned base, bool int_rang
 // What the single-precision conversion reads; a magnitude beyond the
 // single's range is refused, a tiny one becomes zero or subnormal.
 bool scan_single(arg_value *slot, const char *text, bool widen) {
-    const char *start = skip_space(text);
+    const char *start = skip_blanks(text);
     char *end;
     errno = 0;
     float value = strtof(start, &end);
@@ -134,11 +128,10 @@ void normalize_path(char *text) {
     for (char *c = text; *c; c++)
         if (*c == '/') *c = '\\';
     size_t start = 0;
-    while (isspace(static_cast<unsigned char>(text[start]))) start++;
+    while (is_blank(text[start])) start++;
     size_t length = strlen(text + start);
     memmove(text, text + start, length + 1);
-    while (length > 0 && isspace(static_cast<unsigned char>(text[length - 1])))
-        text[--length] = '\0';
+    while (length > 0 && is_blank(text[length - 1])) text[--length] = '\0';
     if (length > 1 && text[length - 1] == '\\') text[length - 1] = '\0';
 }
 

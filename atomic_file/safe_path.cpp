@@ -13,10 +13,6 @@ constexpr int MAX_LINKS = 40;  // as the kernel allows
 
 bool trusted(uid_t owner) { return owner == 0 || owner == geteuid(); }
 
-bool same_file(const struct stat &a, const struct stat &b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 struct walk {
     int dir = -1;           // the folder reached
     struct stat dir_st {};  // its status

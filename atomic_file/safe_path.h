@@ -44,6 +44,11 @@ enum safe_flags : unsigned {
 // ENOENT for a missing folder on the way, ENOTDIR, ELOOP after 40 links.
 int safe_walk(const char *path, unsigned flags, mode_t folder_mode, safe_place *place);
 
+// Whether two statuses are of one file.
+inline bool same_file(const struct stat &a, const struct stat &b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 // Closes the folder; safe to call twice.
 void safe_release(safe_place *place);
 

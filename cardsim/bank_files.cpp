@@ -34,10 +34,6 @@ const char *variable(const char *name) {
     return value && *value ? value : nullptr;
 }
 
-bool same_file(const struct stat &a, const struct stat &b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 void pause_ms(long ms) {
     timespec t{ms / 1000, (ms % 1000) * 1000000L};
     while (nanosleep(&t, &t) != 0 && errno == EINTR) continue;  // the rest of it

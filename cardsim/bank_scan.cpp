@@ -26,11 +26,9 @@ struct span {
     const char *find(char c) const { return static_cast<const char *>(memchr(begin, c, size())); }
 };
 
-bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }  // isspace, "C" locale
-
 span trim(span s) {
-    while (s.begin < s.end && is_space(*s.begin)) s.begin++;
-    while (s.end > s.begin && is_space(s.end[-1])) s.end--;
+    while (s.begin < s.end && is_blank(*s.begin)) s.begin++;
+    while (s.end > s.begin && is_blank(s.end[-1])) s.end--;
     return s;
 }
 
@@ -130,7 +128,7 @@ bool parse_fault(bank_scan *s, sim_card *card, span value) {
         {"read", FAULT_READ, &sim_card::read_faults, "a location after 'fault = read'"},
         {"write", FAULT_WRITE, &sim_card::write_faults, "a location after 'fault = write'"}};
     span word{value.begin, value.begin};
-    while (word.end < value.end && !is_space(*word.end)) word.end++;
+    while (word.end < value.end && !is_blank(*word.end)) word.end++;
     const span location_text = trim({word.end, value.end});
     for (const auto &k : kinds) {
         if (!word.is(k.word) || (location_text.size() > 0 && !k.located)) continue;

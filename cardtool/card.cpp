@@ -30,7 +30,7 @@ bool is_on(const option_desc &option) { return option.value.b != 0; }
 }  // namespace
 
 bool option_takes_value(const family_declaration &declaration, const char *word) {
-    if (strcmp(word, "sdk") == 0 || strcmp(word, "bitdir") == 0) return true;
+    if (const builtin_option *builtin = find_builtin(word)) return builtin->missing != nullptr;
     option_desc options[FAMILY_OPTION_COUNT + MAX_PROGRAM_FLAGS]{};
     declare_options(declaration, options);
     for (const option_desc &o : options)
@@ -70,23 +70,6 @@ card_choice parse_family_command(int argc, char *argv[], const family_declaratio
         else choice.texts[k] = option.specified ? option.value.s : nullptr;
     }
     return choice;
-}
-
-// By hand: the dump prints it, and its cost counts against the start-up.
-card_label label_of(uint32_t card_id, label_style style) {
-    char decimal[10], hex[8];
-    int d = 0, h = 0;
-    for (uint32_t v = card_id; d == 0 || v != 0; v /= 10)
-        decimal[d++] = static_cast<char>('0' + v % 10);
-    for (uint32_t v = card_id; h == 0 || v != 0; v >>= 4) hex[h++] = "0123456789abcdef"[v & 15u];
-    card_label label;
-    char *at = label.text;
-    while (d > 0) *at++ = decimal[--d];
-    for (const char *s = style == label_style::SPACED ? " (0x" : "(0x"; *s; s++) *at++ = *s;
-    while (h > 0) *at++ = hex[--h];
-    *at++ = ')';
-    *at = '\0';
-    return label;
 }
 
 namespace {
@@ -163,7 +146,7 @@ void close_card(card_session *card) {
 }
 
 void print_card_line(FILE *stream, const card_session *card) {
-    if (stream) fprintf(stream, "Selected card ID is %s\n", label_of(card->card_id).text);
+    if (stream) fprintf(stream, "%s\n", card_line(card->card_id).text);
 }
 
 int value_digits(const card_session *card) { return card->word_width == 4 ? 8 : 4; }

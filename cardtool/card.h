@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "args.h"
+#include "cells.h"
 #include "config_area.h"
 #include "report.h"
 #include "velqor2.h"
@@ -103,15 +104,7 @@ int confirm_card_unchanged(const card_session *card);
 // above. Call close_card on every path.
 int reopen_card(card_session *card);
 
-// How the family names a card: "N(0xN)"; list's ID column spaces it,
-// "N (0xN)".
-struct card_label {
-    char text[32];
-};
-enum class label_style { COMPACT, SPACED };
-card_label label_of(uint32_t card_id, label_style style = label_style::COMPACT);
-
-// "Selected card ID is N(0xN)" and a line feed, on the stream (nowhere when
+// The card line (cells.h) and a line feed, on the stream (nowhere when
 // it is null).
 void print_card_line(FILE *stream, const card_session *card);
 

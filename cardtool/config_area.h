@@ -11,4 +11,9 @@ constexpr uint32_t CONFIG_LOCATIONS = 64;
 using location_mask = uint64_t;
 static_assert(CONFIG_LOCATIONS <= 64, "a location_mask holds a bit for each location");
 
+inline location_mask bit(uint32_t location) { return location_mask{1} << location; }
+inline unsigned count_bits(location_mask bits) {
+    return static_cast<unsigned>(__builtin_popcountll(bits));
+}
+
 #endif

@@ -10,13 +10,30 @@ void note_read_failure(VELQOR2_STATUS status, read_failures *failures) {
                  VELQOR2_GetStatusString(status));
 }
 
-const char *unread_value(const card_session *card) {
-    return value_digits(card) == 8 ? "0x????????" : "0x????";
+const uint32_t *read_word(const card_session *card, uint32_t location, uint32_t *value,
+                          read_failures *failures) {
+    VELQOR2_STATUS status = VELQOR2_ReadConfig(card->handle, location, value);
+    if (status == VELQOR2_SUCCESS) return value;
+    note_read_failure(status, failures);
+    return nullptr;
 }
 
-void print_value(const card_session *card, VELQOR2_STATUS status, uint32_t value) {
-    if (status != VELQOR2_SUCCESS) fputs(unread_value(card), stdout);
-    else printf("0x%0*lX", value_digits(card), static_cast<unsigned long>(value));
+bool read_locations(const card_session *card, location_mask locations,
+                    uint32_t values[CONFIG_LOCATIONS]) {
+    read_failures failures{};
+    location_mask failed = 0;
+    unsigned long count = 0;
+    for (uint32_t loc = 0; loc < CONFIG_LOCATIONS; loc++) {
+        if ((locations & bit(loc)) == 0) continue;
+        if (!read_word(card, loc, &values[loc], &failures)) failed |= bit(loc);
+        count++;
+    }
+    if (failures.count == 0) return true;
+    for (uint32_t loc = 0; loc < CONFIG_LOCATIONS; loc++)
+        if (failed & bit(loc))
+            log_failure(card->log, "   %s\n", format_cell(loc, nullptr, value_digits(card)).text);
+    print_read_failures(&failures, count, card->log);
+    return false;
 }
 
 void print_read_failures(const read_failures *failures, unsigned long total, failure_log *log) {

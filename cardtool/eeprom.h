@@ -17,24 +17,19 @@ struct read_failures {
 // Counts a failed read, keeping the first failure's text.
 void note_read_failure(VELQOR2_STATUS status, read_failures *failures);
 
-// Inline: a dump makes 64 reads, and the one that succeeds stays a call.
-inline VELQOR2_STATUS read_word(const card_session *card, uint32_t location, uint32_t *value,
-                                read_failures *failures) {
-    VELQOR2_STATUS status = VELQOR2_ReadConfig(card->handle, location, value);
-    if (status != VELQOR2_SUCCESS) note_read_failure(status, failures);
-    return status;
-}
-
-// A value whose read failed: "0x????", with as many marks as the card's
-// word has digits.
-const char *unread_value(const card_session *card);
-
-// On standard output, the value with the digits of the card's word, or the
-// marks when its read failed.
-void print_value(const card_session *card, VELQOR2_STATUS status, uint32_t value);
+// Reads one word; a failure is counted. The value is null when it failed,
+// as format_cell (cells.h) shows a value that could not be read.
+const uint32_t *read_word(const card_session *card, uint32_t location, uint32_t *value,
+                          read_failures *failures);
 
 // "Failed to read N of TOTAL EEPROM locations: TEXT", on the error stream,
 // and kept in log when one is given.
 void print_read_failures(const read_failures *failures, unsigned long total, failure_log *log);
+
+// Reads the card at the given locations, ascending. When any read fails,
+// reports each failed location as the dump shows it and the count with the
+// first failure's text (kept in the card's log), and returns false.
+bool read_locations(const card_session *card, location_mask locations,
+                    uint32_t values[CONFIG_LOCATIONS]);
 
 #endif

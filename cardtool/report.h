@@ -20,6 +20,9 @@ struct failure_log {
     bool lost;  // memory ran out for a line
 };
 
+// "s" unless count is 1, for the nouns of messages.
+inline const char *plural(unsigned count) { return count == 1 ? "" : "s"; }
+
 // Reports the failure, and keeps it in log when one is given.
 void log_failure(failure_log *log, const char *format, ...) __attribute__((format(printf, 2, 3)));
 

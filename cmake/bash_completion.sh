@@ -9,9 +9,26 @@ tool=${1:?usage: bash_completion.sh tool name}
 name=${2:?usage: bash_completion.sh tool name}
 usage=$("$tool" '/?')
 
-# Option rows: "/card  uint ...", "-/+f  boolean ...".
-flags=$(awk '$1 ~ /^-\/\+/ && $2 == "boolean" { sub(/^-\/\+/, "", $1); printf "%s ", $1 }' <<<"$usage")
-values=$(awk '$1 ~ /^\/[a-z]/ && $2 != "boolean" && $1 != "/h" { sub(/^\//, "", $1); printf "%s ", $1 }' <<<"$usage")
+# Option rows, in the screen's columns ("%12s  %7s  %12s  %s"): a row with
+# no type is the help words, "boolean" a flag (-/+), any other type an
+# option with a value, a folder when its meaning says "directory".
+rows() {  # the kind of row, then the column to print
+  awk -v kind="$1" '
+    /^ *Option  +Type/ { table = 1; next }
+    table && NF {
+      option = substr($0, 1, 12); type = substr($0, 15, 7); meaning = substr($0, 43)
+      gsub(/ /, "", type); sub(/^ +/, "", option)
+      if (kind == "help" && type == "") print option
+      else if (kind == "flag" && type == "boolean") { sub(/^-\/\+/, "", option); print option }
+      else if (type != "" && type != "boolean" && (kind == "value" || (kind == "folder" && meaning ~ /directory/))) {
+        sub(/^\//, "", option); print option
+      }
+    }' <<<"$usage" | tr '\n' ' '
+}
+help=$(rows help)
+flags=$(rows flag)
+values=$(rows value)
+folders=$(rows folder)
 # The first parameter's description lists the actions, when it has any.
 actions=$(awk -F' = ' '$1 ~ /^ *action$/ { gsub(/,| or /, " ", $2); print $2 }' <<<"$usage")
 function=_$(tr -c 'a-z\n' _ <<<"$name")
@@ -22,12 +39,15 @@ cat <<EOF
 $function() {
     local cur=\${COMP_WORDS[COMP_CWORD]} prev=
     ((COMP_CWORD > 0)) && prev=\${COMP_WORDS[COMP_CWORD - 1]}
-    local flags="$flags" values="$values" actions="$actions"
+    local help="$help" flags="$flags" values="$values" folders="$folders" actions="$actions"
     COMPREPLY=()
     # The value of an option.
     if [[ \$prev == [-/+]?* && " \$values " == *" \${prev:1} "* ]]; then
+        if [[ " \$folders " == *" \${prev:1} "* ]]; then
+            mapfile -t COMPREPLY < <(compgen -d -- "\$cur")
+            return
+        fi
         case \${prev:1} in
-        sdk | bitdir) mapfile -t COMPREPLY < <(compgen -d -- "\$cur") ;;
         card | index)
             # From the host's cards, when the library answers at once.
             local column=2
@@ -54,7 +74,7 @@ $function() {
     if [[ -z \$action && \$cur == [-/+]* ]]; then
         local words=() option
         case \$cur in
-        /*) words=(/h /? /help); for option in \$values; do words+=("/\$option"); done
+        /*) read -ra words <<<"\$help"; for option in \$values; do words+=("/\$option"); done
             [[ " \$flags " == *" version "* ]] && words+=(/version) ;;
         -*) for option in \$flags; do words+=("-\$option"); done ;;
         +*) for option in \$flags; do words+=("+\$option"); done ;;

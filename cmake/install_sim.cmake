@@ -15,7 +15,7 @@ function(install_card_library target)
   configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/velqor2-config.cmake.in
     ${CMAKE_CURRENT_BINARY_DIR}/velqor2-config.cmake INSTALL_DESTINATION ${cmake_dir})
   write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/velqor2-config-version.cmake
-    VERSION 2.0.0 COMPATIBILITY SameMajorVersion)
+    VERSION ${VELQOR2_VERSION} COMPATIBILITY SameMajorVersion)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/velqor2-config.cmake
     ${CMAKE_CURRENT_BINARY_DIR}/velqor2-config-version.cmake
     DESTINATION ${cmake_dir} COMPONENT sim)

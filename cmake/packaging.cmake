@@ -22,8 +22,6 @@ install(FILES packaging/copyright DESTINATION ${sim_doc} COMPONENT sim)
 install(FILES packaging/README.velqor2-sim DESTINATION ${sim_doc} RENAME README COMPONENT sim)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.velqor2-sim.gz DESTINATION ${sim_doc}
   RENAME changelog.gz COMPONENT sim)
-install(FILES packaging/lintian-overrides.sorvit
-  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME sorvit COMPONENT tools)
 install(FILES packaging/lintian-overrides.velqor2-sim
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME velqor2-sim COMPONENT sim)
 
@@ -32,7 +30,7 @@ foreach(component tools sim)
   if(component STREQUAL tools)
     set(files "${CMAKE_INSTALL_BINDIR}/sorvit;${CMAKE_INSTALL_BINDIR}/sorvit-image")
   else()
-    set(files "${CMAKE_INSTALL_LIBDIR}/libvelqor2.so.2.0.0")
+    set(files "${CMAKE_INSTALL_LIBDIR}/libvelqor2.so.${VELQOR2_VERSION}")
   endif()
   install(CODE "
     if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
@@ -64,17 +62,13 @@ set(CPACK_DEBIAN_SIM_PACKAGE_DEPENDS "libc6 (>= 2.34)")
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME sorvit)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SUGGESTS "velqor2-sim, prometheus-node-exporter")
-# +json opens json-c at run time, so no tool of dpkg's finds that need.
-if(SORVIT_JSON_C_PACKAGE)
-  set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "${SORVIT_JSON_C_PACKAGE}")
-endif()
 set(CPACK_COMPONENT_TOOLS_DESCRIPTION
   "inspect, save and restore the configuration EEPROM of VQ cards\n\
 sorvit dumps, reads and writes the configuration EEPROM of one card;\n\
 sorvit-image lists the host's cards, saves a card's EEPROM to an image\n\
 file, checks a card against it and loads it back.\n\
 .\n\
-Both reach the card through the card maker's library libvelqor2.so.2,\n\
+Both reach the card through the card maker's library libvelqor2.so.${VELQOR2_SOVERSION},\n\
 which this package does not hold. On a host without a card, install\n\
 velqor2-sim, the simulated library.")
 
@@ -83,14 +77,15 @@ set(CPACK_DEBIAN_SIM_PACKAGE_SECTION libs)
 # The shlibs file is written here rather than by CPack, which would also add
 # maintainer scripts that call ldconfig; the trigger does that instead.
 file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/shlibs
-  "libvelqor2 2 velqor2-sim (>= ${PROJECT_VERSION})\n")
+  "libvelqor2 ${VELQOR2_SOVERSION} velqor2-sim (>= ${PROJECT_VERSION})\n")
+configure_file(packaging/symbols.in ${CMAKE_CURRENT_BINARY_DIR}/symbols @ONLY)
 set(CPACK_DEBIAN_SIM_PACKAGE_CONTROL_EXTRA
   ${PROJECT_SOURCE_DIR}/packaging/triggers ${CMAKE_CURRENT_BINARY_DIR}/shlibs
-  ${PROJECT_SOURCE_DIR}/packaging/symbols)
+  ${CMAKE_CURRENT_BINARY_DIR}/symbols)
 set(CPACK_DEBIAN_SIM_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_COMPONENT_SIM_DESCRIPTION
   "simulated VQ card-access library for hosts without a card\n\
-libvelqor2.so.2, a stand-in for the card maker's library that keeps\n\
+libvelqor2.so.${VELQOR2_SOVERSION}, a stand-in for the card maker's library that keeps\n\
 simulated cards in a plain text file, so that sorvit and the other\n\
 programs of the SDK run and can be tested without a card. With its\n\
 header, pkg-config file and CMake package.\n\

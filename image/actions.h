@@ -1,30 +1,35 @@
 // sorvit-image's actions. Each returns the exit status: 0 when it did what
 // was asked (or the user declined), 1 when check or load leaves the card
 // different from the image, -1 when anything failed. What a card's action
-// found goes to its record (outcome.h), which the renderers show (render.h);
-// failures and warnings go to standard error as they happen (report.h), and
-// the failures into the record too.
+// found goes to its record (report/record.h), which the action hands to the
+// renderers once the card is done; failures and warnings go to standard
+// error as they happen (report.h), and the failures into the record too.
 #ifndef IMAGE_ACTIONS_H
 #define IMAGE_ACTIONS_H
 
 #include "card.h"
-#include "outcome.h"
+#include "record.h"
 #include "render.h"
+#include "safe_path.h"
 
-struct json_object;
+// What the actions of one run share: where their records go, the options
+// of the command line, and the warnings already given (each place that
+// others can change is warned about once).
+struct image_run {
+    renderers *out;
+    card_choice options;
+    char warned[SAFE_TEXT_MAX];
+};
 
-// Each card's record also goes to the renderers.
-int list_cards(renderers *r);
+// list: every index, a record each.
+int list_cards(image_run *run);
 
-// One card, chosen by the command line or by +all.
-int save_card(const card_choice &choice, const char *file, card_outcome *out);
-int check_card(const card_choice &choice, const char *file, card_outcome *out);
-int load_card(const card_choice &choice, const char *file, card_outcome *out);
+// One card, chosen by the command line (choice, file) or by +all.
+int save_card(const card_choice &choice, const char *file, bool flush_folder, card_record *r);
+int check_card(image_run *run, const card_choice &choice, const char *file, card_record *r);
 
-// Reads the card at the given locations (bit n: location n), ascending.
-// When any read fails, reports each failed location as the dump shows it
-// and the count with the first failure's text, and returns false.
-bool read_card_values(const card_session *card, location_mask locations,
-                      uint32_t values[CONFIG_LOCATIONS]);
+// The card the choice names, opened: noted in the record as opened. 0, or
+// -1 with the failure reported (close_card on every path).
+int open_card_for(const card_choice &choice, card_session *card, card_record *r);
 
 #endif

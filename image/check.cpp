@@ -2,10 +2,10 @@
 // is the record's: the text renderer shows it.
 #include "compare.h"
 
-int check_card(const card_choice &choice, const char *file, card_outcome *out) {
-    static comparison c;
-    int status = start_comparison(choice, file, image_use::CHECK, nullptr, &c, out);
-    if (status == 0) status = c.differ == 0 ? 0 : 1;
+int check_card(image_run *run, const card_choice &choice, const char *file, card_record *r) {
+    comparison c;
+    int status = start_comparison(run, choice, file, image_use::CHECK, nullptr, &c, r);
+    if (status == 0) status = r->check.differ == 0 ? 0 : 1;
     close_card(&c.card);
-    return end_outcome(out, status);
+    return end_record(r, status);
 }

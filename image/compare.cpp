@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "eeprom.h"
 #include "report.h"
 
 namespace {
@@ -47,70 +48,54 @@ bool image_fits_card(const eeprom_image *im, const card_session *card, const cha
 // An image that another user could have changed: loading it would write
 // their choice to the card, so load refuses it; a check only reads, and
 // warns once for each place.
-bool trust_image(const char *name, const image_trust &trust, image_use use, failure_log *log) {
+bool trust_image(image_run *run, const char *name, const image_trust &trust, image_use use,
+                 failure_log *log) {
     if (!trust.changeable[0]) return true;
     if (use == image_use::LOAD) {
         log_failure(log, "Cannot load image file %s: %s\n", name, trust.changeable);
         return false;
     }
-    static char warned[sizeof trust.changeable];
-    if (strcmp(warned, trust.changeable) != 0)
+    if (strcmp(run->warned, trust.changeable) != 0)
         report_warning("Warning: %s; checking all the same\n", trust.changeable);
-    memcpy(warned, trust.changeable, sizeof warned);
+    snprintf(run->warned, sizeof run->warned, "%s", trust.changeable);
     return true;
 }
 
 }  // namespace
 
-const char *plural(unsigned count) { return count == 1 ? "" : "s"; }
-
 void print_location(FILE *stream, const card_session *card, uint32_t location, uint32_t value) {
-    fprintf(stream, "   [0x%02lX] = 0x%0*lX", static_cast<unsigned long>(location),
-            value_digits(card), static_cast<unsigned long>(value));
+    fprintf(stream, "   %s", format_cell(location, &value, value_digits(card)).text);
 }
 
-card_choice card_by_id(uint32_t card_id, const card_choice &options) {
-    card_choice choice = options;
-    choice.card_given = true;
-    choice.index_given = false;
-    choice.card_id = card_id;
-    return choice;
-}
-
-int start_comparison(const card_choice &choice, const char *file, image_use use, FILE *card_line,
-                     comparison *c, card_outcome *out) {
+int start_comparison(image_run *run, const card_choice &choice, const char *file, image_use use,
+                     FILE *card_line, comparison *c, card_record *r) {
     *c = comparison{};
-    c->card.log = &out->failures;
+    c->card.log = &r->failures;
     image_error err;
     image_trust trust;
     if (!read_image_file(file, &c->image, &trust, &err)) {
-        log_failure(&out->failures, "%s", err.text);
+        log_failure(&r->failures, "%s", err.text);
         return -1;
     }
-    if (!trust_image(image_name(file), trust, use, &out->failures)) return -1;
-    if (open_selected_card(choice, &c->card) != 0) {
-        out->card_failed = true;
-        return -1;
-    }
-    note_card(out, c->card);
+    if (!trust_image(run, image_name(file), trust, use, &r->failures)) return -1;
+    if (open_card_for(choice, &c->card, r) != 0) return -1;
     const eeprom_image *im = &c->image;
     print_card_line(card_line, &c->card);
     if (!image_fits_card(im, &c->card, image_name(file))) return -1;
     if (im->has_card_id && im->card_id != c->card.card_id)  // a spare of the same kind
         report_warning("Image file %s was saved from card %s\n", image_name(file),
                        label_of(im->card_id).text);
-    if (!read_card_values(&c->card, im->listed, c->card_values)) {
-        out->card_failed = true;
+    comparison_part *part = comparison_of(r);
+    if (!read_locations(&c->card, im->listed, part->card_values)) {
+        r->card_failed = true;
         return -1;
     }
-    for (uint32_t loc = 0; loc < CONFIG_LOCATIONS; loc++)
-        if (image_lists(im, loc) && c->card_values[loc] != im->values[loc]) c->differ |= bit(loc);
-    out->compared = true;
-    out->listed = im->listed;
-    out->differ = c->differ;
+    part->compared = true;
+    part->listed = im->listed;
     for (uint32_t loc = 0; loc < CONFIG_LOCATIONS; loc++) {
-        out->card_values[loc] = c->card_values[loc];
-        out->image_values[loc] = im->values[loc];
+        part->image_values[loc] = im->values[loc];
+        if (image_lists(im, loc) && part->card_values[loc] != im->values[loc])
+            part->differ |= bit(loc);
     }
     return 0;
 }

@@ -1,103 +1,9 @@
 // list: every card of the host, by index (cards.h). An index whose open or
 // card information fails is a row that names it and why, and the list goes
 // on: a backup loop over the list must not skip a card unseen.
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-
 #include "actions.h"
-#include "board.h"
 #include "cards.h"
-#include "json_doc.h"
-#include "outcome.h"
-#include "output.h"
-#include "render.h"
 #include "report.h"
-
-namespace {
-
-// What the library answers for an index that no host has: its way of
-// saying that there is no such card.
-VELQOR2_STATUS no_such_card() {
-    VELQOR2_HANDLE handle = 0;
-    VELQOR2_STATUS status = VELQOR2_OpenCardByIndex(UINT32_MAX, &handle);
-    if (status == VELQOR2_SUCCESS) VELQOR2_CloseCard(handle);
-    return status;
-}
-
-void drop_last(card_list *list) {
-    found_card *f = &list->cards[--list->count];
-    free_text(f->failure);
-}
-
-void find_card(uint32_t index, found_card *f) {
-    *f = found_card{index, false, false, VELQOR2_SUCCESS, 0, 0, nullptr};
-    VELQOR2_HANDLE handle = 0;
-    VELQOR2_STATUS status = VELQOR2_OpenCardByIndex(index, &handle);
-    f->opened = status == VELQOR2_SUCCESS;
-    if (f->opened) {
-        card_info_room room{};
-        status = VELQOR2_GetCardInfo(handle, &room.info);
-        f->has_info = status == VELQOR2_SUCCESS;
-        f->card_id = room.info.card_id;
-        f->board_type = room.info.board_type;
-        VELQOR2_CloseCard(handle);
-    }
-    f->status = status;
-    if (status != VELQOR2_SUCCESS) f->failure = copy_text(VELQOR2_GetStatusString(status));
-}
-
-}  // namespace
-
-bool find_cards(card_list *list, failure_log *log) {
-    *list = card_list{};
-    const VELQOR2_STATUS end = no_such_card();
-    size_t capacity = 0;
-    uint32_t failures_in_a_row = 0;
-    bool opened_any = false;
-    for (uint32_t index = 0; failures_in_a_row < RUN_OF_FAILURES; index++) {
-        if (list->count == capacity) {
-            capacity = capacity ? capacity * 2 : 16;
-            void *grown = reallocarray(list->cards, capacity, sizeof(found_card));
-            if (!grown) {
-                log_failure(log, "Out of memory listing the cards\n");
-                free_cards(list);
-                return false;
-            }
-            list->cards = static_cast<found_card *>(grown);
-        }
-        found_card *f = &list->cards[list->count++];
-        find_card(index, f);
-        failures_in_a_row = f->opened ? 0 : failures_in_a_row + 1;
-        opened_any = opened_any || f->opened;
-        if (index == UINT32_MAX) break;
-    }
-    // The end of the cards is the run of "no such card" that ends the list;
-    // a failure of any other kind is a card that the host may have.
-    while (list->count > 1 && failures_in_a_row > 0 && list->cards[list->count - 1].status == end) {
-        drop_last(list);
-        failures_in_a_row--;
-    }
-    // A run of one same failure past the last card (a bank that does not
-    // parse beyond it) is said once.
-    const found_card *first = &list->cards[list->count - failures_in_a_row];
-    while (failures_in_a_row > 1 && list->cards[list->count - 1].status == first->status &&
-           strcmp(list->cards[list->count - 1].failure, first->failure) == 0) {
-        drop_last(list);
-        failures_in_a_row--;
-    }
-    if (opened_any) return true;
-    const found_card &f = list->cards[0];  // kept: the one entry never dropped
-    log_failure(log, "Failed to open card with index 0: %s\n", f.failure ? f.failure : "");
-    free_cards(list);
-    return false;
-}
-
-void free_cards(card_list *list) {
-    while (list->count > 0) drop_last(list);
-    free(list->cards);
-    *list = card_list{};
-}
 
 namespace {
 
@@ -110,34 +16,32 @@ void report_failed_index(const found_card &f, failure_log *log) {
 
 }  // namespace
 
-int list_cards(renderers *r) {
+int list_cards(image_run *run) {
+    renderers *out = run->out;
     card_list list;
-    if (!find_cards(&list, &r->failures)) {
-        r->stopped = true;
+    if (!find_cards(&list, &out->failures)) {
+        out->stopped = true;
         return -1;
     }
-    if (r->text) print_list_heading();
     int status = 0;
     for (size_t k = 0; k < list.count; k++) {
         const found_card &f = list.cards[k];
-        static card_outcome out;
-        start_outcome(&out, nullptr);
-        out.has_index = true;
-        out.index = f.index;
-        out.opened = f.opened;
-        out.library_text = f.failure;
+        card_record r{};
+        start_record(&r, action_kind::LIST, k, nullptr);
+        r.has_index = true;
+        r.index = f.index;
+        r.opened = f.opened;
+        r.list.library_text = f.failure;
         if (f.has_info) {
-            out.has_card = true;
-            out.card_id = f.card_id;
-            out.board_type = f.board_type;
+            note_card(&r, f.card_id, f.board_type);
         } else {
-            report_failed_index(f, &out.failures);
-            out.card_failed = true;
+            report_failed_index(f, &r.failures);
+            r.card_failed = true;
             status = -1;
         }
-        end_outcome(&out, f.has_info ? 0 : -1);
-        if (r->text) print_card_text(action_kind::LIST, out);
-        render_card(r, action_kind::LIST, out);
+        end_record(&r, f.has_info ? 0 : -1);
+        render_card(out, r);
+        release_record(&r);
     }
     free_cards(&list);
     return status;

@@ -6,29 +6,23 @@
 
 #include <cstdio>
 
-#include "board.h"
 #include "confirm.h"
-#include "output.h"
 #include "report.h"
 
 namespace {
 
-location_mask protected_locations(const card_session *card) {
-    location_mask mask = 0;
-    for (uint32_t loc = 0; loc < CONFIG_LOCATIONS; loc++)
-        if (is_protected_location(card->board_type, loc)) mask |= bit(loc);
-    return mask;
-}
+int worse(int a, int b) { return a < 0 || b < 0 ? -1 : a > b ? a : b; }
 
-void show_changes(FILE *stream, const comparison *c, location_mask protected_mask, bool unlock) {
+void show_changes(FILE *stream, const comparison *c, const comparison_part &part,
+                  location_mask protected_mask, bool unlock) {
     for (uint32_t loc = 0; stream && loc < CONFIG_LOCATIONS; loc++) {
-        if ((c->differ & bit(loc)) == 0) continue;
+        if ((part.differ & bit(loc)) == 0) continue;
         const char *note = (protected_mask & bit(loc)) == 0 ? ""
                            : unlock                         ? "  (protected)"
                                                             : "  (protected: left unchanged)";
-        print_location(stream, &c->card, loc, c->card_values[loc]);
-        fprintf(stream, " -> 0x%0*lX%s\n", value_digits(&c->card),
-                static_cast<unsigned long>(c->image.values[loc]), note);
+        print_location(stream, &c->card, loc, part.card_values[loc]);
+        fprintf(stream, " -> %s%s\n",
+                format_value(&c->image.values[loc], value_digits(&c->card)).text, note);
     }
 }
 
@@ -47,17 +41,19 @@ void report_partial_load(location_mask written, unsigned total, failure_log *log
 }
 
 // Writes in ascending order; stops at the first failure.
-bool write_locations(const comparison *c, location_mask to_write, card_outcome *out) {
+bool write_locations(load_job *job) {
+    const comparison *c = &job->c;
+    load_part *l = &job->record.load;
     for (uint32_t loc = 0; loc < CONFIG_LOCATIONS; loc++) {
-        if ((to_write & bit(loc)) == 0) continue;
+        if ((job->to_write & bit(loc)) == 0) continue;
         VELQOR2_STATUS status = VELQOR2_WriteConfig(c->card.handle, loc, c->image.values[loc]);
         if (status != VELQOR2_SUCCESS) {
             log_failure(c->card.log, "Failed to write EEPROM location 0x%lx: %s\n",
                         static_cast<unsigned long>(loc), VELQOR2_GetStatusString(status));
-            report_partial_load(out->written, count_bits(to_write), c->card.log);
+            report_partial_load(l->written, count_bits(job->to_write), c->card.log);
             return false;
         }
-        out->written |= bit(loc);
+        l->written |= bit(loc);
     }
     return true;
 }
@@ -99,11 +95,12 @@ verification verify(const comparison *c, location_mask written, location_mask he
 }
 
 // The outcome of the writes, as the final read found the card.
-int conclude(const comparison *c, const char *name, location_mask written, location_mask held,
-             card_outcome *out) {
-    const unsigned w = count_bits(written), h = count_bits(held);
-    const verification v = verify(c, written, held);
-    out->verified = v.not_written == 0 && v.changed == 0;
+int conclude(load_job *job) {
+    const comparison *c = &job->c;
+    load_part *l = &job->record.load;
+    const unsigned w = count_bits(job->to_write), h = count_bits(job->held);
+    const verification v = verify(c, job->to_write, job->held);
+    l->verified = v.not_written == 0 && v.changed == 0;
     if (v.not_written != 0) {
         log_failure(c->card.log,
                     "Wrote %u location%s, but %u of the image's do not read back as written\n", w,
@@ -115,61 +112,39 @@ int conclude(const comparison *c, const char *name, location_mask written, locat
             c->card.log,
             "Wrote %u location%s, but %u other location%s changed meanwhile: the card does not "
             "match %s\n",
-            w, plural(w), count_bits(v.changed), plural(count_bits(v.changed)), name);
-        out->result = load_result::CHANGED_MEANWHILE;
+            w, plural(w), count_bits(v.changed), plural(count_bits(v.changed)),
+            image_name(job->file));
+        l->result = load_result::CHANGED_MEANWHILE;
         return 1;
     }
-    out->result = h == 0 ? load_result::WRITTEN : load_result::PROTECTED_LEFT;
+    l->result = h == 0 ? load_result::WRITTEN : load_result::PROTECTED_LEFT;
     return h == 0 ? 0 : 1;
 }
 
-}  // namespace
-
-int prepare_load(const card_choice &choice, const char *file, pending_load *p, card_outcome *out) {
-    // Shown before the question, and with +json only when it is asked.
-    FILE *shown = json_output() && choice.force ? nullptr : prompt_stream();
-    p->name = image_name(file);
-    p->unlock = choice.unlock;
-    p->to_write = p->held = 0;
-    if (start_comparison(choice, file, image_use::LOAD, shown, &p->c, out) != 0) return -1;
-    const comparison *c = &p->c;
-    if (c->differ == 0) {
-        out->result = load_result::ALREADY_MATCHED;
-        out->verified = true;
-        return 0;
-    }
-    location_mask protected_mask = protected_locations(&c->card) & c->differ;
-    out->protected_mask = protected_mask;
-    p->held = choice.unlock ? 0 : protected_mask;
-    p->to_write = c->differ & ~p->held;
-    show_changes(shown, c, protected_mask, choice.unlock);
-    if (p->to_write != 0) return 0;
-    out->result = load_result::PROTECTED_LEFT;
-    out->verified = true;
-    return 1;
-}
-
-int apply_load(pending_load *p, bool asked, card_outcome *out) {
-    // What is protected, and the word, follow from the board type the
-    // question showed; a card that changed meanwhile is not written.
-    card_session *card = &p->c.card;
+// Writes what the preview found to write and verifies it. After a question
+// (asked), it first makes sure the card is still the board it showed; a
+// card closed since its preview is opened again by its ID and checked the
+// same way.
+int apply_load(load_job *job, bool asked) {
+    card_session *card = &job->c.card;
     if (card->handle == 0 ? reopen_card(card) != 0 : asked && confirm_card_unchanged(card) != 0) {
-        out->card_failed = true;
+        job->record.card_failed = true;
         return -1;
     }
-    if (!write_locations(&p->c, p->to_write, out)) {
-        out->card_failed = true;
+    if (!write_locations(job)) {
+        job->record.card_failed = true;
         return -1;
     }
-    return conclude(&p->c, p->name, p->to_write, p->held, out);
+    return conclude(job);
 }
 
-int ask_before_loading(unsigned locations, unsigned cards, const card_session *card,
+// The question before the writes of one card or of several; 1 to go on, or
+// the exit status of a run that stops there, with why in log.
+int ask_before_loading(FILE *stream, unsigned locations, unsigned cards, uint32_t card_id,
                        failure_log *log) {
-    FILE *stream = prompt_stream();
     if (cards == 1)
         fprintf(stream, "Warning: this will write %u EEPROM location%s of card %s\n", locations,
-                plural(locations), label_of(card->card_id).text);
+                plural(locations), label_of(card_id).text);
     else
         fprintf(stream, "Warning: this will write %u EEPROM location%s of %u cards\n", locations,
                 plural(locations), cards);
@@ -188,25 +163,90 @@ int ask_before_loading(unsigned locations, unsigned cards, const card_session *c
     return -1;
 }
 
-int load_card(const card_choice &choice, const char *file, card_outcome *out) {
-    if (is_standard_stream(file) && !choice.force) {
-        log_failure(&out->failures,
-                    "An image from standard input needs +f: standard input cannot also answer the "
-                    "question\n");
-        return end_outcome(out, -1);
-    }
-    static pending_load p;
-    int status = prepare_load(choice, file, &p, out);
-    if (status == 0 && p.to_write != 0) {
-        int go_on = choice.force
-                        ? 1
-                        : ask_before_loading(count_bits(p.to_write), 1, &p.c.card, &out->failures);
-        if (go_on == 1) status = apply_load(&p, !choice.force, out);
-        else {
-            out->result = load_result::ABORTED;
-            status = go_on;
+// The question for every pending job: 1 to go on, else the status of each.
+int ask_for(image_run *run, const load_job *jobs, size_t count, failure_log *log) {
+    unsigned locations = 0, cards = 0;
+    uint32_t last = 0;
+    for (size_t k = 0; k < count; k++)
+        if (jobs[k].pending) {
+            locations += count_bits(jobs[k].to_write);
+            cards++;
+            last = jobs[k].c.card.card_id;
+        }
+    if (locations == 0 || run->options.force) return 1;
+    return ask_before_loading(run->out->prompt, locations, cards, last, log);
+}
+
+void done(image_run *run, load_job *job) {
+    render_card(run->out, job->record);
+    release_record(&job->record);
+}
+
+}  // namespace
+
+void preview_load(image_run *run, load_job *job, bool close_card_after) {
+    card_record *r = &job->record;
+    load_part *l = &r->load;
+    // Shown before the question, and with +json only when it is asked.
+    FILE *shown = run->out->json && run->options.force ? nullptr : run->out->prompt;
+    int status = start_comparison(run, job->choice, job->file, image_use::LOAD, shown, &job->c, r);
+    const comparison_part &part = l->comparison;
+    if (status == 0 && part.differ == 0) {
+        l->result = load_result::ALREADY_MATCHED;
+        l->verified = true;
+    } else if (status == 0) {
+        l->protected_mask = protected_locations(r->card) & part.differ;
+        job->held = job->choice.unlock ? 0 : l->protected_mask;
+        job->to_write = part.differ & ~job->held;
+        show_changes(shown, &job->c, part, l->protected_mask, job->choice.unlock);
+        job->pending = job->to_write != 0;
+        if (!job->pending) {
+            l->result = load_result::PROTECTED_LEFT;
+            l->verified = true;
+            status = 1;
         }
     }
-    close_card(&p.c.card);
-    return end_outcome(out, status);
+    if (close_card_after || !job->pending) close_card(&job->c.card);
+    if (!job->pending) {
+        end_record(r, status);
+        done(run, job);
+    }
+}
+
+int finish_loads(image_run *run, load_job *jobs, size_t count) {
+    failure_log question{};  // a failed question is every pending card's error
+    const int go_on = ask_for(run, jobs, count, &question);
+    int status = 0;
+    for (size_t k = 0; k < count; k++) {
+        load_job *job = &jobs[k];
+        status = worse(status, job->record.status);
+        if (!job->pending) continue;
+        int s = go_on;
+        if (go_on == 1) s = apply_load(job, !run->options.force);
+        else job->record.load.result = load_result::ABORTED;
+        close_card(&job->c.card);
+        end_record(&job->record, s);
+        if (go_on < 0) set_record_error(&job->record, failure_text(&question));
+        status = worse(status, s);
+        done(run, job);
+    }
+    clear_failures(&question);
+    return status;
+}
+
+int load_card(image_run *run, const card_choice &choice, const char *file) {
+    load_job job{};
+    start_record(&job.record, action_kind::LOAD, 0, file);
+    job.choice = choice;
+    job.file = file;
+    if (is_standard_stream(file) && !choice.force) {
+        log_failure(&job.record.failures,
+                    "An image from standard input needs +f: standard input cannot also answer the "
+                    "question\n");
+        end_record(&job.record, -1);
+        done(run, &job);
+        return -1;
+    }
+    preview_load(run, &job, false);
+    return finish_loads(run, &job, 1);
 }

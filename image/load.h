@@ -1,33 +1,36 @@
-// load in two steps, so that +all can show every card's changes and ask
-// once: prepare reads the image and the card and shows the changes; apply
-// writes them and reads the whole image back.
+// load, for one card or every card of +all: each card's image is read and
+// compared first and its changes shown; then one question, then the writes
+// card by card, each read back whole. A card's record is rendered as soon
+// as the card is done: before the question when it has nothing to write.
 #ifndef IMAGE_LOAD_H
 #define IMAGE_LOAD_H
 
 #include "compare.h"
 
-struct pending_load {
+// One card of a load.
+struct load_job {
+    card_record record;
+    card_choice choice;  // the card, as the command line or +all chose it
+    const char *file;
     comparison c;
-    const char *name;  // of the image, for messages
-    bool unlock;
+    bool pending;            // its writes wait for the question
     location_mask held;      // protected locations that differ and stay so
-    location_mask to_write;  // the locations to write; none when nothing is to do
+    location_mask to_write;  // the locations to write
 };
 
-// -1 when it failed; 1 when only protected locations differ (nothing to
-// write); 0 when the card matches already or to_write holds the writes.
-// The changes are shown on the prompt stream, unless +json and +f leave no
-// one to show them to. Call close_card on p->c.card on every path.
-int prepare_load(const card_choice &choice, const char *file, pending_load *p, card_outcome *out);
-// Writes what prepare_load found to write and verifies it. After a question
-// (asked), it first makes sure the card is still the board it showed; a
-// card closed since it was prepared is opened again by its ID and checked
-// the same way.
-int apply_load(pending_load *p, bool asked, card_outcome *out);
+// Starts the job's record and compares its card with its image, showing
+// the changes (unless +json and +f leave no one to see them). A card with
+// nothing to write is done, and rendered, here. With close_card_after, the
+// card is closed until its writes, then opened again by its ID: the library
+// may allow few open cards.
+void preview_load(image_run *run, load_job *job, bool close_card_after);
 
-// The question before the writes of one card or of several; 1 to go on, or
-// the exit status of a run that stops there, with why in log.
-int ask_before_loading(unsigned locations, unsigned cards, const card_session *card,
-                       failure_log *log);
+// One question for every pending job, then their writes; each job's record
+// is rendered when its card is done, and released. The worst status of the
+// jobs.
+int finish_loads(image_run *run, load_job *jobs, size_t count);
+
+// load of the card the command line chose.
+int load_card(image_run *run, const card_choice &choice, const char *file);
 
 #endif

@@ -17,10 +17,9 @@
 #include "actions.h"
 #include "all_cards.h"
 #include "atomic_file.h"
+#include "identity.h"
 #include "image_file.h"
-#include "json_doc.h"
-#include "metrics.h"
-#include "output.h"
+#include "load.h"
 #include "report.h"
 
 namespace {
@@ -38,14 +37,14 @@ const program_flag FLAGS[FLAG_COUNT] = {
 struct action {
     const char *name;
     action_kind kind;
-    int (*run)(const card_choice &choice, const char *file, card_outcome *out);  // null: list
+    bool takes_file;
 };
 
 const action ACTIONS[] = {
-    {"list", action_kind::LIST, nullptr},
-    {"save", action_kind::SAVE, save_card},
-    {"check", action_kind::CHECK, check_card},
-    {"load", action_kind::LOAD, load_card},
+    {"list", action_kind::LIST, false},
+    {"save", action_kind::SAVE, true},
+    {"check", action_kind::CHECK, true},
+    {"load", action_kind::LOAD, true},
 };
 
 // The action the command line names, with its parameters checked; null
@@ -60,18 +59,18 @@ const action *chosen_action(const command_args &args, const card_choice &choice)
         return nullptr;
     }
     const char *metrics = choice.texts[FLAG_METRICS];
-    int wanted = chosen->run ? 2 : 1;
+    int wanted = chosen->takes_file ? 2 : 1;
     require_parameters(&args, wanted);
     const char *file = wanted == 2 ? args.values[PARAM_FILE].s : nullptr;
     const bool all = choice.flags[FLAG_ALL];
     if (args.supplied_count > wanted)
         report_failure("Too many parameters supplied: %s takes %s. Use %s /? to get help.\n",
-                       chosen->name, chosen->run ? "one file" : "no file", APP_NAME);
-    else if (all && !chosen->run)
+                       chosen->name, chosen->takes_file ? "one file" : "no file", APP_NAME);
+    else if (all && !chosen->takes_file)
         report_failure("+all goes with save, check or load: list shows every card already\n");
     else if (all && (choice.card_given || choice.index_given))
         report_failure("Do not specify /card or /index with +all: it acts on every card\n");
-    else if (!chosen->run && (choice.card_given || choice.index_given))
+    else if (!chosen->takes_file && (choice.card_given || choice.index_given))
         report_failure("Do not specify /card or /index with list: it shows every card\n");
     else if (all && file && is_standard_stream(file))
         report_failure("+all needs a folder for the cards' images, not -\n");
@@ -89,28 +88,6 @@ const action *chosen_action(const command_args &args, const card_choice &choice)
     return nullptr;
 }
 
-// What every document of the tool begins with: its format and the tool.
-json_object *document_head() {
-    json_object *doc = json::object(), *tool = json::object();
-    json::set_int(doc, "format_version", 1);
-    json::set_string(tool, "name", APP_NAME);
-    json::set_string(tool, "version", tool_version().text);
-    json::set(doc, "tool", tool);
-    return doc;
-}
-
-// The run's JSON document: its head, what the action found, and the run's
-// own failure when it got no further than that.
-json_object *start_document(const action &chosen, bool all, const char *file) {
-    json_object *doc = document_head();
-    json::set_string(doc, "action", chosen.name);
-    if (all) {
-        json::set_bool(doc, "all", true);
-        json::set_string(doc, "folder", file);
-    }
-    return doc;
-}
-
 double seconds_since(const timespec &start) {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -118,25 +95,15 @@ double seconds_since(const timespec &start) {
            static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
 }
 
-// The action's records, to the JSON document and the metrics as asked.
-int act(const action &chosen, const card_choice &choice, const char *file, renderers *r,
-        json_object *doc) {
-    const bool all = choice.flags[FLAG_ALL];
-    if (all || !chosen.run) {
-        int status = all ? on_all_cards(chosen.kind, choice, file, r) : list_cards(r);
-        if (doc) json::set(doc, "cards", r->cards);
-        // Not one card reached: the failure is the run's.
-        if (doc && status < 0 && r->failures.text && json::length(r->cards) == 0)
-            json::set(doc, "error", error_json(failure_text(&r->failures)));
-        return status;
-    }
-    static card_outcome out;
-    start_outcome(&out, file);
-    int status = chosen.run(choice, file, &out);
-    if (r->text) print_card_text(chosen.kind, out);
-    if (doc) add_outcome(doc, chosen.kind, out);
-    if (r->metrics) metrics_card(r->metrics, chosen.kind, out);
-    r->stopped = !out.has_card;  // not even the card was reached
+// One card, the one the command line chose.
+int on_one_card(image_run *run, action_kind action, const char *file) {
+    if (action == action_kind::LOAD) return load_card(run, run->options, file);
+    card_record r{};
+    start_record(&r, action, 0, file);
+    int status = action == action_kind::SAVE ? save_card(run->options, file, true, &r)
+                                             : check_card(run, run->options, file, &r);
+    render_card(run->out, r);
+    release_record(&r);
     return status;
 }
 
@@ -145,34 +112,18 @@ int run_action(const command_args &args, const card_choice &choice) {
     clock_gettime(CLOCK_MONOTONIC, &start);
     const action *chosen = chosen_action(args, choice);
     if (!chosen) return -1;
-    const bool json_on = choice.flags[FLAG_JSON], all = choice.flags[FLAG_ALL];
-    const char *file = chosen->run ? args.values[PARAM_FILE].s : nullptr;
-    if (chosen->run && !file) file = "";
-    char why[512];
-    if (json_on && !json::start(why, sizeof why)) {
-        report_failure("%s\n", why);
-        return -1;
-    }
-    set_json_output(json_on);
-    renderers r{};
-    r.text = !json_on;
+    const bool all = choice.flags[FLAG_ALL];
+    const char *file = chosen->takes_file ? args.values[PARAM_FILE].s : nullptr;
+    if (chosen->takes_file && !file) file = "";
     const char *metrics_file = choice.texts[FLAG_METRICS];
-    if (metrics_file && !(r.metrics = metrics_start())) return -1;
-    json_object *doc = json_on ? start_document(*chosen, all, file) : nullptr;
-    r.cards = json_on && (all || !chosen->run) ? json::array() : nullptr;
-    int status = act(*chosen, choice, file, &r, doc);
-    if (doc && !json::write(doc)) {
-        report_failure("Out of memory for the JSON document: none written\n");
-        status = -1;
-    }
-    image_error err;
-    if (r.metrics &&
-        !metrics_finish(r.metrics, metrics_file, !r.stopped, seconds_since(start), &err)) {
-        report_failure("%s", err.text);
-        status = -1;
-    }
-    clear_failures(&r.failures);
-    return status;
+    renderers out;
+    if (!start_renderers(&out, {chosen->kind, all, file}, choice.flags[FLAG_JSON], metrics_file))
+        return -1;
+    image_run run{&out, choice, ""};
+    int status = all                                 ? on_all_cards(&run, chosen->kind, file)
+                 : chosen->kind == action_kind::LIST ? list_cards(&run)
+                                                     : on_one_card(&run, chosen->kind, file);
+    return finish_renderers(&out, status, seconds_since(start), metrics_file);
 }
 
 // "/version" (or "+version", "--version") among the options: the version
@@ -192,12 +143,7 @@ int version_asked(int argc, char *argv[], const family_declaration &declaration)
         printf("%s %s\n", APP_NAME, tool_version().text);
         return 0;
     }
-    char why[512];
-    if (!json::start(why, sizeof why)) {
-        report_failure("%s\n", why);
-        return -1;
-    }
-    return json::write(document_head()) ? 0 : -1;
+    return json_version() ? 0 : -1;
 }
 
 // "/metrics FILE" may also end the command line, after the action and its
@@ -223,7 +169,7 @@ int main(int argc, char *argv[]) {
         "output"};
     // A save stopped by a signal or a file-size limit leaves no temporary file.
     atomic_cleanup_on_signals();
-    static family_command command;
+    family_command command{};
     const family_declaration declaration{
         {types, names, descriptions, PARAM_COUNT, 1}, FLAGS, FLAG_COUNT, true};
     int version = version_asked(argc, argv, declaration);

@@ -4,8 +4,9 @@
 #include <ctime>
 
 #include "actions.h"
+#include "eeprom.h"
+#include "identity.h"
 #include "image_file.h"
-#include "output.h"
 #include "report.h"
 
 namespace {
@@ -39,40 +40,34 @@ void format_image(const card_session *card, const uint32_t *values, text_buffer 
     append(b, "board_type = %ld\n", static_cast<long>(card->board_type));
     append(b, "word_bits  = %u\n", card->word_width * 8);
     for (uint32_t loc = 0; loc < CONFIG_LOCATIONS; loc++)
-        append(b, "[0x%02lX] = 0x%0*lX\n", static_cast<unsigned long>(loc), value_digits(card),
-               static_cast<unsigned long>(values[loc]));
+        append(b, "%s\n", format_cell(loc, &values[loc], value_digits(card)).text);
 }
 
-int save_open_card(const card_session *card, const char *file, card_outcome *out) {
+int save_open_card(const card_session *card, const char *file, bool flush_folder, card_record *r) {
     uint32_t values[CONFIG_LOCATIONS] = {};
-    if (!read_card_values(card, ~location_mask{0}, values)) {
-        out->card_failed = true;
-        log_failure(&out->failures, "No image written.\n");
+    if (!read_locations(card, ~location_mask{0}, values)) {
+        r->card_failed = true;
+        log_failure(&r->failures, "No image written.\n");
         return -1;
     }
-    static text_buffer image;
+    text_buffer image;
     image.length = 0;
     format_image(card, values, &image);
     image_error err;
-    if (!write_image_file(file, image.data, image.length, &err)) {
-        log_failure(&out->failures, "%s", err.text);
+    if (!write_image_file(file, image.data, image.length, flush_folder, &err)) {
+        log_failure(&r->failures, "%s", err.text);
         return -1;
     }
-    out->locations = CONFIG_LOCATIONS;
+    r->save.locations = CONFIG_LOCATIONS;
     return 0;
 }
 
 }  // namespace
 
-int save_card(const card_choice &choice, const char *file, card_outcome *out) {
+int save_card(const card_choice &choice, const char *file, bool flush_folder, card_record *r) {
     card_session card{};
-    card.log = &out->failures;
-    int status = open_selected_card(choice, &card);
-    out->card_failed = status != 0;
-    if (status == 0) {
-        note_card(out, card);
-        status = save_open_card(&card, file, out);
-    }
+    int status = open_card_for(choice, &card, r);
+    if (status == 0) status = save_open_card(&card, file, flush_folder, r);
     close_card(&card);
-    return end_outcome(out, status);
+    return end_record(r, status);
 }

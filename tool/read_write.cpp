@@ -14,8 +14,7 @@ int read_location(const card_session *card, uint32_t location) {
                VELQOR2_GetStatusString(status));
         return -1;
     }
-    printf(card->word_width == 4 ? "[0x%0lx] = 0x%08lx\n" : "[0x%0lx] = 0x%04lx\n",
-           static_cast<unsigned long>(location), static_cast<unsigned long>(value));
+    printf("%s\n", format_read_cell(location, value, value_digits(card)).text);
     return 0;
 }
 

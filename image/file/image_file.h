@@ -7,12 +7,12 @@
 //   word_bits  = 32
 //   [0x00] = 0x56514812     cells in the dump's own syntax, one or more a line
 //
-// Blank lines are ignored, and the dump's line "Selected card ID is N(0xN)"
-// names the card as card_id does, so a dump saved by sorvit is an image of
+// Blank lines are ignored, and the dump's card line (cells.h) names the
+// card as card_id does, so a dump saved by sorvit is an image of
 // that card. An image lists any subset of the locations 0x00 to 0x3F, each
 // once.
-#ifndef IMAGE_IMAGE_FILE_H
-#define IMAGE_IMAGE_FILE_H
+#ifndef IMAGE_FILE_IMAGE_FILE_H
+#define IMAGE_FILE_IMAGE_FILE_H
 
 #include <limits.h>
 
@@ -69,18 +69,18 @@ bool read_image_file(const char *path, eeprom_image *out, image_trust *trust, im
 // mode allows no write are refused. A replaced file keeps its owner and
 // permissions; a new one is 0644 less the umask (0600 in a shared folder).
 // A missing folder is made, with its missing parents. '-' is standard
-// output. err says why not.
-bool write_image_file(const char *path, const char *text, size_t length, image_error *err);
+// output. err says why not. A run that writes many files into one folder
+// leaves it unflushed (flush_folder false) and calls sync_image_folder once
+// after the last.
+bool write_image_file(const char *path, const char *text, size_t length, bool flush_folder,
+                      image_error *err);
 
 // The same for any file of the family; what names it in messages ("metrics
 // file").
 bool write_whole_file(const char *path, const char *what, const char *text, size_t length,
-                      image_error *err);
+                      bool flush_folder, image_error *err);
 
-// For a run that writes many images into one folder: each write leaves the
-// folder unflushed, and sync_image_folder flushes it once at the end (a
-// failure there is the run's).
-void sync_folders_later(bool later);
+// Flushes the folder, so that the files renamed into it last.
 bool sync_image_folder(const char *folder, image_error *err);
 
 // Whether the path is '-', standard input or output.

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cells.h"
 #include "image_file.h"
 #include "number.h"
 #include "utf8.h"
@@ -46,15 +47,10 @@ bool fail(const parser *p, const char *format, ...) {
     return false;
 }
 
-const char *skip_space(const char *s) {
-    while (isspace(static_cast<unsigned char>(*s))) s++;
-    return s;
-}
-
 char *trim(char *s) {
-    while (isspace(static_cast<unsigned char>(*s))) s++;
+    while (is_blank(*s)) s++;
     size_t n = strlen(s);
-    while (n > 0 && isspace(static_cast<unsigned char>(s[n - 1]))) s[--n] = '\0';
+    while (n > 0 && is_blank(s[n - 1])) s[--n] = '\0';
     return s;
 }
 
@@ -79,18 +75,16 @@ bool read_setting(const char *s, bool is_signed, uint32_t *out) {
     return true;
 }
 
-// The dump's line "Selected card ID is N(0xN)", as sorvit prints it; null
-// for any other line.
+// The ID of the dump's card line (cells.h), whose prefix the caller found;
+// null when the rest is not "N(0xN)" of one number.
 const char *card_line_id(const char *text, uint32_t *id) {
-    static const char PREFIX[] = "Selected card ID is ";
-    if (strncmp(text, PREFIX, sizeof PREFIX - 1) != 0) return nullptr;
-    const char *digits = text + sizeof PREFIX - 1, *s = digits;
+    const char *digits = text + sizeof CARD_LINE_PREFIX - 1, *s = digits;
     while (*s >= '0' && *s <= '9') s++;
     number_read decimal;
     uint32_t hex = 0;
     if (*s != '(' || !read_number(digits, s, 0, &decimal)) return nullptr;
     s = read_hex(s + 1, &hex);
-    if (!s || *s != ')' || hex != decimal.value || *skip_space(s + 1) != '\0') return nullptr;
+    if (!s || *s != ')' || hex != decimal.value || *skip_blanks(s + 1) != '\0') return nullptr;
     *id = hex;
     return s;
 }
@@ -135,27 +129,27 @@ bool parse_setting(parser *p, const char *key, const char *value) {
     return ok || fail(p, "%s = a number%s", key, *key == 'w' ? " (16 or 32)" : "");
 }
 
-// One cell, "[0xNN] = 0xVALUE"; returns the end or null.
+// One cell (CELL_SYNTAX); returns the end or null.
 const char *parse_cell(parser *p, const char *s) {
     uint32_t location, value;
     const char *end = s[0] == '[' ? read_hex(s + 1, &location) : nullptr;
     if (!end || *end != ']') {
-        fail(p, "a cell '[0xNN] = 0xVALUE'");
+        fail(p, "a cell '%s'", CELL_SYNTAX);
         return nullptr;
     }
-    end = skip_space(end + 1);
+    end = skip_blanks(end + 1);
     if (*end != '=') {
-        fail(p, "'=' after the location in a cell '[0xNN] = 0xVALUE'");
+        fail(p, "'=' after the location in a cell '%s'", CELL_SYNTAX);
         return nullptr;
     }
-    end = skip_space(end + 1);
+    end = skip_blanks(end + 1);
     if (strncmp(end, "0x?", 3) == 0 || strncmp(end, "0X?", 3) == 0) {
         fail(p, "a value at 0x%02X, not question marks (the dump could not read it)",
              static_cast<unsigned>(location));
         return nullptr;
     }
     const char *after = read_hex(end, &value);
-    if (!after || (*after != '\0' && !isspace(static_cast<unsigned char>(*after)))) {
+    if (!after || (*after != '\0' && !is_blank(*after))) {
         fail(p, "a hexadecimal value '0x...' of at most 32 bits at 0x%02X",
              static_cast<unsigned>(location));
         return nullptr;
@@ -179,19 +173,19 @@ const char *parse_cell(parser *p, const char *s) {
 
 bool parse_line(parser *p, char *line) {
     if (char *hash = strchr(line, '#')) *hash = '\0';
-    const char *text = skip_space(line);
+    const char *text = skip_blanks(line);
     if (*text == '\0') return true;
     uint32_t id;
-    if (strncmp(text, "Selected card ID is ", 20) == 0)
+    if (strncmp(text, CARD_LINE_PREFIX, sizeof CARD_LINE_PREFIX - 1) == 0)
         return card_line_id(text, &id) ? name_card(p, id)
-                                       : fail(p, "a card line 'Selected card ID is N(0xN)'");
+                                       : fail(p, "a card line '%sN(0xN)'", CARD_LINE_PREFIX);
     if (*text == '[') {
-        for (const char *s = text; *s; s = skip_space(s))
+        for (const char *s = text; *s; s = skip_blanks(s))
             if (!(s = parse_cell(p, s))) return false;
         return true;
     }
     char *eq = strchr(line, '=');
-    if (!eq) return fail(p, "a cell '[0xNN] = 0xVALUE', a setting 'key = value' or a comment");
+    if (!eq) return fail(p, "a cell '%s', a setting 'key = value' or a comment", CELL_SYNTAX);
     *eq = '\0';
     return parse_setting(p, trim(line), trim(eq + 1));
 }
@@ -218,7 +212,9 @@ bool parse_image(const char *text, size_t length, const char *name, eeprom_image
                         IMAGE_MAX_BYTES / 1024);
         return false;
     }
-    static char line[IMAGE_MAX_BYTES + 1];  // a line is at most the whole text
+    // A line is at most the whole text; one image is parsed at a time, and
+    // 64 KiB is kept off the stack.
+    static char line[IMAGE_MAX_BYTES + 1];
     for (size_t pos = 0; pos < length;) {
         p.line++;
         const char *start = text + pos;

@@ -11,17 +11,17 @@
 //   sorvit_image_without_card{image}       1 per image whose card is not here
 //   sorvit_run_success, sorvit_run_duration_seconds, sorvit_run_timestamp_seconds,
 //   sorvit_build_info{version}
-#ifndef IMAGE_METRICS_H
-#define IMAGE_METRICS_H
+#ifndef IMAGE_REPORT_METRICS_H
+#define IMAGE_REPORT_METRICS_H
 
 #include "image_file.h"
-#include "outcome.h"
+#include "record.h"
 
 struct metrics;
 
 // Null, with the failure reported, when memory runs out.
 metrics *metrics_start();
-void metrics_card(metrics *m, action_kind action, const card_outcome &out);
+void metrics_card(metrics *m, const card_record &record);
 
 // Writes the metrics to file ('-': standard output), whole or not at all,
 // and frees them; false with err set when that fails.

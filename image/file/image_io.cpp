@@ -16,8 +16,6 @@ namespace {
 
 constexpr int ENOTREG = -1;  // a FIFO, a socket or a device
 
-bool g_folder_synced_later;  // the caller flushes the folder after its last image
-
 // Opens a regular file only, through links root or this user made: a
 // FIFO, a socket or a device would make the read wait on whoever holds its
 // other end. trust says who else can change the file.
@@ -34,8 +32,7 @@ int open_for_reading(const char *path, image_trust *trust, int *error) {
         fd = openat(place.folder, place.name,
                     O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     struct stat st;
-    if (fd >= 0 &&
-        (fstat(fd, &st) != 0 || st.st_ino != place.st.st_ino || st.st_dev != place.st.st_dev)) {
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !same_file(st, place.st))) {
         close(fd);  // replaced since the walk
         fd = -1;
         errno = EAGAIN;
@@ -71,8 +68,6 @@ bool failed(image_error *err, const char *what, const char *path, int error,
 
 }  // namespace
 
-void sync_folders_later(bool later) { g_folder_synced_later = later; }
-
 bool sync_image_folder(const char *folder, image_error *err) {
     safe_place place;
     int error = safe_walk(folder, SAFE_WHOLE_FOLDER, 0, &place);
@@ -92,6 +87,7 @@ bool read_image_file(const char *path, eeprom_image *out, image_trust *trust, im
     *trust = image_trust{};
     int error = 0, fd = open_for_reading(path, trust, &error);
     if (fd < 0) return failed(err, "read", image_name(path), error, trust->refused);
+    // One image is read at a time, and 64 KiB is kept off the stack.
     static char text[IMAGE_MAX_BYTES + 1];
     size_t length = 0;
     bool ok = read_up_to(fd, text, IMAGE_MAX_BYTES, &length);
@@ -102,7 +98,7 @@ bool read_image_file(const char *path, eeprom_image *out, image_trust *trust, im
 }
 
 bool write_whole_file(const char *path, const char *what, const char *text, size_t length,
-                      image_error *err) {
+                      bool flush_folder, image_error *err) {
     if (is_standard_stream(path)) {
         if (fwrite(text, 1, length, stdout) == length) return true;
         set_image_error(err, "Cannot write %s (standard output): %s", what,
@@ -118,7 +114,7 @@ bool write_whole_file(const char *path, const char *what, const char *text, size
     const mode_t mode = place.folder_st.st_mode & S_IWOTH ? 0600 : 0644;
     if (!error) error = atomic_check_writable(&place);
     if (!error) error = atomic_write_temp(&place, ".", text, length, mode, &temp);
-    if (!error) error = atomic_commit(&temp, &place, !g_folder_synced_later);
+    if (!error) error = atomic_commit(&temp, &place, flush_folder);
     safe_release(&place);
     if (error)
         set_image_error(err, "Cannot write %s %s: %s", what, path,
@@ -126,6 +122,7 @@ bool write_whole_file(const char *path, const char *what, const char *text, size
     return error == 0;
 }
 
-bool write_image_file(const char *path, const char *text, size_t length, image_error *err) {
-    return write_whole_file(path, "image file", text, length, err);
+bool write_image_file(const char *path, const char *text, size_t length, bool flush_folder,
+                      image_error *err) {
+    return write_whole_file(path, "image file", text, length, flush_folder, err);
 }

@@ -7,8 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "board.h"
-#include "output.h"
+#include "identity.h"
 #include "report.h"
 #include "utf8.h"
 
@@ -18,6 +17,7 @@ struct card_metric {
     bool id_known;  // the card, or the image that names it
     uint32_t card_id, index;
     int32_t board_type;
+    unsigned word_bits;
     unsigned differing, protected_differing;
     char *image;  // owned; for an image without its card
 };
@@ -105,7 +105,7 @@ void add_card_info(text *t, const metrics *m) {
     for (size_t k = 0; k < m->count; k++) {
         const card_metric &c = m->cards[k];
         if (!c.has_card || repeats(m, k)) continue;
-        const unsigned bits = classify_board(c.board_type) * 8;
+        const unsigned bits = c.word_bits;
         char index[16] = "", word_bits[16] = "";
         if (c.has_index) snprintf(index, sizeof index, "%lu", static_cast<unsigned long>(c.index));
         if (bits) snprintf(word_bits, sizeof word_bits, "%u", bits);
@@ -199,7 +199,7 @@ metrics *metrics_start() {
     return m;
 }
 
-void metrics_card(metrics *m, action_kind action, const card_outcome &out) {
+void metrics_card(metrics *m, const card_record &r) {
     if (m->count == m->capacity) {
         size_t grown = m->capacity ? m->capacity * 2 : 64;
         void *more = reallocarray(m->cards, grown, sizeof(card_metric));
@@ -211,23 +211,24 @@ void metrics_card(metrics *m, action_kind action, const card_outcome &out) {
         m->capacity = grown;
     }
     card_metric c{};
-    c.has_card = out.has_card;
-    c.has_index = out.has_index;
-    c.card_id = out.card_id;
-    c.index = out.index;
-    c.board_type = out.board_type;
+    c.has_card = r.has_card;
+    c.has_index = r.has_index;
+    c.card_id = r.card.card_id;
+    c.index = r.index;
+    c.board_type = r.card.board_type;
+    c.word_bits = r.card.word_bits;
     // A golden image names a card the host should have: it is down.
-    c.id_known = out.has_card || out.image_only;
-    c.up_known = c.id_known || (out.has_index && out.card_failed);
-    c.up = out.has_card && !out.card_failed;
-    c.compared = action == action_kind::CHECK && out.compared;
-    c.differing = static_cast<unsigned>(__builtin_popcountll(out.differ));
-    for (uint32_t loc = 0; loc < CONFIG_LOCATIONS; loc++)
-        if ((out.differ >> loc & 1u) && is_protected_location(out.board_type, loc))
-            c.protected_differing++;
-    c.image_only = out.image_only;
-    if (out.image_only && out.file) {
-        c.image = strdup(out.file);
+    c.id_known = r.has_card || r.image_only;
+    c.up_known = c.id_known || (r.has_index && r.card_failed);
+    c.up = r.has_card && !r.card_failed;
+    c.compared = r.action == action_kind::CHECK && r.check.compared;
+    if (c.compared) {
+        c.differing = count_bits(r.check.differ);
+        c.protected_differing = count_bits(r.check.differ & protected_locations(r.card));
+    }
+    c.image_only = r.image_only;
+    if (r.image_only && r.file) {
+        c.image = strdup(r.file);
         if (!c.image) m->out_of_memory = true;
     }
     m->cards[m->count++] = c;
@@ -245,7 +246,7 @@ bool metrics_finish(metrics *m, const char *file, bool run_success, double durat
     const bool complete = !t.failed && !m->out_of_memory;
     free_metrics(m);
     // Half the metrics would say what is not so: none are written then.
-    bool ok = complete && write_whole_file(file, "metrics file", t.data, t.length, err);
+    bool ok = complete && write_whole_file(file, "metrics file", t.data, t.length, true, err);
     if (!complete) set_image_error(err, "Out of memory for the metrics: none written");
     free(t.data);
     return ok;

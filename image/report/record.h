@@ -1,0 +1,109 @@
+// What an action found of one card: the record that the renderers (the
+// text, the JSON document, the metrics) show. A common part, with what the
+// board table makes of the card worked out once, and a part for the
+// action. Only what the card-access library defines of a card is in it:
+// its ID and board type.
+#ifndef IMAGE_REPORT_RECORD_H
+#define IMAGE_REPORT_RECORD_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "config_area.h"
+#include "report.h"
+
+enum class action_kind { LIST, SAVE, CHECK, LOAD };
+
+// The card, as the library gave it and the board table classes it.
+struct card_part {
+    uint32_t card_id;
+    int32_t board_type;
+    unsigned word_bits;        // 16 or 32; 0 for a board the tools do not support
+    uint32_t protected_below;  // the first location that is not protected; 0: none
+};
+card_part classify_card(uint32_t card_id, int32_t board_type);
+// The locations only +unlock writes.
+inline location_mask protected_locations(const card_part &card) {
+    return bit(card.protected_below) - 1;
+}
+
+// list: an index, and what the library said when it failed.
+struct list_part {
+    const char *library_text;  // borrowed from the list of cards
+};
+
+// save: how many locations the image holds.
+struct save_part {
+    unsigned locations;
+};
+
+// check, and load before its writes: where card and image differ.
+struct comparison_part {
+    bool compared;  // the card was read at every location of the image
+    location_mask listed, differ;
+    uint32_t card_values[CONFIG_LOCATIONS], image_values[CONFIG_LOCATIONS];
+};
+
+// What a load came to; NONE until it comes to one (a failure).
+enum class load_result {
+    NONE,
+    ALREADY_MATCHED,
+    WRITTEN,
+    PROTECTED_LEFT,
+    CHANGED_MEANWHILE,
+    ABORTED
+};
+// Its word in the documents: "failed" for NONE.
+const char *load_result_word(load_result result);
+
+struct load_part {
+    comparison_part comparison;
+    location_mask protected_mask;  // of the differing locations
+    location_mask written;
+    bool verified;  // the final read found every location of the image
+    load_result result;
+};
+
+struct card_record {
+    action_kind action;
+    size_t slot;  // its place among the run's records, in the order the run found them
+    int status;   // 0, 1 (differs) or -1 (failed)
+    bool has_index;
+    uint32_t index;
+    bool has_card;  // card holds the card's ID and board type
+    card_part card;
+    bool opened;           // the card (list: its index) was opened
+    bool card_failed;      // an operation on the card itself failed: open, information, read, write
+    bool skipped;          // +all: a board the tools do not support
+    bool image_only;       // +all: an image whose card is not on the host
+    const char *file;      // the image file, or null
+    failure_log failures;  // what was reported of the card, as it was reported
+    char *error;           // its failures' text when it failed: owned, or null
+    union {
+        list_part list;
+        save_part save;
+        comparison_part check;
+        load_part load;
+    };
+};
+
+// Starts a record of the action for the file; what it owned before (a
+// zeroed record owns nothing) is freed.
+void start_record(card_record *r, action_kind action, size_t slot, const char *file);
+void note_card(card_record *r, uint32_t card_id, int32_t board_type);
+// Ends it with its status, taking its failures' text as the error when it
+// failed.
+int end_record(card_record *r, int status);
+void set_record_error(card_record *r, const char *text);
+void release_record(card_record *r);
+
+// The comparison of a check or a load; null for the other actions.
+const comparison_part *comparison_of(const card_record &r);
+comparison_part *comparison_of(card_record *r);
+
+// A text of its own, sized to what it holds: a copy, or when memory runs
+// out a text that says so; free_text frees either.
+char *copy_text(const char *text);
+void free_text(char *text);
+
+#endif
