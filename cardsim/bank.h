@@ -30,6 +30,25 @@ constexpr uint64_t BANK_MAX_TOTAL_WORDS = 4u << 20;  // of all cards together
 constexpr size_t BANK_MAX_BYTES = size_t{64} << 20;  // of the bank file
 constexpr size_t BANK_MODEL_MAX = 43;                // the info record's 44 bytes, less the NUL
 
+// A text made when the library is compiled, so that what it says of the
+// limits is written from the constants above.
+struct fixed_text {
+    char text[1024];
+    size_t length;
+    constexpr fixed_text &add(const char *s) {
+        while (*s && length + 1 < sizeof text) text[length++] = *s++;
+        return *this;
+    }
+    constexpr fixed_text &add(uint64_t n) {
+        char digits[20] = {};
+        int d = 0;
+        do digits[d++] = static_cast<char>('0' + n % 10);
+        while ((n /= 10) != 0);
+        while (d > 0 && length + 1 < sizeof text) text[length++] = digits[--d];
+        return *this;
+    }
+};
+
 // A set of locations: the faults of single locations. Added in any order,
 // then settled (ascending, each once) before it is searched; giving one
 // twice changes nothing.

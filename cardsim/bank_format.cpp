@@ -9,16 +9,28 @@
 
 namespace {
 
-const char HEADER[] =
-    "# Simulated card bank of libvelqor2 (the card simulator).\n"
-    "# Each [card] is one card; its index is its place in this file, from 0.\n"
-    "# Settings: id, board_type (signed), word_bits (16 or 32), eeprom_words\n"
-    "# (default 256), serial, model, and any number of 'fault =' lines: open,\n"
-    "# info, read, read <location>, write or write <location>. Numbers are\n"
-    "# decimal or 0x-hex.\n"
-    "# Data lines 'location: value value ...' are hexadecimal; locations not\n"
-    "# listed hold the erased value (all ones). A write rewrites its card.\n"
-    "# Limits: 4096 cards, 65536 words a card, 4194304 words in all.\n";
+constexpr fixed_text make_header() {
+    fixed_text h{};
+    h.add("# Simulated card bank of libvelqor2 (the card simulator).\n"
+          "# Each [card] is one card; its index is its place in this file, from 0.\n"
+          "# Settings: id, board_type (signed), word_bits (16 or 32), eeprom_words\n"
+          "# (default ");
+    h.add(BANK_DEFAULT_WORDS);
+    h.add("), serial, model, and any number of 'fault =' lines: open,\n"
+          "# info, read, read <location>, write or write <location>. Numbers are\n"
+          "# decimal or 0x-hex.\n"
+          "# Data lines 'location: value value ...' are hexadecimal; locations not\n"
+          "# listed hold the erased value (all ones). A write rewrites its card.\n"
+          "# Limits: ");
+    h.add(BANK_MAX_CARDS);
+    h.add(" cards, ");
+    h.add(BANK_MAX_WORDS);
+    h.add(" words a card, ");
+    h.add(BANK_MAX_TOTAL_WORDS);
+    h.add(" words in all.\n");
+    return h;
+}
+constexpr fixed_text HEADER = make_header();
 
 constexpr uint32_t WORDS_PER_LINE = 8;
 constexpr size_t CARD_FIXED_BYTES = 512;  // a card's settings lines, its model included
@@ -101,7 +113,7 @@ void write_head(writer *w, const sim_card &card, size_t index) {
 
 // The card's lines, the first card's after the header.
 void write_card(writer *w, const sim_card &card, size_t index, bool blank_after) {
-    if (index == 0) w->text(HEADER, "\n");
+    if (index == 0) w->text(HEADER.text, "\n");
     write_head(w, card, index);
     write_words(w, card);
     if (blank_after) w->text("\n");
@@ -110,19 +122,19 @@ void write_card(writer *w, const sim_card &card, size_t index, bool blank_after)
 }  // namespace
 
 char *bank_format(const sim_bank *bank, size_t *length) {
-    size_t bound = sizeof HEADER + 1;
+    size_t bound = HEADER.length + 2;
     for (size_t i = 0; i < bank->count; i++) bound += card_bound(bank->cards[i]) + 1;
     char *text = static_cast<char *>(malloc(bound));
     if (!text) return nullptr;
     writer w{text};
-    if (bank->count == 0) w.text(HEADER);
+    if (bank->count == 0) w.text(HEADER.text);
     for (size_t i = 0; i < bank->count; i++) write_card(&w, bank->cards[i], i, i + 1 < bank->count);
     *length = static_cast<size_t>(w.at - text);
     return text;
 }
 
 char *card_format(const sim_card &card, size_t index, bool blank_after, size_t *length) {
-    char *text = static_cast<char *>(malloc(sizeof HEADER + 1 + card_bound(card) + 1));
+    char *text = static_cast<char *>(malloc(HEADER.length + 2 + card_bound(card) + 1));
     if (!text) return nullptr;
     writer w{text};
     write_card(&w, card, index, blank_after);

@@ -93,7 +93,8 @@ bool prepare(bank_snapshot *s, change *c, sim_error *err) {
     // makes the bank unreadable.
     if (c->length <= BANK_MAX_BYTES) return true;
     sim_error_set(err, SIM_BANK_UNWRITABLE,
-                  "cannot write bank file %s: it would be larger than 64 MiB", s->where.path);
+                  "cannot write bank file %s: it would be larger than %zu MiB", s->where.path,
+                  BANK_MAX_BYTES >> 20);
     return false;
 }
 

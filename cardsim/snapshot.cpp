@@ -31,7 +31,9 @@ const char *read_file(bank_snapshot *s, size_t *length, bool *missing) {
     *missing = s->fd < 0 && errno == ENOENT;
     if (s->fd < 0 || fstat(s->fd, &st) != 0) return strerror(errno);
     if (!S_ISREG(st.st_mode)) return "not a regular file";
-    if (static_cast<uint64_t>(st.st_size) > BANK_MAX_BYTES) return "larger than 64 MiB";
+    static constexpr fixed_text TOO_LARGE =
+        fixed_text{}.add("larger than ").add(BANK_MAX_BYTES >> 20).add(" MiB");
+    if (static_cast<uint64_t>(st.st_size) > BANK_MAX_BYTES) return TOO_LARGE.text;
     s->identity = identity_from(st);
     *length = static_cast<size_t>(st.st_size);
     if (!(s->text = static_cast<char *>(malloc(*length + 1)))) return "out of memory";
