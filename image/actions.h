@@ -28,8 +28,4 @@ int list_cards(image_run *run);
 int save_card(const card_choice &choice, const char *file, bool flush_folder, card_record *r);
 int check_card(image_run *run, const card_choice &choice, const char *file, card_record *r);
 
-// The card the choice names, opened: noted in the record as opened. 0, or
-// -1 with the failure reported (close_card on every path).
-int open_card_for(const card_choice &choice, card_session *card, card_record *r);
-
 #endif

@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "actions.h"
 #include "card.h"
 #include "record.h"
 
@@ -91,15 +90,4 @@ void free_cards(card_list *list) {
     while (list->count > 0) drop_last(list);
     free(list->cards);
     *list = card_list{};
-}
-
-int open_card_for(const card_choice &choice, card_session *card, card_record *r) {
-    card->log = &r->failures;
-    if (open_selected_card(choice, card) != 0) {
-        r->card_failed = true;
-        return -1;
-    }
-    note_card(r, card->card_id, card->board_type);
-    r->opened = true;
-    return 0;
 }

@@ -88,3 +88,14 @@ const comparison_part *comparison_of(const card_record &r) {
 comparison_part *comparison_of(card_record *r) {
     return const_cast<comparison_part *>(comparison_of(static_cast<const card_record &>(*r)));
 }
+
+int open_card_for(const card_choice &choice, card_session *card, card_record *r) {
+    card->log = &r->failures;
+    if (open_selected_card(choice, card) != 0) {
+        r->card_failed = true;
+        return -1;
+    }
+    note_card(r, card->card_id, card->board_type);
+    r->opened = true;
+    return 0;
+}

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "card.h"
 #include "config_area.h"
 #include "report.h"
 
@@ -91,6 +92,10 @@ struct card_record {
 // zeroed record owns nothing) is freed.
 void start_record(card_record *r, action_kind action, size_t slot, const char *file);
 void note_card(card_record *r, uint32_t card_id, int32_t board_type);
+// Opens the card the choice names (card.h), its failures kept in the
+// record, and notes it there as opened. 0, or -1 with the failure
+// reported; close_card on every path.
+int open_card_for(const card_choice &choice, card_session *card, card_record *r);
 // Ends it with its status, taking its failures' text as the error when it
 // failed.
 int end_record(card_record *r, int status);

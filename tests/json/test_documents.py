@@ -48,18 +48,69 @@ def test_the_common_members_are_defined_once():
             assert name not in v.schema["$defs"], name
 
 
+def members_of(schema):
+    """Every member name that a schema describes, at any depth."""
+    names = set()
+    if isinstance(schema, dict):
+        for key, value in schema.items():
+            if key == "properties":
+                names |= set(value)
+            names |= members_of(value)
+    elif isinstance(schema, list):
+        for value in schema:
+            names |= members_of(value)
+    return names
+
+
+SCHEMA_MEMBERS = set().union(*(members_of(load_schema(a)) for a in
+                               ("common", "list", "save", "check", "load", "version")))
+MODULE_UTILS = SCHEMAS.parent / "ansible/plugins/module_utils/sorvit_image.py"
+
+
+def test_the_renderer_names_exactly_the_schemas_members():
+    """The JSON renderer's table of member names and the schemas agree
+    both ways: no member written that no schema describes, none described
+    that the renderer cannot write."""
+    import re
+    table = (SCHEMAS.parent / "image/report/json_members.h").read_text()
+    names = set(re.findall(r'^\s*M\([A-Z_]+, "([a-z_]+)"\)', table, re.M))
+    assert names and names == SCHEMA_MEMBERS
+
+
 def test_the_collection_reads_the_contract_from_the_schemas():
     """The collection's constants are those of the schemas, not copies that
-    may drift: the format, the locations, the values, the load's results."""
+    may drift: the format, the locations, the values, the load's results,
+    and every member it reads of a document."""
+    import re
     import runpy
-    module = runpy.run_path(str(SCHEMAS.parent / "ansible/plugins/module_utils/sorvit_image.py"))
+    module = runpy.run_path(str(MODULE_UTILS))
     defs = COMMON["$defs"]
     assert module["LOCATIONS"] == defs["location"]["maximum"] + 1
     assert module["MAX_VALUE"] == defs["value"]["maximum"]
-    load = load_schema("load")
-    assert module["FORMAT_VERSION"] == load["properties"]["format_version"]["const"]
-    results = load["$defs"]["result"]["properties"]["result"]["enum"]
+    assert module["FORMAT_VERSION"] == defs["format_version"]["const"]
+    results = load_schema("load")["$defs"]["result"]["properties"]["result"]["enum"]
     assert set(module["MATCHING_RESULTS"]) <= set(results)
+    read = set(re.findall(r'(?:\.get\(|\[)"([a-z_]+)"', MODULE_UTILS.read_text()))
+    assert read and read <= SCHEMA_MEMBERS, read - SCHEMA_MEMBERS
+
+
+def test_the_collection_writes_cells_and_names_as_the_tools_do(bank, tmp_path):
+    """The collection's image cells and card image names are the ones
+    sorvit-image writes and reads."""
+    import runpy
+    module = runpy.run_path(str(MODULE_UTILS))
+    folder = tmp_path / "images"
+    status, doc, _ = bank.image("+all", "save", str(folder))
+    assert status == 0
+    for entry in doc["cards"]:
+        if entry.get("skipped"):
+            continue
+        card = entry["card"]
+        path = folder / (module["CARD_IMAGE_PREFIX"] + "%d.img" % card["card_id"])
+        assert entry["file"] == str(path)
+        cells = [line for line in path.read_text().splitlines() if line.startswith("[")]
+        values = {int(c[1:5], 16): int(c.split("= ")[1], 16) for c in cells}
+        assert cells == [module["cell"](loc, values[loc], card["word_bits"]) for loc in range(64)]
 
 
 class Bank:

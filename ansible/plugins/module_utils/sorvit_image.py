@@ -13,8 +13,10 @@ FORMAT_VERSION = 1  # the document format these modules read
 LOCATIONS = 64  # 0x00 to 0x3F
 MAX_VALUE = 0xFFFFFFFF
 MATCHING_RESULTS = ("written", "already_matched")  # a load that left the card as the image
-# These are checked against the schemas (common.schema.json, load.schema.json)
-# by the tests, where the contract is written once.
+CARD_IMAGE_PREFIX = "card-"  # card-ID.img, as sorvit-image names a card's image
+# These, the cells and every member read of a document, are checked against
+# the schemas and the tools by the tests, where the contract is written once.
+# Documents are read here only.
 
 
 class ToolError(Exception):
@@ -101,7 +103,22 @@ def errors_of(doc):
 def card_of(doc):
     """What the task returns of the card."""
     card = doc.get("card") or {}
-    return {key: card.get(key) for key in ("card_id", "board_type", "word_bits")}
+    return {"card_id": card.get("card_id"), "board_type": card.get("board_type"),
+            "word_bits": card.get("word_bits")}
+
+
+def card_members(doc):
+    """The card of a document, all its members."""
+    return doc.get("card") or {}
+
+
+def cards_of(doc):
+    """The entries of a list or +all document."""
+    return doc.get("cards") or []
+
+
+def locations_of(changes):
+    return [c["location"] for c in changes]
 
 
 def protected_locations(card, locations):

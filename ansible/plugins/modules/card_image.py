@@ -124,8 +124,9 @@ import time
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.sorvit.cards.plugins.module_utils.sorvit_image import (
-    ToolError, card_of, card_selection, changes_of_check, changes_of_load, diff_of, errors_of,
-    image_text, load_outcome, parse_locations, protected_locations, read_document)
+    CARD_IMAGE_PREFIX, ToolError, card_members, card_of, card_selection, changes_of_check,
+    changes_of_load, diff_of, errors_of, image_text, load_outcome, locations_of, parse_locations,
+    protected_locations, read_document)
 
 ARGUMENT_SPEC = dict(
     card_id=dict(type="int"),
@@ -164,7 +165,7 @@ def image_file(module):
 def backup_path(module, card_id):
     folder = module.params["backup_dir"] or os.path.dirname(os.path.abspath(module.params["path"]))
     stamp = time.strftime("%Y-%m-%dT%H%M%S")
-    base = os.path.join(folder, "card-%d.%s" % (card_id, stamp))
+    base = os.path.join(folder, "%s%d.%s" % (CARD_IMAGE_PREFIX, card_id, stamp))
     path, n = base + ".img", 1
     while os.path.lexists(path):
         path, n = "%s.%d.img" % (base, n), n + 1
@@ -204,8 +205,8 @@ def main():
     changes = changes_of_check(doc)
     result = dict(changed=bool(changes), changes=changes, card=card)
     if module._diff:
-        result["diff"] = diff_of(doc["card"], changes, image_name)
-    held = protected_locations(doc["card"], [c["location"] for c in changes])
+        result["diff"] = diff_of(card_members(doc), changes, image_name)
+    held = protected_locations(card_members(doc), locations_of(changes))
     if held and not p["unlock"]:
         many = len(held) > 1
         result.update(changed=False, msg="Protected location%s %s differ%s from the image: set "
