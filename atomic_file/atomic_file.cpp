@@ -107,8 +107,9 @@ int write_all(int fd, const char *text, size_t length) {
 
 }  // namespace
 
-int atomic_resolve(const char *path, unsigned flags, mode_t folder_mode, safe_place *p) {
-    int error = safe_walk(path, flags & SAFE_MAKE_FOLDERS, folder_mode, p);
+int atomic_resolve(const char *path, unsigned flags, mode_t folder_mode, safe_place *p,
+                   const safe_place *from) {
+    int error = safe_walk(path, flags & SAFE_MAKE_FOLDERS, folder_mode, p, from);
     if (!error && p->exists && !S_ISREG(p->st.st_mode))
         error = S_ISLNK(p->st.st_mode) ? EAGAIN : EINVAL;  // renaming over a device is never meant
     if (!error && (p->folder_st.st_mode & (S_IWOTH | S_ISVTX)) == S_IWOTH) {

@@ -21,7 +21,8 @@
 // EINVAL for anything else but a regular file, EPERM (with place->refused)
 // for a link another user made or a folder that others may write and that
 // is not sticky. flags and folder_mode as safe_walk takes them.
-int atomic_resolve(const char *path, unsigned flags, mode_t folder_mode, safe_place *place);
+int atomic_resolve(const char *path, unsigned flags, mode_t folder_mode, safe_place *place,
+                   const safe_place *from = nullptr);
 
 // EACCES when the existing file's mode allows no write: a file its owner
 // made read-only is kept as it is, also from root.

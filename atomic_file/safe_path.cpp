@@ -79,10 +79,16 @@ void note_folders_above(walk *w) {
     if (fd >= 0) close(fd);
 }
 
-int start(walk *w, const char *path) {
+int start(walk *w, const char *path, const safe_place *from) {
     bool absolute = path[0] == '/';
     if (strlen(path) >= sizeof w->rest) return ENAMETOOLONG;
     snprintf(w->rest, sizeof w->rest, "%s", path);
+    if (from && !absolute) {
+        snprintf(w->shown, sizeof w->shown, "%s", from->path);
+        if (w->note) memcpy(w->place->changeable, from->changeable, sizeof w->place->changeable);
+        int fd = fcntl(from->folder, F_DUPFD_CLOEXEC, 0);
+        return fd < 0 ? errno : enter(w, fd);
+    }
     if (absolute || !getcwd(w->shown, sizeof w->shown))
         snprintf(w->shown, sizeof w->shown, "%s", absolute ? "/" : ".");
     int fd = open(absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
@@ -213,14 +219,15 @@ bool step(walk *w, unsigned flags, mode_t mode, int *error) {
 
 }  // namespace
 
-int safe_walk(const char *path, unsigned flags, mode_t mode, safe_place *place) {
+int safe_walk(const char *path, unsigned flags, mode_t mode, safe_place *place,
+              const safe_place *from) {
     *place = safe_place{};
     place->folder = -1;
     place->name = place->path;
     walk w;
     w.place = place;
     w.note = (flags & SAFE_NOTE_CHANGEABLE) != 0;
-    int error = start(&w, path);
+    int error = start(&w, path, from);
     while (!error && step(&w, flags, mode, &error)) {
     }
     if (!error && !(flags & SAFE_WHOLE_FOLDER) && !w.reached)

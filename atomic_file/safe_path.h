@@ -42,7 +42,12 @@ enum safe_flags : unsigned {
 
 // Walks path. On success the caller owns place->folder (safe_release).
 // ENOENT for a missing folder on the way, ENOTDIR, ELOOP after 40 links.
-int safe_walk(const char *path, unsigned flags, mode_t folder_mode, safe_place *place);
+// A relative path is walked from the current folder, or from a folder
+// already reached (from: a place that a walk with SAFE_WHOLE_FOLDER gave),
+// so that the files of one folder are reached without walking to it again;
+// what that walk found changeable is where this one starts.
+int safe_walk(const char *path, unsigned flags, mode_t folder_mode, safe_place *place,
+              const safe_place *from = nullptr);
 
 // Whether two statuses are of one file.
 inline bool same_file(const struct stat &a, const struct stat &b) {

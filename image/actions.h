@@ -8,6 +8,7 @@
 #define IMAGE_ACTIONS_H
 
 #include "card.h"
+#include "image_file.h"
 #include "record.h"
 #include "render.h"
 #include "safe_path.h"
@@ -25,7 +26,8 @@ struct image_run {
 int list_cards(image_run *run);
 
 // One card, chosen by the command line (choice, file) or by +all.
-int save_card(const card_choice &choice, const char *file, bool flush_folder, card_record *r);
-int check_card(image_run *run, const card_choice &choice, const char *file, card_record *r);
+int save_card(const card_choice &choice, const image_path &file, bool flush_folder,
+              card_record *r);
+int check_card(image_run *run, const card_choice &choice, const image_path &file, card_record *r);
 
 #endif

@@ -18,38 +18,41 @@ namespace {
 
 int worse(int a, int b) { return a < 0 || b < 0 ? -1 : a > b ? a : b; }
 
-// The folder as the action needs it: made, with its missing parents, for
-// save; there, for check and load, and for load one that no other user can
-// change. Each image is checked again as it is read; a folder at fault is
-// said once, not card by card, and before any question.
-bool prepare_folder(action_kind action, const char *folder, failure_log *log) {
+// The folder as the action needs it, reached once for the run (place):
+// made, with its missing parents, for save; there, for check and load, and
+// for load one that no other user can change. Each image is checked again
+// as it is read; a folder at fault is said once, not card by card, and
+// before any question.
+bool prepare_folder(action_kind action, const char *folder, safe_place *place,
+                    failure_log *log) {
     const bool save = action == action_kind::SAVE;
     const unsigned flags =
         save ? SAFE_WHOLE_FOLDER | SAFE_MAKE_FOLDERS : SAFE_WHOLE_FOLDER | SAFE_NOTE_CHANGEABLE;
-    safe_place place;
-    int error = safe_walk(folder, flags, 0777, &place);
-    safe_release(&place);
+    int error = safe_walk(folder, flags, 0777, place);
     if (error == EPERM)
-        log_failure(log, "Cannot %s %s: %s\n", save ? "save to" : "read", folder, place.refused);
+        log_failure(log, "Cannot %s %s: %s\n", save ? "save to" : "read", folder, place->refused);
     else if (error)
         log_failure(log, "Cannot %s folder %s: %s\n", save ? "create" : "read", folder,
                     strerror(error));
-    else if (action == action_kind::LOAD && place.changeable[0])
-        log_failure(log, "Cannot load from %s: %s\n", folder, place.changeable);
+    else if (action == action_kind::LOAD && place->changeable[0])
+        log_failure(log, "Cannot load from %s: %s\n", folder, place->changeable);
     else return true;
+    safe_release(place);
     return false;
 }
 
 // One card of the run, as list found it.
 struct card_slot {
     card_record *record;
-    char *path;  // its image's path: owned
+    char *path;        // its image's path: owned
+    image_path image;  // the image, in the run's folder
 };
 
 // Starts the card's record; false when the card is not for the action: a
 // failed index, a board the tools do not support (skipped), or a folder
 // whose name leaves no room for the card's file (each reported and ended).
-bool start_card(const found_card &f, const char *folder, card_slot *s) {
+bool start_card(const found_card &f, const char *folder, const safe_place &place,
+                card_slot *s) {
     card_record *r = s->record;
     r->has_index = true;
     r->index = f.index;
@@ -80,6 +83,7 @@ bool start_card(const found_card &f, const char *folder, card_slot *s) {
     }
     card_image_path(folder, f.card_id, s->path, room);
     r->file = s->path;
+    s->image = image_path{s->path, &place, s->path + strlen(folder) + 1};
     return true;
 }
 
@@ -92,9 +96,9 @@ card_choice card_by_id(uint32_t card_id, const card_choice &options) {
     return choice;
 }
 
-int flush_folder(const char *folder, failure_log *log) {
+int flush_folder(const safe_place &place, const char *folder, failure_log *log) {
     image_error err;
-    if (sync_image_folder(folder, &err)) return 0;
+    if (sync_image_folder(place, folder, &err)) return 0;
     log_failure(log, "%s", err.text);
     return -1;
 }
@@ -108,7 +112,8 @@ struct orphans {
     bool unread;  // the folder could not be read
 };
 
-orphans find_orphans(const char *folder, const card_list &list, failure_log *log) {
+orphans find_orphans(const safe_place &place, const char *folder, const card_list &list,
+                     failure_log *log) {
     orphans o{};
     id_list known{};
     bool ok = true;
@@ -117,7 +122,7 @@ orphans find_orphans(const char *folder, const card_list &list, failure_log *log
     sort_ids(&known);
     image_error err;
     if (!ok) set_image_error(&err, "Out of memory reading folder %s", folder);
-    if (!ok || !images_without_cards(folder, known, &o.ids, &err)) {
+    if (!ok || !images_without_cards(place, folder, known, &o.ids, &err)) {
         log_failure(log, "%s", err.text);
         o.unread = true;
     }
@@ -160,18 +165,18 @@ void render_orphans(renderers *out, action_kind action, const char *folder, cons
 // save and check: one card at a time, each record rendered as soon as its
 // card is done.
 int save_or_check_each(image_run *run, action_kind action, const char *folder,
-                       const card_list &list) {
+                       const safe_place &place, const card_list &list) {
     int status = 0;
     for (size_t k = 0; k < list.count; k++) {
         const found_card &f = list.cards[k];
         card_record r{};
-        card_slot s{&r, nullptr};
+        card_slot s{&r, nullptr, {}};
         start_record(&r, action, k, nullptr);
-        if (start_card(f, folder, &s)) {
+        if (start_card(f, folder, place, &s)) {
             const card_choice choice = card_by_id(f.card_id, run->options);
             // The folder is flushed once, after the last image.
-            if (action == action_kind::SAVE) save_card(choice, s.path, false, &r);
-            else check_card(run, choice, s.path, &r);
+            if (action == action_kind::SAVE) save_card(choice, s.image, false, &r);
+            else check_card(run, choice, s.image, &r);
         }
         status = worse(status, r.status);
         render_card(run->out, r);
@@ -182,7 +187,8 @@ int save_or_check_each(image_run *run, action_kind action, const char *folder,
 }
 
 // load: every card previewed and closed, one question, then the writes.
-int load_each(image_run *run, const char *folder, const card_list &list, const orphans &o) {
+int load_each(image_run *run, const char *folder, const safe_place &place, const card_list &list,
+              const orphans &o) {
     auto *jobs = static_cast<load_job *>(calloc(list.count, sizeof(load_job)));
     auto *paths = static_cast<char **>(calloc(list.count, sizeof(char *)));
     if (!jobs || !paths) {
@@ -194,12 +200,12 @@ int load_each(image_run *run, const char *folder, const card_list &list, const o
     }
     for (size_t k = 0; k < list.count; k++) {
         load_job *job = &jobs[k];
-        card_slot s{&job->record, nullptr};
+        card_slot s{&job->record, nullptr, {}};
         start_record(&job->record, action_kind::LOAD, k, nullptr);
-        if (start_card(list.cards[k], folder, &s)) {
+        if (start_card(list.cards[k], folder, place, &s)) {
             paths[k] = s.path;
             job->choice = card_by_id(list.cards[k].card_id, run->options);
-            job->file = s.path;
+            job->file = s.image;
             preview_load(run, job, true);
         } else {
             render_card(run->out, job->record);
@@ -218,24 +224,30 @@ int load_each(image_run *run, const char *folder, const card_list &list, const o
 
 int on_all_cards(image_run *run, action_kind action, const char *folder) {
     renderers *out = run->out;
-    card_list list;
-    if (!find_cards(&list, &out->failures) || !prepare_folder(action, folder, &out->failures)) {
+        card_list list;
+    safe_place place;
+    if (!find_cards(&list, &out->failures)) {
+        out->stopped = true;
+        return -1;
+    }
+    if (!prepare_folder(action, folder, &place, &out->failures)) {
         free_cards(&list);
         out->stopped = true;
         return -1;
     }
     orphans o{};
-    if (action != action_kind::SAVE) o = find_orphans(folder, list, &out->failures);
+    if (action != action_kind::SAVE) o = find_orphans(place, folder, list, &out->failures);
     int status = o.unread ? -1 : 0;
     if (action == action_kind::LOAD) {
-        status = worse(status, load_each(run, folder, list, o));
+        status = worse(status, load_each(run, folder, place, list, o));
     } else {
-        status = worse(status, save_or_check_each(run, action, folder, list));
+        status = worse(status, save_or_check_each(run, action, folder, place, list));
         if (action == action_kind::SAVE)
-            status = worse(status, flush_folder(folder, &out->failures));
+            status = worse(status, flush_folder(place, folder, &out->failures));
         status = worse(status, report_orphans(folder, o, &out->failures));
     }
     render_orphans(out, action, folder, o, list.count);
+    safe_release(&place);
     free_ids(&o.ids);
     free_cards(&list);
     return status;

@@ -67,8 +67,9 @@ void print_location(FILE *stream, const card_session *card, uint32_t location, u
     fprintf(stream, "   %s", format_cell(location, &value, value_digits(card)).text);
 }
 
-int start_comparison(image_run *run, const card_choice &choice, const char *file, image_use use,
-                     FILE *card_line, comparison *c, card_record *r) {
+int start_comparison(image_run *run, const card_choice &choice, const image_path &file,
+                     image_use use, FILE *card_line, comparison *c, card_record *r) {
+    const char *name = image_name(file.shown);
     *c = comparison{};
     c->card.log = &r->failures;
     image_error err;
@@ -77,13 +78,13 @@ int start_comparison(image_run *run, const card_choice &choice, const char *file
         log_failure(&r->failures, "%s", err.text);
         return -1;
     }
-    if (!trust_image(run, image_name(file), trust, use, &r->failures)) return -1;
+    if (!trust_image(run, name, trust, use, &r->failures)) return -1;
     if (open_card_for(choice, &c->card, r) != 0) return -1;
     const eeprom_image *im = &c->image;
     print_card_line(card_line, &c->card);
-    if (!image_fits_card(im, &c->card, image_name(file))) return -1;
+    if (!image_fits_card(im, &c->card, name)) return -1;
     if (im->has_card_id && im->card_id != c->card.card_id)  // a spare of the same kind
-        report_warning("Image file %s was saved from card %s\n", image_name(file),
+        report_warning("Image file %s was saved from card %s\n", name,
                        label_of(im->card_id).text);
     comparison_part *part = comparison_of(r);
     if (!read_locations(&c->card, im->listed, part->card_values)) {

@@ -21,8 +21,8 @@ enum class image_use { CHECK, LOAD };
 // type), and reads the card at the image's locations into the record's
 // comparison. Returns 0, or reports why not and returns -1; call
 // close_card on every path.
-int start_comparison(image_run *run, const card_choice &choice, const char *file, image_use use,
-                     FILE *card_line, comparison *c, card_record *r);
+int start_comparison(image_run *run, const card_choice &choice, const image_path &file,
+                     image_use use, FILE *card_line, comparison *c, card_record *r);
 
 // "   [0xNN] = 0xOLD" with the digits of the card's word.
 void print_location(FILE *stream, const card_session *card, uint32_t location, uint32_t value);

@@ -113,7 +113,7 @@ int conclude(load_job *job) {
             "Wrote %u location%s, but %u other location%s changed meanwhile: the card does not "
             "match %s\n",
             w, plural(w), count_bits(v.changed), plural(count_bits(v.changed)),
-            image_name(job->file));
+            image_name(job->file.shown));
         l->result = load_result::CHANGED_MEANWHILE;
         return 1;
     }
@@ -238,7 +238,7 @@ int load_card(image_run *run, const card_choice &choice, const char *file) {
     load_job job{};
     start_record(&job.record, action_kind::LOAD, 0, file);
     job.choice = choice;
-    job.file = file;
+    job.file = path_named(file);
     if (is_standard_stream(file) && !choice.force) {
         log_failure(&job.record.failures,
                     "An image from standard input needs +f: standard input cannot also answer the "

@@ -11,7 +11,7 @@
 struct load_job {
     card_record record;
     card_choice choice;  // the card, as the command line or +all chose it
-    const char *file;
+    image_path file;
     comparison c;
     bool pending;            // its writes wait for the question
     location_mask held;      // protected locations that differ and stay so

@@ -100,8 +100,9 @@ int on_one_card(image_run *run, action_kind action, const char *file) {
     if (action == action_kind::LOAD) return load_card(run, run->options, file);
     card_record r{};
     start_record(&r, action, 0, file);
-    int status = action == action_kind::SAVE ? save_card(run->options, file, true, &r)
-                                             : check_card(run, run->options, file, &r);
+    const image_path path = path_named(file);
+    int status = action == action_kind::SAVE ? save_card(run->options, path, true, &r)
+                                             : check_card(run, run->options, path, &r);
     render_card(run->out, r);
     release_record(&r);
     return status;

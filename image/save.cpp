@@ -43,7 +43,8 @@ void format_image(const card_session *card, const uint32_t *values, text_buffer 
         append(b, "%s\n", format_cell(loc, &values[loc], value_digits(card)).text);
 }
 
-int save_open_card(const card_session *card, const char *file, bool flush_folder, card_record *r) {
+int save_open_card(const card_session *card, const image_path &file, bool flush_folder,
+                   card_record *r) {
     uint32_t values[CONFIG_LOCATIONS] = {};
     if (!read_locations(card, ~location_mask{0}, values)) {
         r->card_failed = true;
@@ -64,7 +65,8 @@ int save_open_card(const card_session *card, const char *file, bool flush_folder
 
 }  // namespace
 
-int save_card(const card_choice &choice, const char *file, bool flush_folder, card_record *r) {
+int save_card(const card_choice &choice, const image_path &file, bool flush_folder,
+              card_record *r) {
     card_session card{};
     int status = open_card_for(choice, &card, r);
     if (status == 0) status = save_open_card(&card, file, flush_folder, r);

@@ -10,7 +10,6 @@
 #include <cstring>
 
 #include "number.h"
-#include "safe_path.h"
 
 namespace {
 
@@ -32,20 +31,15 @@ int ascending(const void *a, const void *b) {
     return x < y ? -1 : x > y;
 }
 
-DIR *open_folder(const char *folder, image_error *err) {
-    safe_place place;
-    int error = safe_walk(folder, SAFE_WHOLE_FOLDER, 0, &place);
-    int fd = error ? -1 : openat(place.folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (!error && fd < 0) error = errno;
-    safe_release(&place);
+DIR *open_folder(const safe_place &folder, const char *shown, image_error *err) {
+    int fd = openat(folder.folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int error = fd < 0 ? errno : 0;
     DIR *dir = fd >= 0 ? fdopendir(fd) : nullptr;
     if (fd >= 0 && !dir) {
         error = errno;
         close(fd);
     }
-    if (!dir)
-        set_image_error(err, "Cannot read folder %s: %s", folder,
-                        error == EPERM ? place.refused : strerror(error));
+    if (!dir) set_image_error(err, "Cannot read folder %s: %s", shown, strerror(error));
     return dir;
 }
 
@@ -67,10 +61,10 @@ void sort_ids(id_list *list) {
     if (list->count) qsort(list->ids, list->count, sizeof *list->ids, ascending);
 }
 
-bool images_without_cards(const char *folder, const id_list &known, id_list *out,
-                          image_error *err) {
+bool images_without_cards(const safe_place &folder, const char *shown, const id_list &known,
+                          id_list *out, image_error *err) {
     *out = id_list{};
-    DIR *dir = open_folder(folder, err);
+    DIR *dir = open_folder(folder, shown, err);
     if (!dir) return false;
     bool ok = true;
     uint32_t id;
@@ -80,8 +74,8 @@ bool images_without_cards(const char *folder, const id_list &known, id_list *out
             !(known.count && bsearch(&id, known.ids, known.count, sizeof id, ascending)))
             ok = push_id(out, id);
     if (ok && errno != 0)
-        set_image_error(err, "Cannot read folder %s: %s", folder, strerror(errno));
-    else if (!ok) set_image_error(err, "Out of memory reading folder %s", folder);
+        set_image_error(err, "Cannot read folder %s: %s", shown, strerror(errno));
+    else if (!ok) set_image_error(err, "Out of memory reading folder %s", shown);
     ok = ok && errno == 0;
     closedir(dir);
     if (ok) sort_ids(out);

@@ -24,7 +24,8 @@ struct id_list {
 // The IDs N of the files card-N.img in the folder that known (ascending)
 // does not hold; false, with err set, when the folder cannot be read or
 // memory runs out.
-bool images_without_cards(const char *folder, const id_list &known, id_list *out, image_error *err);
+bool images_without_cards(const safe_place &folder, const char *shown, const id_list &known,
+                          id_list *out, image_error *err);
 // Adds an ID; false when memory runs out. sort_ids puts them in order.
 bool push_id(id_list *list, uint32_t id);
 void sort_ids(id_list *list);

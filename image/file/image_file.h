@@ -51,6 +51,16 @@ void set_image_error(image_error *err, const char *format, ...)
 bool parse_image(const char *text, size_t length, const char *name, eeprom_image *out,
                  image_error *err);
 
+// Where an image file is: a path a user named ('-' is standard input or
+// output), or a name in the folder of a +all run, reached once for the
+// whole run rather than walked again for each card.
+struct image_path {
+    const char *shown;         // how messages name it: the path, or FOLDER/card-ID.img
+    const safe_place *folder;  // the run's folder, or null
+    const char *name;          // inside the folder; without one, the path itself
+};
+inline image_path path_named(const char *path) { return image_path{path, nullptr, path}; }
+
 // Who else than root and the running user could have put the image there.
 struct image_trust {
     char changeable[SAFE_TEXT_MAX];  // the first such place, and why; "" when none
@@ -60,7 +70,8 @@ struct image_trust {
 // Reads and parses an image file ('-' is standard input); err says why
 // not. Only a regular file is read, so nothing waits on a FIFO or a device,
 // and only through links that root or the running user made.
-bool read_image_file(const char *path, eeprom_image *out, image_trust *trust, image_error *err);
+bool read_image_file(const image_path &path, eeprom_image *out, image_trust *trust,
+                     image_error *err);
 
 // Puts text in the file whole or not at all (temporary file, flush,
 // rename), through a symbolic link that root or the running user made
@@ -72,16 +83,17 @@ bool read_image_file(const char *path, eeprom_image *out, image_trust *trust, im
 // output. err says why not. A run that writes many files into one folder
 // leaves it unflushed (flush_folder false) and calls sync_image_folder once
 // after the last.
-bool write_image_file(const char *path, const char *text, size_t length, bool flush_folder,
-                      image_error *err);
+bool write_image_file(const image_path &path, const char *text, size_t length,
+                      bool flush_folder, image_error *err);
 
 // The same for any file of the family; what names it in messages ("metrics
 // file").
-bool write_whole_file(const char *path, const char *what, const char *text, size_t length,
+bool write_whole_file(const image_path &path, const char *what, const char *text, size_t length,
                       bool flush_folder, image_error *err);
 
-// Flushes the folder, so that the files renamed into it last.
-bool sync_image_folder(const char *folder, image_error *err);
+// Flushes the folder (shown: as messages name it), so that the files
+// renamed into it last.
+bool sync_image_folder(const safe_place &folder, const char *shown, image_error *err);
 
 // Whether the path is '-', standard input or output.
 bool is_standard_stream(const char *path);

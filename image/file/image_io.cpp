@@ -19,10 +19,10 @@ constexpr int ENOTREG = -1;  // a FIFO, a socket or a device
 // Opens a regular file only, through links root or this user made: a
 // FIFO, a socket or a device would make the read wait on whoever holds its
 // other end. trust says who else can change the file.
-int open_for_reading(const char *path, image_trust *trust, int *error) {
-    if (is_standard_stream(path)) return STDIN_FILENO;
+int open_for_reading(const image_path &path, image_trust *trust, int *error) {
+    if (is_standard_stream(path.shown)) return STDIN_FILENO;
     safe_place place;
-    *error = safe_walk(path, SAFE_NOTE_CHANGEABLE, 0, &place);
+    *error = safe_walk(path.name, SAFE_NOTE_CHANGEABLE, 0, &place, path.folder);
     if (*error == EPERM) snprintf(trust->refused, sizeof trust->refused, "%s", place.refused);
     if (*error) return -1;
     int fd = -1;
@@ -68,12 +68,9 @@ bool failed(image_error *err, const char *what, const char *path, int error,
 
 }  // namespace
 
-bool sync_image_folder(const char *folder, image_error *err) {
-    safe_place place;
-    int error = safe_walk(folder, SAFE_WHOLE_FOLDER, 0, &place);
-    if (!error) error = atomic_sync_folder(place.folder);
-    safe_release(&place);
-    if (error) set_image_error(err, "Cannot flush folder %s: %s", folder, strerror(error));
+bool sync_image_folder(const safe_place &folder, const char *shown, image_error *err) {
+    int error = atomic_sync_folder(folder.folder);
+    if (error) set_image_error(err, "Cannot flush folder %s: %s", shown, strerror(error));
     return error == 0;
 }
 
@@ -83,23 +80,25 @@ const char *image_name(const char *path) {
     return is_standard_stream(path) ? "(standard input)" : path;
 }
 
-bool read_image_file(const char *path, eeprom_image *out, image_trust *trust, image_error *err) {
+bool read_image_file(const image_path &path, eeprom_image *out, image_trust *trust,
+                     image_error *err) {
     *trust = image_trust{};
+    const char *name = image_name(path.shown);
     int error = 0, fd = open_for_reading(path, trust, &error);
-    if (fd < 0) return failed(err, "read", image_name(path), error, trust->refused);
+    if (fd < 0) return failed(err, "read", name, error, trust->refused);
     // One image is read at a time, and 64 KiB is kept off the stack.
     static char text[IMAGE_MAX_BYTES + 1];
     size_t length = 0;
     bool ok = read_up_to(fd, text, IMAGE_MAX_BYTES, &length);
     int saved = errno;
     if (fd != STDIN_FILENO) close(fd);
-    if (!ok) return failed(err, "read", image_name(path), saved);
-    return parse_image(text, length, image_name(path), out, err);
+    if (!ok) return failed(err, "read", name, saved);
+    return parse_image(text, length, name, out, err);
 }
 
-bool write_whole_file(const char *path, const char *what, const char *text, size_t length,
+bool write_whole_file(const image_path &path, const char *what, const char *text, size_t length,
                       bool flush_folder, image_error *err) {
-    if (is_standard_stream(path)) {
+    if (is_standard_stream(path.shown)) {
         if (fwrite(text, 1, length, stdout) == length) return true;
         set_image_error(err, "Cannot write %s (standard output): %s", what,
                         strerror(errno ? errno : EIO));
@@ -108,7 +107,7 @@ bool write_whole_file(const char *path, const char *what, const char *text, size
     safe_place place;
     atomic_temp temp;
     // A missing folder is made, as the umask allows.
-    int error = atomic_resolve(path, SAFE_MAKE_FOLDERS, 0777, &place);
+    int error = atomic_resolve(path.name, SAFE_MAKE_FOLDERS, 0777, &place, path.folder);
     // Readable by all, as a saved configuration is; by its owner only where
     // anyone may add files beside it.
     const mode_t mode = place.folder_st.st_mode & S_IWOTH ? 0600 : 0644;
@@ -117,12 +116,12 @@ bool write_whole_file(const char *path, const char *what, const char *text, size
     if (!error) error = atomic_commit(&temp, &place, flush_folder);
     safe_release(&place);
     if (error)
-        set_image_error(err, "Cannot write %s %s: %s", what, path,
+        set_image_error(err, "Cannot write %s %s: %s", what, path.shown,
                         error == EPERM ? place.refused : strerror(error));
     return error == 0;
 }
 
-bool write_image_file(const char *path, const char *text, size_t length, bool flush_folder,
-                      image_error *err) {
+bool write_image_file(const image_path &path, const char *text, size_t length,
+                      bool flush_folder, image_error *err) {
     return write_whole_file(path, "image file", text, length, flush_folder, err);
 }
