@@ -11,17 +11,19 @@ namespace {
 
 constexpr fixed_text make_header() {
     fixed_text h{};
-    h.add("# Simulated card bank of libvelqor2 (the card simulator).\n"
-          "# Each [card] is one card; its index is its place in this file, from 0.\n"
-          "# Settings: id, board_type (signed), word_bits (16 or 32), eeprom_words\n"
-          "# (default ");
+    h.add(
+        "# Simulated card bank of libvelqor2 (the card simulator).\n"
+        "# Each [card] is one card; its index is its place in this file, from 0.\n"
+        "# Settings: id, board_type (signed), word_bits (16 or 32), eeprom_words\n"
+        "# (default ");
     h.add(BANK_DEFAULT_WORDS);
-    h.add("), serial, model, and any number of 'fault =' lines: open,\n"
-          "# info, read, read <location>, write or write <location>. Numbers are\n"
-          "# decimal or 0x-hex.\n"
-          "# Data lines 'location: value value ...' are hexadecimal; locations not\n"
-          "# listed hold the erased value (all ones). A write rewrites its card.\n"
-          "# Limits: ");
+    h.add(
+        "), serial, model, and any number of 'fault =' lines: open,\n"
+        "# info, read, read <location>, write or write <location>. Numbers are\n"
+        "# decimal or 0x-hex.\n"
+        "# Data lines 'location: value value ...' are hexadecimal; locations not\n"
+        "# listed hold the erased value (all ones). A write rewrites its card.\n"
+        "# Limits: ");
     h.add(BANK_MAX_CARDS);
     h.add(" cards, ");
     h.add(BANK_MAX_WORDS);

@@ -5,7 +5,6 @@
 #include "bank_scan.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -73,18 +72,20 @@ bool malformed(sim_error *err, const char *path, unsigned line, const char *expe
     return false;
 }
 
-// What was expected, as a format of its own (a limit, say).
-bool fail_at(bank_scan *s, unsigned line, const char *expected, ...)
-    __attribute__((format(printf, 3, 4)));
-bool fail_at(bank_scan *s, unsigned line, const char *expected, ...) {
-    char text[256];
-    va_list ap;
-    va_start(ap, expected);
-    vsnprintf(text, sizeof text, expected, ap);
-    va_end(ap);
-    return malformed(&s->error, s->path, line, text);
+bool fail_at(bank_scan *s, unsigned line, const char *expected) {
+    return malformed(&s->error, s->path, line, expected);
 }
-bool fail(bank_scan *s, const char *expected) { return fail_at(s, s->line, "%s", expected); }
+
+// What was expected, written with a number (a limit).
+struct expected_text {
+    char text[128];
+};
+expected_text with_number(const char *before, unsigned long long n, const char *after) {
+    expected_text e;
+    snprintf(e.text, sizeof e.text, "%s%llu%s", before, n, after);
+    return e;
+}
+bool fail(bank_scan *s, const char *expected) { return fail_at(s, s->line, expected); }
 
 bool out_of_memory(sim_error *err, const char *path) {
     sim_error_set(err, SIM_NO_MEMORY, "out of memory reading bank file %s", path);
@@ -164,14 +165,14 @@ bool set_setting(bank_scan *s, sim_card *d, unsigned bit, span value) {
     case KEY_EEPROM_WORDS:
         return (read_u32(value, DECIMAL_OR_0X, &d->eeprom_words) && d->eeprom_words >= 1 &&
                 d->eeprom_words <= BANK_MAX_WORDS) ||
-               fail_at(s, s->line, "eeprom_words from 1 to %lu",
-                       static_cast<unsigned long>(BANK_MAX_WORDS));
+               fail(s, with_number("eeprom_words from 1 to ", BANK_MAX_WORDS, "").text);
     case KEY_SERIAL:
         return read_u32(value, DECIMAL_OR_0X, &d->serial) ||
                fail(s, "an unsigned 32-bit serial number");
     default:  // KEY_MODEL; the card starts zeroed
         if (value.size() > BANK_MODEL_MAX)
-            return fail_at(s, s->line, "a model name of at most %zu characters", BANK_MODEL_MAX);
+            return fail(
+                s, with_number("a model name of at most ", BANK_MODEL_MAX, " characters").text);
         memcpy(d->model, value.begin, value.size());
         return true;
     }
@@ -204,17 +205,20 @@ bool parse_setting(bank_scan *s, sim_card *card, unsigned *seen, span key, span 
 bool check_card(bank_scan *s, const sim_card &card, unsigned seen) {
     const unsigned required = KEY_ID | KEY_BOARD_TYPE | KEY_WORD_BITS;
     if ((seen & required) != required)
-        return fail_at(s, card.line, "%s", "id, board_type and word_bits in this card");
+        return fail_at(s, card.line, "id, board_type and word_bits in this card");
     if (s->bank.count > BANK_MAX_CARDS)  // this card is the last in the bank
-        return fail_at(s, card.line, "at most %zu cards in a bank (the simulator's limit)",
-                       BANK_MAX_CARDS);
+        return fail_at(
+            s, card.line,
+            with_number("at most ", BANK_MAX_CARDS, " cards in a bank (the simulator's limit)")
+                .text);
     s->total_words += card.eeprom_words;
     if (s->total_words > BANK_MAX_TOTAL_WORDS)
         return fail_at(s, card.line,
-                       "at most %llu words in all cards together (the simulator's limit)",
-                       static_cast<unsigned long long>(BANK_MAX_TOTAL_WORDS));
+                       with_number("at most ", BANK_MAX_TOTAL_WORDS,
+                                   " words in all cards together (the simulator's limit)")
+                           .text);
     if (id_lookup(s, card.id) != NO_CARD)
-        return fail_at(s, card.line, "%s", "a card id not used by an earlier card");
+        return fail_at(s, card.line, "a card id not used by an earlier card");
     return true;
 }
 
@@ -224,7 +228,7 @@ bool next_text(bank_scan *s, span *text) {
     s->line++;
     const span line = next_line(s->text, s->length, &s->pos);
     if (line.size() >= MAX_LINE)
-        return fail_at(s, s->line, "a line shorter than %zu bytes", MAX_LINE);
+        return fail(s, with_number("a line shorter than ", MAX_LINE, " bytes").text);
     if (memchr(line.begin, '\0', line.size())) return fail(s, "text, not a NUL byte");
     *text = content(line);
     return true;

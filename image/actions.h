@@ -26,8 +26,7 @@ struct image_run {
 int list_cards(image_run *run);
 
 // One card, chosen by the command line (choice, file) or by +all.
-int save_card(const card_choice &choice, const image_path &file, bool flush_folder,
-              card_record *r);
+int save_card(const card_choice &choice, const image_path &file, bool flush_folder, card_record *r);
 int check_card(image_run *run, const card_choice &choice, const image_path &file, card_record *r);
 
 #endif

@@ -23,8 +23,7 @@ int worse(int a, int b) { return a < 0 || b < 0 ? -1 : a > b ? a : b; }
 // for load one that no other user can change. Each image is checked again
 // as it is read; a folder at fault is said once, not card by card, and
 // before any question.
-bool prepare_folder(action_kind action, const char *folder, safe_place *place,
-                    failure_log *log) {
+bool prepare_folder(action_kind action, const char *folder, safe_place *place, failure_log *log) {
     const bool save = action == action_kind::SAVE;
     const unsigned flags =
         save ? SAFE_WHOLE_FOLDER | SAFE_MAKE_FOLDERS : SAFE_WHOLE_FOLDER | SAFE_NOTE_CHANGEABLE;
@@ -51,8 +50,7 @@ struct card_slot {
 // Starts the card's record; false when the card is not for the action: a
 // failed index, a board the tools do not support (skipped), or a folder
 // whose name leaves no room for the card's file (each reported and ended).
-bool start_card(const found_card &f, const char *folder, const safe_place &place,
-                card_slot *s) {
+bool start_card(const found_card &f, const char *folder, const safe_place &place, card_slot *s) {
     card_record *r = s->record;
     r->has_index = true;
     r->index = f.index;
@@ -224,7 +222,7 @@ int load_each(image_run *run, const char *folder, const safe_place &place, const
 
 int on_all_cards(image_run *run, action_kind action, const char *folder) {
     renderers *out = run->out;
-        card_list list;
+    card_list list;
     safe_place place;
     if (!find_cards(&list, &out->failures)) {
         out->stopped = true;

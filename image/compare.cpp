@@ -84,8 +84,7 @@ int start_comparison(image_run *run, const card_choice &choice, const image_path
     print_card_line(card_line, &c->card);
     if (!image_fits_card(im, &c->card, name)) return -1;
     if (im->has_card_id && im->card_id != c->card.card_id)  // a spare of the same kind
-        report_warning("Image file %s was saved from card %s\n", name,
-                       label_of(im->card_id).text);
+        report_warning("Image file %s was saved from card %s\n", name, label_of(im->card_id).text);
     comparison_part *part = comparison_of(r);
     if (!read_locations(&c->card, im->listed, part->card_values)) {
         r->card_failed = true;

@@ -73,8 +73,7 @@ bool images_without_cards(const safe_place &folder, const char *shown, const id_
         if (id_of_image(entry->d_name, &id) &&
             !(known.count && bsearch(&id, known.ids, known.count, sizeof id, ascending)))
             ok = push_id(out, id);
-    if (ok && errno != 0)
-        set_image_error(err, "Cannot read folder %s: %s", shown, strerror(errno));
+    if (ok && errno != 0) set_image_error(err, "Cannot read folder %s: %s", shown, strerror(errno));
     else if (!ok) set_image_error(err, "Out of memory reading folder %s", shown);
     ok = ok && errno == 0;
     closedir(dir);

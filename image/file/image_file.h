@@ -83,8 +83,8 @@ bool read_image_file(const image_path &path, eeprom_image *out, image_trust *tru
 // output. err says why not. A run that writes many files into one folder
 // leaves it unflushed (flush_folder false) and calls sync_image_folder once
 // after the last.
-bool write_image_file(const image_path &path, const char *text, size_t length,
-                      bool flush_folder, image_error *err);
+bool write_image_file(const image_path &path, const char *text, size_t length, bool flush_folder,
+                      image_error *err);
 
 // The same for any file of the family; what names it in messages ("metrics
 // file").

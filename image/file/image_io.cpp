@@ -121,7 +121,7 @@ bool write_whole_file(const image_path &path, const char *what, const char *text
     return error == 0;
 }
 
-bool write_image_file(const image_path &path, const char *text, size_t length,
-                      bool flush_folder, image_error *err) {
+bool write_image_file(const image_path &path, const char *text, size_t length, bool flush_folder,
+                      image_error *err) {
     return write_whole_file(path, "image file", text, length, flush_folder, err);
 }

@@ -246,7 +246,8 @@ bool metrics_finish(metrics *m, const char *file, bool run_success, double durat
     const bool complete = !t.failed && !m->out_of_memory;
     free_metrics(m);
     // Half the metrics would say what is not so: none are written then.
-    bool ok = complete && write_whole_file(path_named(file), "metrics file", t.data, t.length, true, err);
+    bool ok =
+        complete && write_whole_file(path_named(file), "metrics file", t.data, t.length, true, err);
     if (!complete) set_image_error(err, "Out of memory for the metrics: none written");
     free(t.data);
     return ok;
