@@ -70,7 +70,7 @@ def parse_locations(locations):
 def image_text(values):
     """An image that lists the given locations only, for check and load."""
     lines = ["# locations given to sorvit.cards.card_image"]
-    lines += ["[0x%02X] = 0x%X" % (loc, values[loc]) for loc in sorted(values)]
+    lines += [cell(loc, values[loc], 16) for loc in sorted(values)]  # a wider value keeps its digits
     return "\n".join(lines) + "\n"
 
 

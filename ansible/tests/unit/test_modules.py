@@ -117,7 +117,7 @@ def test_card_image_locations_diff_and_index(run_module):
     assert not failed and result["changed"]
     assert calls[0][1:3] == ["/index", "2"]
     with open(calls[0][-1]) as image:
-        assert image.read().splitlines()[1:] == ["[0x30] = 0x7F4D", "[0x31] = 0x5"]
+        assert image.read().splitlines()[1:] == ["[0x30] = 0x7F4D", "[0x31] = 0x0005"]
     assert result["diff"] == {"before_header": "card 101(0x65)",
                               "after_header": "locations of the task",
                               "before": "[0x30] = 0x0001\n", "after": "[0x30] = 0x7F4D\n"}
