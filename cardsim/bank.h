@@ -74,6 +74,8 @@ struct sim_card {
     unsigned faults;  // sim_fault_mask bits
     location_set read_faults;
     location_set write_faults;
+    bool has_cut;        // "fault = cut N": the process ends, as a power cut would end it,
+    uint32_t cut_after;  // at its write to the card after its N-th
     uint32_t *words;  // eeprom_words values, owned; null until the card is decoded
     unsigned line;    // of its "[card]" in the bank file, for messages
     // Its lines in the text it was read from: all of them from its "[card]"

@@ -57,7 +57,7 @@ struct writer {
 size_t card_bound(const sim_card &card) {
     size_t rows = (card.eeprom_words + WORDS_PER_LINE - 1) / WORDS_PER_LINE;
     return CARD_FIXED_BYTES +
-           FAULT_LINE_BYTES * (4 + size_t{card.read_faults.count} + card.write_faults.count) +
+           FAULT_LINE_BYTES * (5 + size_t{card.read_faults.count} + card.write_faults.count) +
            rows * 8 + size_t{card.eeprom_words} * 9;
 }
 
@@ -79,6 +79,11 @@ void write_faults(writer *w, const sim_card &card) {
             w->hex(k.located->at[i], 1);
             w->text("\n");
         }
+    if (card.has_cut) {
+        w->text("fault        = cut 0x");
+        w->hex(card.cut_after, 1);
+        w->text("\n");
+    }
 }
 
 // Rows that hold only erased words are left out: they read back erased.

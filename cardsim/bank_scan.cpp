@@ -128,6 +128,12 @@ enum setting_bit : unsigned {
 
 // "open", "info", "read", "write", or "read <location>", "write <location>".
 bool parse_fault(bank_scan *s, sim_card *card, span value) {
+    if (value.size() > 3 && memcmp(value.begin, "cut", 3) == 0 && is_blank(value.begin[3])) {
+        if (!read_u32(trim({value.begin + 3, value.end}), DECIMAL_OR_0X, &card->cut_after))
+            return fail(s, "a number of writes after 'fault = cut'");
+        card->has_cut = true;
+        return true;
+    }
     static const struct {
         const char *word;
         unsigned bit;
@@ -149,7 +155,7 @@ bool parse_fault(bank_scan *s, sim_card *card, span value) {
         else if (!location_set_add(&(card->*k.located), location)) return out_of_memory(s);
         return true;
     }
-    return fail(s, "fault = open, info, read, read <location>, write or write <location>");
+    return fail(s, "fault = open, info, read, read <location>, write, write <location> or cut <writes>");
 }
 
 bool set_setting(bank_scan *s, sim_card *d, unsigned bit, span value) {

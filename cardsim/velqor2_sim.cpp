@@ -5,6 +5,7 @@
 #define VELQOR2_BUILDING_LIBRARY
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cinttypes>
@@ -34,6 +35,26 @@ struct open_card {
 // Under the mutex, as the snapshots are.
 open_card g_open[MAX_OPEN];
 uint32_t g_generation;
+
+// What this process wrote to each card marked with "fault = cut", counted
+// as a power cut would find it: the process ends at the write that comes
+// after the bank's number. Under the mutex.
+struct cut_count {
+    uint32_t card_id;
+    uint32_t writes;
+};
+cut_count g_cuts[MAX_OPEN];
+size_t g_cut_count;
+
+// Ends the process, as a power cut would, when this write is the one after
+// the card's number; otherwise counts it.
+void count_toward_cut(const sim_card &card) {
+    if (!card.has_cut) return;
+    size_t k = 0;
+    while (k < g_cut_count && g_cuts[k].card_id != card.id) k++;
+    if (k == g_cut_count && g_cut_count < MAX_OPEN) g_cuts[g_cut_count++] = {card.id, 0};
+    if (k < g_cut_count && g_cuts[k].writes++ >= card.cut_after) raise(SIGKILL);
+}
 
 // The detail of this thread's last failure, which the status text returns,
 // and room for the text of an unknown status.
@@ -205,6 +226,7 @@ VELQOR2_STATUS write_word(VELQOR2_HANDLE handle, uint32_t location, uint32_t val
         if (write_fails(&card, location))
             return fail(SIM_FAULT, "simulated fault: write of location 0x%X on card %u", location,
                         card.id);
+        count_toward_cut(card);
         id = card.id;
         bank = o.snapshot;
         snapshot_ref(bank);

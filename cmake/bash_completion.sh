@@ -31,6 +31,10 @@ values=$(rows value)
 folders=$(rows folder)
 # The first parameter's description lists the actions, when it has any.
 actions=$(awk -F' = ' '$1 ~ /^ *action$/ { gsub(/,| or /, " ", $2); print $2 }' <<<"$usage")
+# The file's description names the actions that take one: "for save, check
+# and load: ...".
+file_actions=$(awk -F' = ' '$1 ~ /^ *file$/ && $2 ~ /^for / {
+  sub(/^for /, "", $2); sub(/:.*/, "", $2); gsub(/,| and /, " ", $2); print $2 }' <<<"$usage")
 function=_$(tr -c 'a-z\n' _ <<<"$name")
 
 cat <<EOF
@@ -40,6 +44,7 @@ $function() {
     local cur=\${COMP_WORDS[COMP_CWORD]} prev=
     ((COMP_CWORD > 0)) && prev=\${COMP_WORDS[COMP_CWORD - 1]}
     local help="$help" flags="$flags" values="$values" folders="$folders" actions="$actions"
+    local file_actions="$file_actions"
     COMPREPLY=()
     # The value of an option.
     if [[ \$prev == [-/+]?* && " \$values " == *" \${prev:1} "* ]]; then
@@ -82,7 +87,7 @@ $function() {
         mapfile -t COMPREPLY < <(compgen -W "\${words[*]}" -- "\$cur")
     elif [[ -z \$action && -n \$actions ]]; then
         mapfile -t COMPREPLY < <(compgen -W "\$actions" -- "\$cur")
-    elif [[ -n \$action && \$action != list && \$after -eq 0 && " \$actions " == *" \$action "* ]]; then
+    elif [[ -n \$action && \$after -eq 0 && " \$file_actions " == *" \$action "* ]]; then
         # An action's file, or with +all its folder.
         if [[ -n \$all ]]; then
             mapfile -t COMPREPLY < <(compgen -d -- "\$cur")

@@ -11,6 +11,7 @@
 #include "folder_images.h"
 #include "image_file.h"
 #include "load.h"
+#include "settle.h"
 #include "report.h"
 #include "safe_path.h"
 
@@ -47,28 +48,31 @@ struct card_slot {
     image_path image;  // the image, in the run's folder
 };
 
-// Starts the card's record; false when the card is not for the action: a
-// failed index, a board the tools do not support (skipped), or a folder
-// whose name leaves no room for the card's file (each reported and ended).
-bool start_card(const found_card &f, const char *folder, const safe_place &place, card_slot *s) {
-    card_record *r = s->record;
+// The record of a card as list found it; false when it is not one to act
+// on (a failed index, reported; an unsupported board, skipped).
+bool card_found(const found_card &f, card_record *r) {
     r->has_index = true;
     r->index = f.index;
-    const unsigned long index = f.index;
     if (!f.has_info) {
         log_failure(&r->failures, "Failed to %s with index %lu: %s\n",
-                    f.opened ? "get card info of card" : "open card", index, f.failure);
+                    f.opened ? "get card info of card" : "open card",
+                    static_cast<unsigned long>(f.index), f.failure);
         r->card_failed = true;
         end_record(r, -1);
         return false;
     }
-    // The card as list found it, even when the action fails before opening
-    // it (a check without an image, say).
     note_card(r, f.card_id, f.board_type);
-    if (r->card.word_bits == 0) {
-        r->skipped = true;
-        return false;
-    }
+    r->skipped = r->card.word_bits == 0;
+    return !r->skipped;
+}
+
+// Starts the card's record; false when the card is not for the action: a
+// failed index, a board the tools do not support (skipped), or a folder
+// whose name leaves no room for the card's file (each reported and ended).
+bool start_card(const found_card &f, const char *folder, const safe_place &place,
+                card_slot *s) {
+    card_record *r = s->record;
+    if (!card_found(f, r)) return false;
     const size_t room = strlen(folder) + 1 + CARD_IMAGE_NAME_SIZE;
     s->path = room <= PATH_MAX ? static_cast<char *>(malloc(room)) : nullptr;
     if (!s->path) {
@@ -173,7 +177,7 @@ int save_or_check_each(image_run *run, action_kind action, const char *folder,
         if (start_card(f, folder, place, &s)) {
             const card_choice choice = card_by_id(f.card_id, run->options);
             // The folder is flushed once, after the last image.
-            if (action == action_kind::SAVE) save_card(choice, s.image, false, &r);
+            if (action == action_kind::SAVE) save_card(run, choice, s.image, false, &r);
             else check_card(run, choice, s.image, &r);
         }
         status = worse(status, r.status);
@@ -218,6 +222,34 @@ int load_each(image_run *run, const char *folder, const safe_place &place, const
     return status;
 }
 
+// recover and undo: every card's change previewed, one question, then the
+// writes, as a load's.
+int settle_each(image_run *run, action_kind action, const card_list &list) {
+    if (action == action_kind::UNDO && !choose_undo_run(run, &run->out->failures)) {
+        run->out->stopped = true;
+        return -1;
+    }
+    auto *jobs = static_cast<load_job *>(calloc(list.count, sizeof(load_job)));
+    if (!jobs) {
+        log_failure(&run->out->failures, "Out of memory for %zu cards\n", list.count);
+        run->out->stopped = true;
+        return -1;
+    }
+    for (size_t k = 0; k < list.count; k++) {
+        load_job *job = &jobs[k];
+        start_record(&job->record, action, k, nullptr);
+        if (card_found(list.cards[k], &job->record)) {
+            job->choice = card_by_id(list.cards[k].card_id, run->options);
+            preview_settle(run, job, true);
+        } else {
+            end_job(run, job, job->record.status);
+        }
+    }
+    int status = finish_loads(run, jobs, list.count);
+    free(jobs);
+    return status;
+}
+
 }  // namespace
 
 int on_all_cards(image_run *run, action_kind action, const char *folder) {
@@ -227,6 +259,11 @@ int on_all_cards(image_run *run, action_kind action, const char *folder) {
     if (!find_cards(&list, &out->failures)) {
         out->stopped = true;
         return -1;
+    }
+    if (action == action_kind::RECOVER || action == action_kind::UNDO) {
+        int status = settle_each(run, action, list);
+        free_cards(&list);
+        return status;
     }
     if (!prepare_folder(action, folder, &place, &out->failures)) {
         free_cards(&list);

@@ -86,7 +86,12 @@ int start_comparison(image_run *run, const card_choice &choice, const image_path
     if (im->has_card_id && im->card_id != c->card.card_id)  // a spare of the same kind
         report_warning("Image file %s was saved from card %s\n", name, label_of(im->card_id).text);
     comparison_part *part = comparison_of(r);
-    if (!read_locations(&c->card, im->listed, part->card_values)) {
+    card_lock lock;
+    int locked = lock_for_reading(run, c->card, r, &lock);
+    const bool read = locked == 0 && read_locations(&c->card, im->listed, part->card_values);
+    unlock_card(&lock);
+    if (locked != 0) return -1;
+    if (!read) {
         r->card_failed = true;
         return -1;
     }

@@ -34,6 +34,7 @@ int list_cards(image_run *run) {
         r.list.library_text = f.failure;
         if (f.has_info) {
             note_card(&r, f.card_id, f.board_type);
+            note_unfinished(run, f.card_id, &r, false);
         } else {
             report_failed_index(f, &r.failures);
             r.card_failed = true;

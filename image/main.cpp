@@ -4,6 +4,9 @@
 //   sorvit-image [options] save FILE     the selected card's EEPROM to FILE
 //   sorvit-image [options] check FILE    the card against FILE
 //   sorvit-image [options] load FILE     FILE back onto the card
+//   sorvit-image [options] recover       finishes the card's unfinished change
+//   sorvit-image [options] undo          puts back what its last change replaced
+//   sorvit-image [options] history       the changes of the cards
 //
 // main parses, picks the action and ends the run through the output
 // check; each action opens and closes its card itself. Results go to
@@ -34,18 +37,50 @@ const program_flag FLAGS[FLAG_COUNT] = {
     {"version", "If TRUE, print the version and exit (so does /version)"},
 };
 
+// What goes with each action: a file (a folder with +all), +all, and the
+// options that choose its card.
+enum class card_options { ANY, NONE, ID_ONLY };
 struct action {
-    const char *name;
     action_kind kind;
     bool takes_file;
+    bool with_all;
+    card_options chooses;
 };
 
 const action ACTIONS[] = {
-    {"list", action_kind::LIST, false},
-    {"save", action_kind::SAVE, true},
-    {"check", action_kind::CHECK, true},
-    {"load", action_kind::LOAD, true},
+    {action_kind::LIST, false, false, card_options::NONE},
+    {action_kind::SAVE, true, true, card_options::ANY},
+    {action_kind::CHECK, true, true, card_options::ANY},
+    {action_kind::LOAD, true, true, card_options::ANY},
+    {action_kind::RECOVER, false, true, card_options::ANY},
+    {action_kind::UNDO, false, true, card_options::ANY},
+    {action_kind::HISTORY, false, false, card_options::ID_ONLY},
 };
+
+// Why the options and parameters do not go with the action; null when
+// they do.
+const char *refusal(const action &chosen, const card_choice &choice, const char *file) {
+    const bool all = choice.flags[FLAG_ALL], json = choice.flags[FLAG_JSON];
+    const bool card = choice.card_given || choice.index_given;
+    const char *metrics = choice.texts[FLAG_METRICS];
+    if (all && chosen.kind == action_kind::LIST)
+        return "+all goes with save, check, load, recover or undo: list shows every card already";
+    if (all && !chosen.with_all)
+        return "+all does not go with history: without /card it shows the changes of every card";
+    if (all && card) return "Do not specify /card or /index with +all: it acts on every card";
+    if (chosen.chooses == card_options::NONE && card)
+        return "Do not specify /card or /index with list: it shows every card";
+    if (chosen.chooses == card_options::ID_ONLY && choice.index_given)
+        return "Do not specify /index with history: /card N shows the changes of card N";
+    if (all && file && is_standard_stream(file))
+        return "+all needs a folder for the cards' images, not -";
+    if (json && chosen.kind == action_kind::SAVE && file && is_standard_stream(file))
+        return "+json does not go with save -: the image itself is the output there";
+    if (metrics && !metrics[0]) return "/metrics needs a file name, or - for standard output";
+    if (metrics && is_standard_stream(metrics) && (json || (file && is_standard_stream(file) && !all)))
+        return "/metrics - does not go with +json or with - as the file: standard output holds those";
+    return nullptr;
+}
 
 // The action the command line names, with its parameters checked; null
 // when it is refused (reported).
@@ -53,39 +88,26 @@ const action *chosen_action(const command_args &args, const card_choice &choice)
     const char *name = args.values[PARAM_ACTION].s;
     const action *chosen = nullptr;
     for (const action &a : ACTIONS)
-        if (name && strcmp(name, a.name) == 0) chosen = &a;
+        if (name && strcmp(name, action_word(a.kind)) == 0) chosen = &a;
     if (!chosen) {
-        report_failure("Unknown action '%s': use list, save, check or load\n", name ? name : "");
+        report_failure("Unknown action '%s': use list, save, check, load, recover, undo or history\n",
+                       name ? name : "");
         return nullptr;
     }
-    const char *metrics = choice.texts[FLAG_METRICS];
     int wanted = chosen->takes_file ? 2 : 1;
     require_parameters(&args, wanted);
     const char *file = wanted == 2 ? args.values[PARAM_FILE].s : nullptr;
-    const bool all = choice.flags[FLAG_ALL];
-    if (args.supplied_count > wanted)
+    if (args.supplied_count > wanted) {
         report_failure("Too many parameters supplied: %s takes %s. Use %s /? to get help.\n",
-                       chosen->name, chosen->takes_file ? "one file" : "no file", APP_NAME);
-    else if (all && !chosen->takes_file)
-        report_failure("+all goes with save, check or load: list shows every card already\n");
-    else if (all && (choice.card_given || choice.index_given))
-        report_failure("Do not specify /card or /index with +all: it acts on every card\n");
-    else if (!chosen->takes_file && (choice.card_given || choice.index_given))
-        report_failure("Do not specify /card or /index with list: it shows every card\n");
-    else if (all && file && is_standard_stream(file))
-        report_failure("+all needs a folder for the cards' images, not -\n");
-    else if (choice.flags[FLAG_JSON] && chosen->kind == action_kind::SAVE && file &&
-             is_standard_stream(file))
-        report_failure("+json does not go with save -: the image itself is the output there\n");
-    else if (metrics && !metrics[0])
-        report_failure("/metrics needs a file name, or - for standard output\n");
-    else if (metrics && is_standard_stream(metrics) &&
-             (choice.flags[FLAG_JSON] || (file && is_standard_stream(file) && !all)))
-        report_failure(
-            "/metrics - does not go with +json or with - as the file: standard output "
-            "holds those\n");
-    else return chosen;
-    return nullptr;
+                       action_word(chosen->kind), chosen->takes_file ? "one file" : "no file",
+                       APP_NAME);
+        return nullptr;
+    }
+    if (const char *why = refusal(*chosen, choice, file)) {
+        report_failure("%s\n", why);
+        return nullptr;
+    }
+    return chosen;
 }
 
 double seconds_since(const timespec &start) {
@@ -98,10 +120,13 @@ double seconds_since(const timespec &start) {
 // One card, the one the command line chose.
 int on_one_card(image_run *run, action_kind action, const char *file) {
     if (action == action_kind::LOAD) return load_card(run, run->options, file);
+    if (action == action_kind::RECOVER || action == action_kind::UNDO)
+        return settle_card(run, action, run->options);
+    if (action == action_kind::HISTORY) return show_history(run);
     card_record r{};
     start_record(&r, action, 0, file);
     const image_path path = path_named(file);
-    int status = action == action_kind::SAVE ? save_card(run->options, path, true, &r)
+    int status = action == action_kind::SAVE ? save_card(run, run->options, path, true, &r)
                                              : check_card(run, run->options, path, &r);
     render_card(run->out, r);
     release_record(&r);
@@ -118,12 +143,18 @@ int run_action(const command_args &args, const card_choice &choice) {
     if (chosen->takes_file && !file) file = "";
     const char *metrics_file = choice.texts[FLAG_METRICS];
     renderers out;
-    if (!start_renderers(&out, {chosen->kind, all, file}, choice.flags[FLAG_JSON], metrics_file))
+    const run_description described{chosen->kind, all, file, choice.card_given, choice.card_id};
+    if (!start_renderers(&out, described, choice.flags[FLAG_JSON], metrics_file))
         return -1;
-    image_run run{&out, choice, ""};
+    image_run run{};
+    run.out = &out;
+    run.options = choice;
+    start_change_run(&run.changes, APP_NAME, action_word(chosen->kind));
     int status = all                                 ? on_all_cards(&run, chosen->kind, file)
                  : chosen->kind == action_kind::LIST ? list_cards(&run)
                                                      : on_one_card(&run, chosen->kind, file);
+    if (finish_change_run(&run.changes, &out.failures) != 0) status = -1;
+    free_history_index(&run.history);
     return finish_renderers(&out, status, seconds_since(start), metrics_file);
 }
 
@@ -165,9 +196,9 @@ int main(int argc, char *argv[]) {
     static const value_type types[PARAM_COUNT] = {ARG_STRING, ARG_STRING};
     static const char *const names[PARAM_COUNT] = {"action", "file"};
     static const char *const descriptions[PARAM_COUNT] = {
-        "list, save, check or load",
-        "image file, or folder with +all; '-' is standard input or "
-        "output"};
+        "list, save, check, load, recover, undo or history",
+        "for save, check and load: image file, or folder with +all; '-' "
+        "is standard input or output"};
     // A save stopped by a signal or a file-size limit leaves no temporary file.
     atomic_cleanup_on_signals();
     family_command command{};

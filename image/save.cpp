@@ -43,10 +43,18 @@ void format_image(const card_session *card, const uint32_t *values, text_buffer 
         append(b, "%s\n", format_cell(loc, &values[loc], value_digits(card)).text);
 }
 
-int save_open_card(const card_session *card, const image_path &file, bool flush_folder,
-                   card_record *r) {
+int save_open_card(image_run *run, const card_session *card, const image_path &file,
+                   bool flush_folder, card_record *r) {
     uint32_t values[CONFIG_LOCATIONS] = {};
-    if (!read_locations(card, ~location_mask{0}, values)) {
+    card_lock lock;
+    if (lock_for_reading(run, *card, r, &lock) != 0) {
+        unlock_card(&lock);
+        log_failure(&r->failures, "No image written.\n");
+        return -1;
+    }
+    const bool read = read_locations(card, ~location_mask{0}, values);
+    unlock_card(&lock);
+    if (!read) {
         r->card_failed = true;
         log_failure(&r->failures, "No image written.\n");
         return -1;
@@ -65,11 +73,11 @@ int save_open_card(const card_session *card, const image_path &file, bool flush_
 
 }  // namespace
 
-int save_card(const card_choice &choice, const image_path &file, bool flush_folder,
-              card_record *r) {
+int save_card(image_run *run, const card_choice &choice, const image_path &file,
+              bool flush_folder, card_record *r) {
     card_session card{};
     int status = open_card_for(choice, &card, r);
-    if (status == 0) status = save_open_card(&card, file, flush_folder, r);
+    if (status == 0) status = save_open_card(run, &card, file, flush_folder, r);
     close_card(&card);
     return end_record(r, status);
 }

@@ -6,6 +6,7 @@
 #include "args.h"
 #include "cells.h"
 #include "identity.h"
+#include "history.h"
 #include "json_doc.h"
 #include "render.h"
 
@@ -14,15 +15,11 @@ using M = json_member;
 struct json_renderer {
     json::builder b;
     json_object *doc;
-    json_object *cards;  // list and +all; null for one card
+    json_object *cards;  // list and +all; null for one card; history: its changes
+    bool changes;        // cards holds history's changes
 };
 
 namespace {
-
-const char *action_word(action_kind action) {
-    static const char *const WORDS[] = {"list", "save", "check", "load"};
-    return WORDS[static_cast<size_t>(action)];
-}
 
 // What every document of the tool begins with: its format and the tool.
 json_object *document_head(json::builder *b) {
@@ -63,7 +60,7 @@ void add_card_members(json::builder *b, json_object *target, const card_part &ca
 // "changes" (before, after, and whether each is protected and was written).
 void add_locations(json::builder *b, json_object *doc, const card_record &r) {
     const comparison_part &c = *comparison_of(r);
-    const bool load = r.action == action_kind::LOAD;
+    const bool load = writes_card(r.action);
     json_object *list = json::array(b);
     size_t n = 0;
     for (uint32_t loc = 0; loc < CONFIG_LOCATIONS; loc++) {
@@ -79,6 +76,22 @@ void add_locations(json::builder *b, json_object *doc, const card_record &r) {
         json::put_at(b, list, n++, d);
     }
     json::set(b, doc, load ? M::CHANGES : M::DIFFERENCES, list);
+}
+
+// The card's unfinished change: what it is, by whom and when, and how far
+// it got.
+void add_unfinished(json::builder *b, json_object *doc, const change_entry &e) {
+    json_object *change = json::object(b);
+    json::set_string(b, change, M::TOOL, e.tool);
+    json::set_string(b, change, M::ACTION, e.action);
+    if (e.image[0]) json::set_string(b, change, M::FILE_NAME, e.image);
+    json::set_string(b, change, M::USER, e.user);
+    json::set_int(b, change, M::UID, e.uid);
+    json::set_string(b, change, M::TIME, rfc3339(e.time).text);
+    json::set_string(b, change, M::RUN, e.run);
+    json::set_int(b, change, M::LOCATIONS, change_size(e));
+    json::set_int(b, change, M::LOCATIONS_WRITTEN, change_written_count(e));
+    json::set(b, doc, M::UNFINISHED_CHANGE, change);
 }
 
 void add_record(json::builder *b, json_object *doc, const card_record &r) {
@@ -99,7 +112,8 @@ void add_record(json::builder *b, json_object *doc, const card_record &r) {
         json::set_int(b, doc, M::LOCATIONS_CHECKED, count_bits(r.check.listed));
         add_locations(b, doc, r);
     }
-    const bool load = r.action == action_kind::LOAD;
+    if (r.unfinished) add_unfinished(b, doc, *r.change);
+    const bool load = writes_card(r.action);
     if (load && r.load.comparison.compared) {
         add_locations(b, doc, r);
         json::set_bool(b, doc, M::VERIFIED, r.load.verified);
@@ -121,13 +135,21 @@ json_renderer *json_start(const run_description &run) {
     json::set_string(&j->b, j->doc, M::ACTION, action_word(run.action));
     if (run.all) {
         json::set_bool(&j->b, j->doc, M::ALL, true);
-        json::set_string(&j->b, j->doc, M::FOLDER, run.file);
+        if (run.file) json::set_string(&j->b, j->doc, M::FOLDER, run.file);  // not for recover, undo
     }
-    if (run.all || run.action == action_kind::LIST) j->cards = json::array(&j->b);
+    if (run.all || run.action == action_kind::LIST || run.action == action_kind::HISTORY)
+        j->cards = json::array(&j->b);
+    j->changes = run.action == action_kind::HISTORY;
+    if (run.action == action_kind::HISTORY && run.has_card_id)
+        json::set_int(&j->b, j->doc, M::CARD_ID, run.card_id);
     return j;
 }
 
 void json_card(json_renderer *j, const card_record &r) {
+    if (r.action == action_kind::HISTORY) {  // the line as the history holds it
+        json::put_at(&j->b, j->cards, r.slot, json::share(r.history.entry));
+        return;
+    }
     if (!j->cards) {
         add_record(&j->b, j->doc, r);
         return;
@@ -140,7 +162,7 @@ void json_card(json_renderer *j, const card_record &r) {
 bool json_finish(json_renderer *j, const failure_log &run_failures, int status) {
     if (j->cards) {
         const size_t cards = json::length(j->cards);
-        json::set(&j->b, j->doc, M::CARDS, j->cards);
+        json::set(&j->b, j->doc, j->changes ? M::CHANGES : M::CARDS, j->cards);
         // Not one card reached: the failure is the run's.
         if (status < 0 && run_failures.text && cards == 0)
             json::set(&j->b, j->doc, M::ERROR, error_json(&j->b, failure_text(&run_failures)));

@@ -48,15 +48,6 @@ json_object *clean_string(const char *value) {
 
 }  // namespace
 
-const char *json_member_name(json_member member) {
-    static const char *const NAMES[] = {
-#define SORVIT_JSON_MEMBER_NAME(id, name) name,
-        SORVIT_JSON_MEMBERS(SORVIT_JSON_MEMBER_NAME)
-#undef SORVIT_JSON_MEMBER_NAME
-    };
-    return NAMES[static_cast<size_t>(member)];
-}
-
 json_object *json::object(builder *b) { return made(b, json_object_new_object()); }
 json_object *json::array(builder *b) { return made(b, json_object_new_array()); }
 
@@ -87,6 +78,7 @@ void json::put_at(builder *b, json_object *array, size_t index, json_object *val
 }
 
 void json::release(json_object *value) { json_object_put(value); }
+json_object *json::share(json_object *value) { return json_object_get(value); }
 
 size_t json::length(json_object *array) { return array ? json_object_array_length(array) : 0; }
 

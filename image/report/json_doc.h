@@ -28,6 +28,8 @@ void set_bool(builder *b, json_object *object, json_member key, bool value);
 // until they are filled).
 void put_at(builder *b, json_object *array, size_t index, json_object *value);
 size_t length(json_object *array);
+// Another hold on a value, for it to be in a document too.
+json_object *share(json_object *value);
 // Frees a value that is in no document (null: nothing).
 void release(json_object *value);
 

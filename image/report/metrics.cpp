@@ -19,6 +19,7 @@ struct card_metric {
     int32_t board_type;
     unsigned word_bits;
     unsigned differing, protected_differing;
+    bool change_known, unfinished;
     char *image;  // owned; for an image without its card
 };
 
@@ -156,6 +157,20 @@ void add_comparisons(text *t, const metrics *m) {
     }
 }
 
+void add_unfinished_changes(text *t, const metrics *m) {
+    bool any = false;
+    for (size_t k = 0; k < m->count; k++) {
+        const card_metric &c = m->cards[k];
+        if (!c.change_known || repeats(m, k)) continue;
+        if (!any)
+            add_family(t, "sorvit_card_unfinished_change",
+                       "1 when a change of the card was cut short: recover or undo settles it.");
+        any = true;
+        add(t, "sorvit_card_unfinished_change{card_id=\"%lu\"} %d\n",
+            static_cast<unsigned long>(c.card_id), c.unfinished ? 1 : 0);
+    }
+}
+
 void add_images_without_cards(text *t, const metrics *m) {
     bool any = false;
     for (size_t k = 0; k < m->count; k++) {
@@ -226,6 +241,8 @@ void metrics_card(metrics *m, const card_record &r) {
         c.differing = count_bits(r.check.differ);
         c.protected_differing = count_bits(r.check.differ & protected_locations(r.card));
     }
+    c.change_known = r.change_known && r.has_card;
+    c.unfinished = r.unfinished;
     c.image_only = r.image_only;
     if (r.image_only && r.file) {
         c.image = strdup(r.file);
@@ -241,6 +258,7 @@ bool metrics_finish(metrics *m, const char *file, bool run_success, double durat
     add_card_info(&t, m);
     add_card_up(&t, m);
     add_comparisons(&t, m);
+    add_unfinished_changes(&t, m);
     add_images_without_cards(&t, m);
     add_run(&t, run_success, duration);
     const bool complete = !t.failed && !m->out_of_memory;

@@ -8,6 +8,7 @@
 //   sorvit_card_up{card_id} (or {index})   1 when the card opened and read
 //   sorvit_card_matches{card_id}           check: 1 when it matches its image
 //   sorvit_card_differing_locations{card_id}, sorvit_card_protected_differences{card_id}
+//   sorvit_card_unfinished_change{card_id} 1 when a change of the card was cut short
 //   sorvit_image_without_card{image}       1 per image whose card is not here
 //   sorvit_run_success, sorvit_run_duration_seconds, sorvit_run_timestamp_seconds,
 //   sorvit_build_info{version}

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <json-c/json.h>
+
 #include "board.h"
 
 namespace {
@@ -15,6 +17,18 @@ const char NO_MEMORY[] = "(out of memory for the message)";
 card_part classify_card(uint32_t card_id, int32_t board_type) {
     return card_part{card_id, board_type, classify_board(board_type) * 8,
                      protected_below(board_type)};
+}
+
+const char *action_word(action_kind action) {
+    static const char *const WORDS[] = {"list", "save",    "check", "load",
+                                        "recover", "undo", "history"};
+    static_assert(sizeof WORDS / sizeof *WORDS == static_cast<size_t>(action_kind::HISTORY) + 1);
+    return WORDS[static_cast<size_t>(action)];
+}
+
+bool writes_card(action_kind action) {
+    return action == action_kind::LOAD || action == action_kind::RECOVER ||
+           action == action_kind::UNDO;
 }
 
 const char *load_result_word(load_result result) {
@@ -39,6 +53,18 @@ void release_record(card_record *r) {
     free_text(r->error);
     r->error = nullptr;
     clear_failures(&r->failures);
+    free(r->change);
+    r->change = nullptr;
+    if (r->action == action_kind::HISTORY && r->history.entry) json_object_put(r->history.entry);
+    if (r->action == action_kind::HISTORY) r->history.entry = nullptr;
+}
+
+bool keep_change(card_record *r, const change_entry &entry, bool unfinished) {
+    free(r->change);
+    r->change = static_cast<change_entry *>(malloc(sizeof entry));
+    if (r->change) memcpy(r->change, &entry, sizeof entry);
+    r->unfinished = unfinished && r->change;
+    return r->change != nullptr;
 }
 
 void set_record_error(card_record *r, const char *text) {
@@ -63,7 +89,12 @@ void start_record(card_record *r, action_kind action, size_t slot, const char *f
         r->check = comparison_part{};
         break;
     case action_kind::LOAD:
+    case action_kind::RECOVER:
+    case action_kind::UNDO:
         r->load = load_part{};
+        break;
+    case action_kind::HISTORY:
+        r->history = history_part{};
         break;
     }
 }
@@ -81,7 +112,7 @@ int end_record(card_record *r, int status) {
 
 const comparison_part *comparison_of(const card_record &r) {
     if (r.action == action_kind::CHECK) return &r.check;
-    if (r.action == action_kind::LOAD) return &r.load.comparison;
+    if (writes_card(r.action)) return &r.load.comparison;
     return nullptr;
 }
 

@@ -11,9 +11,14 @@
 
 #include "card.h"
 #include "config_area.h"
+#include "journal.h"
 #include "report.h"
 
-enum class action_kind { LIST, SAVE, CHECK, LOAD };
+struct json_object;
+
+enum class action_kind { LIST, SAVE, CHECK, LOAD, RECOVER, UNDO, HISTORY };
+// The action's word, as the command line and the documents name it.
+const char *action_word(action_kind action);
 
 // The card, as the library gave it and the board table classes it.
 struct card_part {
@@ -45,7 +50,8 @@ struct comparison_part {
     uint32_t card_values[CONFIG_LOCATIONS], image_values[CONFIG_LOCATIONS];
 };
 
-// What a load came to; NONE until it comes to one (a failure).
+// What a load, a recover or an undo came to; NONE until it comes to one (a
+// failure).
 enum class load_result {
     NONE,
     ALREADY_MATCHED,
@@ -57,12 +63,27 @@ enum class load_result {
 // Its word in the documents: "failed" for NONE.
 const char *load_result_word(load_result result);
 
+// load, recover and undo: the card's values before (card_values) and the
+// values to write (image_values: the image's, or the change's).
 struct load_part {
     comparison_part comparison;
     location_mask protected_mask;  // of the differing locations
     location_mask written;
     bool verified;  // the final read found every location of the image
     load_result result;
+};
+
+// history: one change, as the history holds it.
+struct history_part {
+    json_object *entry;  // the line, whole: owned
+    long long time;      // seconds since the epoch
+    bool has_card;
+    uint32_t card_id;
+    unsigned locations;  // written
+    char change[48];     // "sorvit-image load"
+    char outcome[24];
+    char user[64];
+    const char *file;  // inside entry; null when the change had no image
 };
 
 struct card_record {
@@ -78,13 +99,17 @@ struct card_record {
     bool skipped;          // +all: a board the tools do not support
     bool image_only;       // +all: an image whose card is not on the host
     const char *file;      // the image file, or null
+    bool change_known;     // the card was looked at for an unfinished change
+    bool unfinished;       // it has one: change holds it
+    change_entry *change;  // its unfinished change; for recover and undo, the change settled: owned
     failure_log failures;  // what was reported of the card, as it was reported
     char *error;           // its failures' text when it failed: owned, or null
     union {
         list_part list;
         save_part save;
         comparison_part check;
-        load_part load;
+        load_part load;  // and recover, undo
+        history_part history;
     };
 };
 
@@ -102,7 +127,15 @@ int end_record(card_record *r, int status);
 void set_record_error(card_record *r, const char *text);
 void release_record(card_record *r);
 
-// The comparison of a check or a load; null for the other actions.
+// Keeps a copy of the change in the record (change); false when memory
+// runs out.
+bool keep_change(card_record *r, const change_entry &entry, bool unfinished);
+
+// Whether the action writes the card: load, recover, undo.
+bool writes_card(action_kind action);
+
+// The comparison of a check, a load, a recover or an undo; null for the
+// other actions.
 const comparison_part *comparison_of(const card_record &r);
 comparison_part *comparison_of(card_record *r);
 

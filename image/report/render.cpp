@@ -23,7 +23,7 @@ bool start_renderers(renderers *r, const run_description &run, bool json,
 void render_card(renderers *r, const card_record &record) {
     // One card that was never reached: the run stopped before it.
     if (!r->run.all && r->run.action != action_kind::LIST && !record.has_card) r->stopped = true;
-    if (r->text) text_card(record);
+    if (r->text) text_card(r->run, record);
     if (r->json) json_card(r->json, record);
     if (r->metrics) metrics_card(r->metrics, record);
 }

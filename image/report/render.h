@@ -17,6 +17,8 @@ struct run_description {
     action_kind action;
     bool all;          // +all: the records are the cards of a folder
     const char *file;  // the image file, or the folder with +all; null for list
+    bool has_card_id;  // history: of one card
+    uint32_t card_id;
 };
 
 struct renderers {
@@ -38,7 +40,7 @@ void render_card(renderers *r, const card_record &record);
 int finish_renderers(renderers *r, int status, double seconds, const char *metrics_file);
 
 // The renderers (text.cpp, json.cpp, metrics.cpp).
-void text_card(const card_record &record);
+void text_card(const run_description &run, const card_record &record);
 json_renderer *json_start(const run_description &run);
 void json_card(json_renderer *j, const card_record &record);
 // false when memory ran out while the document was built: none written.

@@ -1,6 +1,8 @@
 // The text renderer: what a card's record says, as the actions have always
 // printed it on standard output. Failures are not among it: they went to
 // standard error as they happened.
+#include <time.h>
+
 #include <cstdio>
 
 #include "cells.h"
@@ -70,9 +72,44 @@ void print_load(const card_record &r) {
             w, plural(w), h, plural(h), h == 1 ? "s" : "");
 }
 
+// What a recover or an undo came to; its changes and its question were
+// shown before.
+void print_settled(const run_description &run, const card_record &r) {
+    const bool recover = r.action == action_kind::RECOVER;
+    const char *card = label_of(r.card.card_id).text;
+    const unsigned w = count_bits(r.load.written);
+    if (!r.change && !run.all)
+        printf("Card %s has no unfinished change: nothing to recover\n", card);
+    else if (!r.change || r.load.result == load_result::PROTECTED_LEFT)
+        print_load(r);
+    else if (r.load.result == load_result::ALREADY_MATCHED)
+        printf("Card %s already holds what %s: nothing to write\n", card,
+               recover ? "its change wrote" : "it held before its change");
+    else if (r.load.result == load_result::WRITTEN)
+        printf("Wrote %u location%s: card %s %s\n", w, plural(w), card,
+               recover ? "now holds what its change wrote"
+                       : "holds again what it held before its change");
+}
+
+void print_history_heading() {
+    printf("%-20s  %-15s  %-20s  %9s  %-17s  %-12s  %s\n", "Time (UTC)", "Card", "Change",
+           "Locations", "Outcome", "User", "File");
+}
+
+void print_history_row(const history_part &h) {
+    char when[40];
+    const time_t t = static_cast<time_t>(h.time);
+    struct tm utc;
+    if (!gmtime_r(&t, &utc) || !strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &utc))
+        snprintf(when, sizeof when, "?");
+    printf("%-20s  %-15s  %-20s  %9u  %-17s  %-12s  %s\n", when,
+           h.has_card ? label_of(h.card_id).text : "?", h.change, h.locations, h.outcome, h.user,
+           h.file ? h.file : "-");
+}
+
 }  // namespace
 
-void text_card(const card_record &r) {
+void text_card(const run_description &run, const card_record &r) {
     if (r.skipped) {
         printf("Skipped card %s at index %lu: board type %ld is not supported\n",
                label_of(r.card.card_id).text, static_cast<unsigned long>(r.index),
@@ -95,6 +132,14 @@ void text_card(const card_record &r) {
         break;
     case action_kind::LOAD:
         if (r.status >= 0) print_load(r);
+        break;
+    case action_kind::RECOVER:
+    case action_kind::UNDO:
+        if (r.status >= 0) print_settled(run, r);
+        break;
+    case action_kind::HISTORY:
+        if (r.slot == 0) print_history_heading();
+        print_history_row(r.history);
         break;
     }
 }

@@ -1,6 +1,7 @@
 // sorvit-image as a user runs it, on the simulated library: list, and the
 // round trip of save, check and load, with the library's faults.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <functional>
@@ -263,7 +264,7 @@ TEST(Image, LoadAsksOnceAndHonoursProtection) {
          "Too many parameters supplied: load takes "
          "one file. Use sorvit-image /? to get help.\n",
          255},
-        {{"lsit"}, std::nullopt, "", "Unknown action 'lsit': use list, save, check or load\n", 255},
+        {{"lsit"}, std::nullopt, "", "Unknown action 'lsit': use list, save, check, load, recover, undo or history\n", 255},
         {{"check"},
          std::nullopt,
          "",
@@ -327,21 +328,22 @@ TEST(Image, LoadChecksEveryLocationAtTheEnd) {
         std::string err;
         int status;
     } cases[] = {
+        // The answer was to the changes shown: a card that changed since is
+        // not written.
         {"another location written",
          [](const image_dir &d) {
              d.sorvit({"+f", "0x31", "0x5555"});
          },
-         "EEPROM location 0x31 changed to 0x00005555 during the load; the image has 0xAB003131\n"
-         "Wrote 1 location, but 1 other location changed meanwhile: the card does not match "
-         "@a.img\n",
-         1},
+         "Card 0(0x0) changed while the question was open: nothing written (its changes are no "
+         "longer the ones shown)\n",
+         255},
         {"reads of the written location fail",
          [](const image_dir &d) {
              write_file(d.dir.file("bank"), std::regex_replace(d.bank(), std::regex("\nid *= 0\n"),
                                                                "\nid = 0\nfault = read 0x30\n"));
          },
-         "Failed to read back EEPROM location 0x30: simulated fault: read of location 0x30 on "
-         "card 0\nWrote 1 location, but 1 of the image's do not read back as written\n",
+         "   [0x30] = 0x????????\nFailed to read 1 of 64 EEPROM locations: simulated fault: read "
+         "of location 0x30 on card 0\n",
          255},
         {"nothing", [](const image_dir &) {}, "", 0},
     };
@@ -447,27 +449,70 @@ TEST(Image, MetricsLabelsAreEscaped) {
     EXPECT_NE(metrics.find("sorvit_card_matches{card_id=\"1\"} 1\n"), std::string::npos);
 }
 
-// A write that fails halfway says what was written; a second load finishes.
-TEST(Image, FailedWriteThenASecondLoadFinishes) {
-    image_dir d(cli_card(20, 12, 32, "fault = write 0x31\n"));
-    ASSERT_EQ(d.image({"/card", "20", "save", "@a.img"}).status, 0);
-    std::string text = read_file(d.dir.file("a.img"));
-    for (const char *loc : {"0x30", "0x31", "0x32"})
-        text = std::regex_replace(text, std::regex(std::string("\\[") + loc + "\\] = 0x.*"),
-                                  std::string("[") + loc + "] = 0x12345678");
-    write_file(d.dir.file("a.img"), text);
-    process_result r = d.image({"/card", "20", "+f", "load", "@a.img"});
-    EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.err,
-              "Failed to write EEPROM location 0x31: simulated fault: write of location "
-              "0x31 on card 20\nWrote 1 of 3 locations before the failure (0x30); "
-              "running load again finishes the job (it writes only what still "
-              "differs)\n");
-    write_file(d.dir.file("bank"), std::regex_replace(d.bank(), std::regex("fault .*\n"), ""));
-    r = d.image({"/card", "20", "+f", "load", "@a.img"});
-    EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_NE(r.out.find("Wrote 2 locations: the card now matches"), std::string::npos) << r.out;
-    EXPECT_EQ(d.image({"/card", "20", "check", "@a.img"}).status, 0);
+// A change cut short, by a write that fails or by the end of the process
+// (a power cut after a number of writes): the card is said to have an
+// unfinished change, which a check fails on and a load refuses; recover
+// finishes it and undo takes it back, and the history holds it.
+TEST(Image, ChangeCutShortIsFinishedOrUndone) {
+    const struct {
+        const char *name, *fault;
+        int status;           // of the load
+        unsigned written;     // before it was cut short
+    } cases[] = {
+        {"a write that fails", "fault = write 0x31\n", 255, 1},
+        {"a power cut before the first write", "fault = cut 0\n", 1000 + SIGKILL, 0},
+        {"a power cut after two writes", "fault = cut 2\n", 1000 + SIGKILL, 2},
+    };
+    for (const auto &c : cases)
+        for (const char *way_out : {"recover", "undo"}) {
+            const std::string what = std::string(c.name) + ", then " + way_out;
+            image_dir d(cli_card(20, 12, 32, c.fault));
+            ASSERT_EQ(d.image({"/card", "20", "save", "@old.img"}).status, 0);
+            std::string text = read_file(d.dir.file("old.img"));
+            for (const char *loc : {"0x30", "0x31", "0x32"})
+                text = std::regex_replace(text, std::regex(std::string("\\[") + loc + "\\] = 0x.*"),
+                                          std::string("[") + loc + "] = 0x12345678");
+            write_file(d.dir.file("new.img"), text);
+            EXPECT_EQ(d.image({"/card", "20", "+f", "load", "@new.img"}).status, c.status) << what;
+            write_file(d.dir.file("bank"), std::regex_replace(d.bank(), std::regex("fault .*\n"), ""));
+            process_result r = d.image({"/card", "20", "check", "@new.img"});
+            EXPECT_EQ(r.status, 255) << what;
+            EXPECT_NE(r.err.find("Card 20(0x14) has an unfinished change: load of " +
+                                 d.here("@new.img") + " by "),
+                      std::string::npos)
+                << what << r.err;
+            EXPECT_NE(r.err.find(", " + std::to_string(c.written) +
+                                 " of 3 locations written; `sorvit-image /card 20 recover` "
+                                 "finishes it, `sorvit-image /card 20 undo` restores what the "
+                                 "card held\n"),
+                      std::string::npos)
+                << what << r.err;
+            EXPECT_EQ(d.image({"/card", "20", "+f", "load", "@old.img"}).status, 255) << what;
+            EXPECT_EQ(d.sorvit({"/card", "20", "+f", "0x30", "1"}).status, 255) << what;
+            EXPECT_EQ(d.image({"/card", "20", "+f", way_out}).status, 0) << what;
+            const bool recovered = std::string(way_out) == "recover";
+            EXPECT_EQ(d.image({"/card", "20", "check", recovered ? "@new.img" : "@old.img"}).status,
+                      0)
+                << what;
+            const std::string history = d.image({"history"}).out;
+            EXPECT_EQ(history.find("interrupted") != std::string::npos, c.written > 0)
+                << what << history;
+            // A second recover finds nothing to finish; a second undo takes
+            // the first back, when it wrote anything.
+            std::string again = "Card 20(0x14) has no unfinished change: nothing to recover\n";
+            if (!recovered && c.written == 0) again = "";
+            if (!recovered && c.written > 0) {
+                again = "";
+                for (unsigned k = 0; k < c.written; k++)
+                    again += "   [0x3" + std::to_string(k) + "] = 0xAB00" + std::to_string(3030 + 101 * k) +
+                             " -> 0x12345678\n";
+                again += "Wrote " + std::to_string(c.written) + " location" + (c.written > 1 ? "s" : "") +
+                         ": card 20(0x14) holds again what it held before its change\n";
+            }
+            r = d.image({"/card", "20", "+f", way_out});
+            EXPECT_EQ(r.out, again) << what;
+            EXPECT_EQ(r.status, !recovered && c.written == 0 ? 255 : 0) << what;
+        }
 }
 
 // +all: every supported card, each with its card-ID.img in the folder; an
@@ -548,7 +593,7 @@ TEST(Image, AllActsOnEverySupportedCard) {
          {{"+all", "list"},
           std::nullopt,
           "",
-          "+all goes with save, check or load: list shows every card already\n",
+          "+all goes with save, check, load, recover or undo: list shows every card already\n",
           255}},
         {nullptr,
          {{"+all", "save", "-"},

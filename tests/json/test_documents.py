@@ -36,7 +36,8 @@ def validator(action):
     return jsonschema.Draft202012Validator(schema, registry=registry)
 
 
-VALIDATORS = {a: validator(a) for a in ("list", "save", "check", "load")}
+VALIDATORS = {a: validator(a) for a in ("list", "save", "check", "load", "recover", "undo",
+                                        "history")}
 
 
 def test_the_common_members_are_defined_once():
@@ -63,7 +64,8 @@ def members_of(schema):
 
 
 SCHEMA_MEMBERS = set().union(*(members_of(load_schema(a)) for a in
-                               ("common", "list", "save", "check", "load", "version")))
+                               ("common", "list", "save", "check", "load", "recover", "undo",
+                                "history", "version")))
 MODULE_UTILS = SCHEMAS.parent / "ansible/plugins/module_utils/sorvit_image.py"
 
 
@@ -72,7 +74,7 @@ def test_the_renderer_names_exactly_the_schemas_members():
     both ways: no member written that no schema describes, none described
     that the renderer cannot write."""
     import re
-    table = (SCHEMAS.parent / "image/report/json_members.h").read_text()
+    table = (SCHEMAS.parent / "cardtool/json_members.h").read_text()
     names = set(re.findall(r'^\s*M\([A-Z_]+, "([a-z_]+)"\)', table, re.M))
     assert names and names == SCHEMA_MEMBERS
 
@@ -123,7 +125,9 @@ class Bank:
             self.path.write_text(text)
 
     def env(self):
-        return dict(os.environ, VELQOR2_SIM_BANK=str(self.path))
+        return dict(os.environ, VELQOR2_SIM_BANK=str(self.path),
+                    SORVIT_STATE_DIR=str(self.folder / "state"),
+                    SORVIT_RUNTIME_DIR=str(self.folder / "run"))
 
     def image(self, *args, reply=None):
         """Runs sorvit-image +json; returns (status, document, stderr)."""
@@ -137,6 +141,9 @@ class Bank:
 
     def sorvit(self, *args):
         subprocess.run([SORVIT, *args], env=self.env(), check=True, capture_output=True)
+
+    def sorvit_may_fail(self, *args):
+        return subprocess.run([SORVIT, *args], env=self.env(), capture_output=True).returncode
 
 
 @pytest.fixture
@@ -284,13 +291,13 @@ FAULTS = [None, "open", "info", "read", "read 0x30", "write", "write 0x30"]
 
 @pytest.mark.parametrize("fault", FAULTS)
 @pytest.mark.parametrize("all_cards", [False, True])
-@pytest.mark.parametrize("action", ["list", "save", "check", "load"])
+@pytest.mark.parametrize("action", ["list", "save", "check", "load", "recover", "undo", "history"])
 def test_every_document_validates(tmp_path, action, all_cards, fault):
     """Each action, for one card and for all, with each fault the simulator
     has; each step of a load meets a fault (the read before, the writes, the
     read back): the document of every run is one its schema accepts."""
-    if action == "list" and all_cards:
-        pytest.skip("+all does not go with list")
+    if action in ("list", "history") and all_cards:
+        pytest.skip("+all does not go with " + action)
     text = card(0, 12, 32) + card(101, 0, 16)
     bank = Bank(tmp_path, text)
     folder = tmp_path / "images"
@@ -300,8 +307,19 @@ def test_every_document_validates(tmp_path, action, all_cards, fault):
         bank.path.write_text(text.replace("id = 101\n", f"id = 101\nfault = {fault}\n"))
     where = [str(folder)] if all_cards else [str(folder / "card-101.img")]
     args = {"list": ["list"], "save": ["save", str(tmp_path / "new.img")],
-            "check": ["check"] + where, "load": ["+f", "load"] + where}[action]
+            "check": ["check"] + where, "load": ["+f", "load"] + where, "recover": ["+f", "recover"],
+            "undo": ["+f", "undo"], "history": ["history"]}[action]
     chosen = ["+all"] if all_cards else [] if action == "list" else ["/card", "101"]
+    if action in ("recover", "undo"):  # a change of card 101, cut short after one write
+        bank.path.write_text(bank.path.read_text().replace("id           = 101\n",
+                                                           "id           = 101\nfault = cut 1\n"))
+        bank.sorvit_may_fail("/card", "101", "+f", "+unlock", "0x05", "0x1")  # one whole change
+        subprocess.run([IMAGE, "+f", "/card", "101", "load", str(folder / "card-101.img")],
+                       env=bank.env(), capture_output=True)
+        if fault:
+            bank.path.write_text(text.replace("id = 101\n", f"id = 101\nfault = {fault}\n"))
+        else:
+            bank.path.write_text(bank.path.read_text().replace("fault = cut 1\n", ""))
     if action == "save" and all_cards:
         args = ["save", str(tmp_path / "again")]
     status, doc, _ = bank.image(*chosen, *args)  # validated there
@@ -338,7 +356,9 @@ def test_names_that_are_not_utf8_are_written_as_replacement_characters(bank, tmp
 @pytest.mark.parametrize("args, message", [
     (("save", "-"), "+json does not go with save -: the image itself is the output there"),
     (("+all", "/card", "0", "check", "x"), "Do not specify /card or /index with +all"),
-    (("+all", "list"), "+all goes with save, check or load"),
+    (("+all", "list"), "+all goes with save, check, load, recover or undo"),
+    (("+all", "history"), "+all does not go with history"),
+    (("/index", "1", "history"), "Do not specify /index with history"),
 ])
 def test_refused_before_any_document(bank, args, message):
     run = subprocess.run([IMAGE, "+json", *args], env=bank.env(), capture_output=True, text=True)

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -83,6 +84,47 @@ void drain_both(int out_fd, int err_fd, std::string *out, std::string *err) {
     }
 }
 
+// The tools' state (the journal and history of changes, the cards' locks)
+// goes to a folder of the test process's own, never to the host's: one for
+// each user and simulated bank (a host of its own), made by the child as
+// whichever user it runs as, in a sticky folder that the test process
+// removes when it ends. A test that looks at the state names its own
+// folders.
+std::string g_state_base;
+pid_t g_state_owner;  // forked children inherit the exit handler too
+
+void remove_state_base() {
+    std::error_code ignored;
+    if (getpid() == g_state_owner) std::filesystem::remove_all(g_state_base, ignored);
+}
+
+const std::string &state_base() {
+    if (g_state_base.empty()) {
+        char name[] = "/tmp/sorvit-test-state-XXXXXX";
+        if (!mkdtemp(name)) throw std::runtime_error("mkdtemp");
+        chmod(name, 01777);
+        g_state_base = name;
+        g_state_owner = getpid();
+        atexit(remove_state_base);
+    }
+    return g_state_base;
+}
+
+// Made when the test process starts, before it forks any child that may
+// run a program itself.
+const bool g_state_made = !state_base().empty();
+
+void keep_state_apart(const std::string &base) {
+    std::string bank = getenv("VELQOR2_SIM_BANK") ? getenv("VELQOR2_SIM_BANK") : "default";
+    for (char &c : bank)
+        if (c == '/') c = '%';
+    const std::string user = base + "/" + std::to_string(getuid()), mine = user + "/" + bank;
+    mkdir(user.c_str(), 0700);
+    mkdir(mine.c_str(), 0700);
+    setenv("SORVIT_STATE_DIR", (mine + "/state").c_str(), 0);
+    setenv("SORVIT_RUNTIME_DIR", (mine + "/run").c_str(), 0);
+}
+
 struct child_pipes {
     int out[2], in[2], err[2];
 };
@@ -93,6 +135,7 @@ pid_t start_program(const std::string &path, const program_run &run, child_pipes
     if (pipe(out) != 0 || pipe(in) != 0 || pipe(err) != 0) throw std::runtime_error("pipe");
     // A child that exits before reading its input must not kill the test.
     signal(SIGPIPE, SIG_IGN);
+    const std::string base = state_base();
     pid_t pid = fork();
     if (pid == 0) {
         signal(SIGPIPE, SIG_DFL);
@@ -103,6 +146,7 @@ pid_t start_program(const std::string &path, const program_run &run, child_pipes
         for (const auto &[name, value] : run.env) setenv(name.c_str(), value.c_str(), 1);
         for (const auto &name : run.unset_env) unsetenv(name.c_str());
         if (run.in_child) run.in_child();
+        keep_state_apart(base);
         // SORVIT_TEST_WRAPPER runs the program under another, e.g. valgrind.
         std::vector<std::string> words;
         if (const char *wrapper = getenv("SORVIT_TEST_WRAPPER")) {

@@ -1,9 +1,12 @@
-// The members of sorvit-image's JSON documents, each named once: the JSON
-// renderer writes them by these names, and the schema test reads this table
-// and checks it against the schemas both ways (a name here that no schema
-// defines, or a member of a schema missing here, fails it).
-#ifndef IMAGE_REPORT_JSON_MEMBERS_H
-#define IMAGE_REPORT_JSON_MEMBERS_H
+// The members of the family's JSON, each named once: sorvit-image's
+// documents and the lines of the history of changes are written by these
+// names, and the schema test reads this table and checks it against the
+// schemas both ways (a name here that no schema defines, or a member of a
+// schema missing here, fails it).
+#ifndef CARDTOOL_JSON_MEMBERS_H
+#define CARDTOOL_JSON_MEMBERS_H
+
+#include <cstddef>
 
 #define SORVIT_JSON_MEMBERS(M)                \
     M(FORMAT_VERSION, "format_version")       \
@@ -39,7 +42,15 @@
     M(AFTER, "after")                         \
     M(WRITTEN, "written")                     \
     M(VERIFIED, "verified")                   \
-    M(RESULT, "result")
+    M(RESULT, "result")                       \
+    M(UNFINISHED_CHANGE, "unfinished_change") \
+    M(TIME, "time")                           \
+    M(UID, "uid")                             \
+    M(USER, "user")                           \
+    M(HOST, "host")                           \
+    M(RUN, "run")                             \
+    M(OUTCOME, "outcome")                     \
+    M(LOCATIONS_WRITTEN, "locations_written")
 
 enum class json_member {
 #define SORVIT_JSON_MEMBER_ID(id, name) id,
@@ -47,6 +58,13 @@ enum class json_member {
 #undef SORVIT_JSON_MEMBER_ID
 };
 
-const char *json_member_name(json_member member);
+inline const char *json_member_name(json_member member) {
+    static const char *const NAMES[] = {
+#define SORVIT_JSON_MEMBER_NAME(id, name) name,
+        SORVIT_JSON_MEMBERS(SORVIT_JSON_MEMBER_NAME)
+#undef SORVIT_JSON_MEMBER_NAME
+    };
+    return NAMES[static_cast<size_t>(member)];
+}
 
 #endif

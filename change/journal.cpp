@@ -1,0 +1,257 @@
+#include "journal.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "atomic_file.h"
+#include "journal_text.h"
+
+namespace {
+
+constexpr char SUFFIX[] = ".journal";
+
+int write_all(int fd, const char *text, size_t length) {
+    for (size_t done = 0; done < length;) {
+        ssize_t n = write(fd, text + done, length - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return n < 0 ? errno : EIO;
+        done += static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+// The run's file, new, locked for as long as the run lives.
+int create_journal(journal_writer *j, int folder, const char *run) {
+    snprintf(j->name, sizeof j->name, "%s%s", run, SUFFIX);
+    int fd = openat(folder, j->name,
+                    O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return errno;
+    flock f{};
+    f.l_type = F_WRLCK;
+    f.l_whence = SEEK_SET;
+    char head[96];
+    int n = snprintf(head, sizeof head, "sorvit journal 1 %s\n", run);
+    int error = fcntl(fd, F_SETLK, &f) == 0 ? write_all(fd, head, static_cast<size_t>(n)) : errno;
+    if (error) {
+        close(fd);
+        unlinkat(folder, j->name, 0);
+        return error;
+    }
+    j->fd = fd;
+    return 0;
+}
+
+void append_line(int fd, const char *line) {
+    (void)write_all(fd, line, strlen(line));  // a lost line costs a recount, not a change
+}
+
+}  // namespace
+
+int journal_add(journal_writer *j, int folder, const change_entry &entry) {
+    const bool first = j->fd < 0;
+    if (first) {
+        if (int error = create_journal(j, folder, entry.run)) return error;
+    }
+    journal_text text;
+    if (!format_entry(entry, &text)) return ENOMEM;
+    int error = write_all(j->fd, text.data, text.length);
+    free_journal_text(&text);
+    if (!error && fdatasync(j->fd) != 0) error = errno;
+    if (!error && first) error = atomic_sync_folder(folder);
+    return error;
+}
+
+void journal_written(journal_writer *j, uint32_t card_id, uint32_t location) {
+    char line[48];
+    snprintf(line, sizeof line, "w %lu 0x%02lX\n", static_cast<unsigned long>(card_id),
+             static_cast<unsigned long>(location));
+    if (j->fd >= 0) append_line(j->fd, line);
+}
+
+void journal_done(journal_writer *j, uint32_t card_id, const char *outcome) {
+    char line[64];
+    snprintf(line, sizeof line, "done %lu %s\n", static_cast<unsigned long>(card_id), outcome);
+    if (j->fd >= 0) append_line(j->fd, line);
+}
+
+int journal_remove(journal_writer *j, int folder) {
+    if (j->fd < 0) return 0;
+    int error = unlinkat(folder, j->name, 0) == 0 ? 0 : errno;
+    if (!error) error = atomic_sync_folder(folder);
+    close(j->fd);  // and its lock
+    j->fd = -1;
+    return error;
+}
+
+void journal_left(journal_writer *j, uint32_t card_id) {
+    char line[48];
+    snprintf(line, sizeof line, "left %lu\n", static_cast<unsigned long>(card_id));
+    if (j->fd >= 0) append_line(j->fd, line);
+}
+
+void journal_close(journal_writer *j, int folder) {
+    if (j->fd < 0) return;
+    int fd = openat(folder, j->name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0 && journal_all_done(fd)) journal_remove(j, folder);
+    if (fd >= 0) close(fd);
+    if (j->fd >= 0) close(j->fd);
+    j->fd = -1;
+}
+
+void settle_unfinished(int folder, const change_entry &entry, const char *outcome) {
+    char name[NAME_MAX + 1];
+    snprintf(name, sizeof name, "%s%s", entry.run, SUFFIX);
+    int fd = openat(folder, name, O_RDWR | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return;
+    char line[64];
+    snprintf(line, sizeof line, "done %lu %s\n", static_cast<unsigned long>(entry.card_id),
+             outcome);
+    append_line(fd, line);
+    // The last change of a dead run closed: its file goes, unless another
+    // settler holds it.
+    flock f{};
+    f.l_type = F_WRLCK;
+    f.l_whence = SEEK_SET;
+    if (fcntl(fd, F_SETLK, &f) == 0 && journal_all_done(fd)) {
+        unlinkat(folder, name, 0);
+        atomic_sync_folder(folder);
+    }
+    close(fd);
+}
+
+// --- finding the unfinished changes -------------------------------------------
+
+struct journal_file_seen {
+    char name[NAME_MAX + 1];
+    struct stat st;
+    card_ids unfinished;  // as the file was when st was taken
+};
+
+namespace {
+
+bool unchanged(const struct stat &a, const struct stat &b) {
+    return same_file(a, b) && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+bool read_named(int folder, const char *name, journal_text *text) {
+    int fd = openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = read_journal(fd, text);
+    close(fd);
+    return ok;
+}
+
+// The file's record, read again when it changed; null when memory runs out.
+journal_file_seen *seen_file(journal_reader *r, int folder, const char *name,
+                             const struct stat &st) {
+    journal_file_seen *f = nullptr;
+    for (size_t k = 0; k < r->count && !f; k++)
+        if (strcmp(r->files[k].name, name) == 0) f = &r->files[k];
+    if (!f) {
+        void *more = reallocarray(r->files, r->count + 1, sizeof *r->files);
+        if (!more) return nullptr;
+        r->files = static_cast<journal_file_seen *>(more);
+        f = &r->files[r->count++];
+        *f = journal_file_seen{};
+        snprintf(f->name, sizeof f->name, "%s", name);
+    } else if (unchanged(f->st, st)) {
+        return f;
+    }
+    free_card_ids(&f->unfinished);
+    f->st = st;
+    journal_text text;
+    if (read_named(folder, name, &text)) {
+        unfinished_cards(text.data, text.length, &f->unfinished);
+        free_journal_text(&text);
+    }
+    return f;
+}
+
+bool is_journal(const char *name) {
+    const size_t n = strlen(name);
+    return n > sizeof SUFFIX - 1 && strcmp(name + n - (sizeof SUFFIX - 1), SUFFIX) == 0;
+}
+
+// Whether another process holds the journal's lock: its run is alive.
+bool run_alive(int folder, const char *name) {
+    int fd = openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    flock f{};
+    f.l_type = F_RDLCK;
+    f.l_whence = SEEK_SET;
+    const bool alive = fcntl(fd, F_GETLK, &f) == 0 && f.l_type != F_UNLCK;
+    close(fd);
+    return alive;
+}
+
+// The card's unfinished change in the file: its entry without "done", of a
+// dead run or left by a live one (a live run's other open entry is a
+// change in progress).
+bool entry_in(int folder, const char *name, uint32_t card_id, change_entry *out) {
+    journal_text text;
+    if (!read_named(folder, name, &text)) return false;
+    bool found = parse_entry(text.data, text.length, card_id, out);
+    free_journal_text(&text);
+    return found && (out->left || !run_alive(folder, name));
+}
+
+}  // namespace
+
+namespace {
+
+// Calls each(file) for every journal file of the folder, read again when it
+// changed, until it returns true; true when one did.
+template <typename F>
+bool any_journal(journal_reader *r, int folder, F each) {
+    int fd = folder >= 0 ? openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    DIR *dir = fd >= 0 ? fdopendir(fd) : nullptr;
+    if (!dir) {
+        if (fd >= 0) close(fd);
+        return false;
+    }
+    bool found = false;
+    struct stat st;
+    while (!found && (errno = 0, true)) {
+        const dirent *entry = readdir(dir);
+        if (!entry) break;
+        if (!is_journal(entry->d_name) ||
+            fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        const journal_file_seen *f = seen_file(r, fd, entry->d_name, st);
+        found = f && each(fd, *f);
+    }
+    closedir(dir);
+    return found;
+}
+
+}  // namespace
+
+bool find_unfinished(journal_reader *r, int folder, uint32_t card_id, change_entry *out) {
+    return any_journal(r, folder, [&](int fd, const journal_file_seen &f) {
+        return holds_card(f.unfinished, card_id) && entry_in(fd, f.name, card_id, out);
+    });
+}
+
+void newest_journal_run(journal_reader *r, int folder, char *out, size_t size) {
+    out[0] = '\0';
+    any_journal(r, folder, [&](int, const journal_file_seen &f) {
+        const size_t n = strlen(f.name) - (sizeof SUFFIX - 1);
+        if (f.unfinished.count && n < size && (strncmp(f.name, out, n) > 0 || !out[0]))
+            snprintf(out, size, "%.*s", static_cast<int>(n), f.name);
+        return false;
+    });
+}
+
+void free_journal_reader(journal_reader *r) {
+    for (size_t k = 0; k < r->count; k++) free_card_ids(&r->files[k].unfinished);
+    free(r->files);
+    *r = journal_reader{};
+}
