@@ -47,8 +47,8 @@ bool note_unfinished(image_run *run, uint32_t card_id, card_record *r, bool as_f
 int lock_for_reading(image_run *run, const card_session &card, card_record *r, card_lock *lock);
 
 // One card, chosen by the command line (choice, file) or by +all.
-int save_card(image_run *run, const card_choice &choice, const image_path &file,
-              bool flush_folder, card_record *r);
+int save_card(image_run *run, const card_choice &choice, const image_path &file, bool flush_folder,
+              card_record *r);
 int check_card(image_run *run, const card_choice &choice, const image_path &file, card_record *r);
 
 #endif

@@ -11,9 +11,9 @@
 #include "folder_images.h"
 #include "image_file.h"
 #include "load.h"
-#include "settle.h"
 #include "report.h"
 #include "safe_path.h"
+#include "settle.h"
 
 namespace {
 
@@ -69,8 +69,7 @@ bool card_found(const found_card &f, card_record *r) {
 // Starts the card's record; false when the card is not for the action: a
 // failed index, a board the tools do not support (skipped), or a folder
 // whose name leaves no room for the card's file (each reported and ended).
-bool start_card(const found_card &f, const char *folder, const safe_place &place,
-                card_slot *s) {
+bool start_card(const found_card &f, const char *folder, const safe_place &place, card_slot *s) {
     card_record *r = s->record;
     if (!card_found(f, r)) return false;
     const size_t room = strlen(folder) + 1 + CARD_IMAGE_NAME_SIZE;

@@ -37,8 +37,8 @@ void report_partial(const load_job &job, location_mask written, unsigned total) 
                     "restores what the card held\n",
                     count_bits(written), total, id, id);
     else if (written == 0)
-        log_failure(job.c.card.log, "Wrote 0 of %u locations before the failure: the card is as it was\n",
-                    total);
+        log_failure(job.c.card.log,
+                    "Wrote 0 of %u locations before the failure: the card is as it was\n", total);
     else
         log_failure(job.c.card.log,
                     "Wrote %u of %u locations before the failure%s); the change is unfinished: "
@@ -63,7 +63,14 @@ bool write_locations(image_run *run, load_job *job, change_entry *entry) {
         change_written(&run->changes, entry, loc);
         job->record.load.written |= bit(loc);
     }
-    return true;
+    if (!entry->has_far) return true;
+    VELQOR2_STATUS status = VELQOR2_WriteConfig(c->card.handle, job->far_location, job->far_target);
+    job->record.load.far_written = status == VELQOR2_SUCCESS;
+    if (status == VELQOR2_SUCCESS) change_written(&run->changes, entry, job->far_location);
+    else
+        log_failure(c->card.log, "Failed to write EEPROM location 0x%lx: %s\n",
+                    static_cast<unsigned long>(job->far_location), VELQOR2_GetStatusString(status));
+    return status == VELQOR2_SUCCESS;
 }
 
 // What the final read found, over every location of the change.
@@ -93,12 +100,22 @@ verification verify(const load_job &job, location_mask written) {
                         digits, static_cast<unsigned long>(value), digits, wanted);
             v.not_written |= bit(loc);
         } else {
-            log_failure(c->card.log, "EEPROM location 0x%lx changed to 0x%0*lX during the %s; %s has 0x%0*lX\n",
-                        l, digits, static_cast<unsigned long>(value), action_word(job.record.action),
+            log_failure(c->card.log,
+                        "EEPROM location 0x%lx changed to 0x%0*lX during the %s; %s has 0x%0*lX\n",
+                        l, digits, static_cast<unsigned long>(value),
+                        action_word(job.record.action),
                         job.record.action == action_kind::LOAD ? "the image" : "the change", digits,
                         wanted);
             v.changed |= bit(loc);
         }
+    }
+    uint32_t value = 0;
+    if (job.far &&
+        (VELQOR2_ReadConfig(c->card.handle, job.far_location, &value) != VELQOR2_SUCCESS ||
+         value != job.far_target)) {
+        log_failure(c->card.log, "EEPROM location 0x%lx does not read back as written\n",
+                    static_cast<unsigned long>(job.far_location));
+        v.not_written |= bit(0);  // counted once
     }
     return v;
 }
@@ -135,9 +152,11 @@ int check_change_state(image_run *run, load_job *job) {
     card_record *r = &job->record;
     change_entry now;
     const bool unfinished = card_unfinished(&run->changes, job->c.card.card_id, &now);
-    if (!job->settles) return unfinished && note_unfinished(run, job->c.card.card_id, r, true) ? -1 : 0;
+    if (!job->settles)
+        return unfinished && note_unfinished(run, job->c.card.card_id, r, true) ? -1 : 0;
     if (unfinished && strcmp(now.run, r->change->run) == 0) return 0;
-    log_failure(&r->failures, "The change of card %s was settled by another run meanwhile: nothing written\n",
+    log_failure(&r->failures,
+                "The change of card %s was settled by another run meanwhile: nothing written\n",
                 label_of(job->c.card.card_id).text);
     return -1;
 }
@@ -151,11 +170,15 @@ int reread(load_job *job, bool asked, location_mask *to_write) {
     comparison_part *part = &r->load.comparison;
     uint32_t shown[CONFIG_LOCATIONS];
     memcpy(shown, part->card_values, sizeof shown);
-    if (!read_locations(&job->c.card, job->c.image.listed, part->card_values)) {
+    const uint32_t far_shown = job->far_value;
+    if (!read_locations(&job->c.card, job->c.image.listed, part->card_values) ||
+        (job->far && VELQOR2_ReadConfig(job->c.card.handle, job->far_location, &job->far_value) !=
+                         VELQOR2_SUCCESS)) {
         r->card_failed = true;
         return -1;
     }
-    if (asked && memcmp(shown, part->card_values, sizeof shown) != 0) {
+    if (asked &&
+        (memcmp(shown, part->card_values, sizeof shown) != 0 || far_shown != job->far_value)) {
         log_failure(&r->failures,
                     "Card %s changed while the question was open: nothing written (its changes "
                     "are no longer the ones shown)\n",
@@ -184,6 +207,11 @@ void record_recovered(image_run *run, const change_entry &e, const char *outcome
     whole.before_known = e.before_known;
     memcpy(whole.before, e.before, sizeof whole.before);
     memcpy(whole.after, e.after, sizeof whole.after);
+    whole.has_far = whole.far_written = e.has_far;
+    whole.far_location = e.far_location;
+    whole.far_before_known = e.far_before_known;
+    whole.far_before = e.far_before;
+    whole.far_after = e.far_after;
     end_change(&run->changes, whole, outcome);
 }
 
@@ -204,7 +232,8 @@ void close_settling(image_run *run, const load_job &job, const change_entry &ent
 void close_change(image_run *run, load_job *job, const change_entry &entry, int status) {
     if (job->settles) close_settling(run, *job, entry, status);
     else if (status >= 0 || entry.written == 0)
-        end_change(&run->changes, entry, status < 0 ? "failed" : load_result_word(job->record.load.result));
+        end_change(&run->changes, entry,
+                   status < 0 ? "failed" : load_result_word(job->record.load.result));
     else leave_unfinished(&run->changes, entry);
 }
 
@@ -213,7 +242,7 @@ int write_change(image_run *run, load_job *job, bool asked) {
     card_record *r = &job->record;
     location_mask to_write = 0;
     if (reread(job, asked, &to_write) != 0) return -1;
-    if (to_write == 0) {
+    if (to_write == 0 && !far_differs(*job)) {
         r->load.result = job->held ? load_result::PROTECTED_LEFT : load_result::ALREADY_MATCHED;
         r->load.verified = true;
         if (job->settles) close_settling(run, *job, change_entry{}, job->held ? 1 : 0);
@@ -229,6 +258,12 @@ int write_change(image_run *run, load_job *job, bool asked) {
     for (uint32_t loc = 0; loc < CONFIG_LOCATIONS; loc++) {
         entry.before[loc] = part.card_values[loc];
         entry.after[loc] = job->c.image.values[loc];
+    }
+    if (far_differs(*job)) {
+        entry.has_far = entry.far_before_known = true;
+        entry.far_location = job->far_location;
+        entry.far_before = job->far_value;
+        entry.far_after = job->far_target;
     }
     // The change of an unfinished change is its journal's already.
     if (!job->settles && begin_change(&run->changes, entry, &r->failures) != 0) return -1;
@@ -254,7 +289,8 @@ int apply_change(image_run *run, load_job *job, bool asked) {
         return -1;
     }
     card_lock lock;
-    int status = lock_card_for(&run->changes, card->card_id, lock_mode::EXCLUSIVE, &lock, &r->failures);
+    int status =
+        lock_card_for(&run->changes, card->card_id, lock_mode::EXCLUSIVE, &lock, &r->failures);
     if (status == 0) status = check_change_state(run, job);
     if (status == 0) status = write_change(run, job, asked);
     unlock_card(&lock);
@@ -293,7 +329,7 @@ int ask_for(image_run *run, const load_job *jobs, size_t count, failure_log *log
     for (size_t k = 0; k < count; k++)
         if (jobs[k].pending) {
             const comparison_part &part = jobs[k].record.load.comparison;
-            locations += count_bits(part.differ & ~jobs[k].held);
+            locations += count_bits(part.differ & ~jobs[k].held) + far_differs(jobs[k]);
             cards++;
             last = jobs[k].c.card.card_id;
         }

@@ -33,9 +33,9 @@ bool number(json_object *object, M key, int64_t *out) {
 
 void text(json_object *object, M key, char *out, size_t size) {
     json_object *value = member(object, key);
-    snprintf(out, size, "%s", value && json_object_is_type(value, json_type_string)
-                                  ? json_object_get_string(value)
-                                  : "");
+    snprintf(
+        out, size, "%s",
+        value && json_object_is_type(value, json_type_string) ? json_object_get_string(value) : "");
 }
 
 long long seconds_of(const char *rfc3339) {

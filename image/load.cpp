@@ -12,6 +12,10 @@ namespace {
 
 void show_changes(FILE *stream, const load_job &job, location_mask protected_mask) {
     const comparison_part &part = job.record.load.comparison;
+    if (stream && far_differs(job)) {
+        print_location(stream, &job.c.card, job.far_location, job.far_value);
+        fprintf(stream, " -> %s\n", format_value(&job.far_target, value_digits(&job.c.card)).text);
+    }
     for (uint32_t loc = 0; stream && loc < CONFIG_LOCATIONS; loc++) {
         if ((part.differ & bit(loc)) == 0) continue;
         const char *note = (protected_mask & bit(loc)) == 0 ? ""
@@ -38,7 +42,7 @@ int compare_and_show(image_run *run, load_job *job) {
     // An unfinished change is settled under the card's lock, whatever there
     // is to write.
     job->pending = job->settles;
-    if (part.differ == 0) {
+    if (part.differ == 0 && !far_differs(*job)) {
         l->result = load_result::ALREADY_MATCHED;
         l->verified = true;
         return 0;
@@ -46,7 +50,7 @@ int compare_and_show(image_run *run, load_job *job) {
     l->protected_mask = protected_locations(r->card) & part.differ;
     job->held = job->choice.unlock ? 0 : l->protected_mask;
     show_changes(shown(run), *job, l->protected_mask);
-    if ((part.differ & ~job->held) != 0) {
+    if ((part.differ & ~job->held) != 0 || far_differs(*job)) {
         job->pending = true;
         return 0;
     }
@@ -56,8 +60,8 @@ int compare_and_show(image_run *run, load_job *job) {
 }
 
 void preview_load(image_run *run, load_job *job, bool close_card_after) {
-    int status = start_comparison(run, job->choice, job->file, image_use::LOAD, shown(run),
-                                  &job->c, &job->record);
+    int status = start_comparison(run, job->choice, job->file, image_use::LOAD, shown(run), &job->c,
+                                  &job->record);
     if (status == 0) status = compare_and_show(run, job);
     if (close_card_after || !job->pending) close_card(&job->c.card);
     if (!job->pending) end_job(run, job, status);

@@ -19,7 +19,14 @@ struct load_job {
     bool pending;        // its writes wait for the question
     location_mask held;  // protected locations that differ and stay so
     bool settles;        // recover, undo: of the unfinished change in the record
+    // A location past the configuration area, which only a change of
+    // sorvit's has: what to write there, and what the card holds.
+    bool far;
+    uint32_t far_location, far_target, far_value;
 };
+
+// Whether the far location is to be written.
+inline bool far_differs(const load_job &job) { return job.far && job.far_value != job.far_target; }
 
 // Starts the job's record and compares its card with its image, showing
 // the changes (unless +json and +f leave no one to see them). A card with

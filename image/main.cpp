@@ -77,8 +77,10 @@ const char *refusal(const action &chosen, const card_choice &choice, const char 
     if (json && chosen.kind == action_kind::SAVE && file && is_standard_stream(file))
         return "+json does not go with save -: the image itself is the output there";
     if (metrics && !metrics[0]) return "/metrics needs a file name, or - for standard output";
-    if (metrics && is_standard_stream(metrics) && (json || (file && is_standard_stream(file) && !all)))
-        return "/metrics - does not go with +json or with - as the file: standard output holds those";
+    if (metrics && is_standard_stream(metrics) &&
+        (json || (file && is_standard_stream(file) && !all)))
+        return "/metrics - does not go with +json or with - as the file: standard output holds "
+               "those";
     return nullptr;
 }
 
@@ -90,8 +92,9 @@ const action *chosen_action(const command_args &args, const card_choice &choice)
     for (const action &a : ACTIONS)
         if (name && strcmp(name, action_word(a.kind)) == 0) chosen = &a;
     if (!chosen) {
-        report_failure("Unknown action '%s': use list, save, check, load, recover, undo or history\n",
-                       name ? name : "");
+        report_failure(
+            "Unknown action '%s': use list, save, check, load, recover, undo or history\n",
+            name ? name : "");
         return nullptr;
     }
     int wanted = chosen->takes_file ? 2 : 1;
@@ -144,8 +147,7 @@ int run_action(const command_args &args, const card_choice &choice) {
     const char *metrics_file = choice.texts[FLAG_METRICS];
     renderers out;
     const run_description described{chosen->kind, all, file, choice.card_given, choice.card_id};
-    if (!start_renderers(&out, described, choice.flags[FLAG_JSON], metrics_file))
-        return -1;
+    if (!start_renderers(&out, described, choice.flags[FLAG_JSON], metrics_file)) return -1;
     image_run run{};
     run.out = &out;
     run.options = choice;

@@ -73,8 +73,8 @@ int save_open_card(image_run *run, const card_session *card, const image_path &f
 
 }  // namespace
 
-int save_card(image_run *run, const card_choice &choice, const image_path &file,
-              bool flush_folder, card_record *r) {
+int save_card(image_run *run, const card_choice &choice, const image_path &file, bool flush_folder,
+              card_record *r) {
     card_session card{};
     int status = open_card_for(choice, &card, r);
     if (status == 0) status = save_open_card(run, &card, file, flush_folder, r);

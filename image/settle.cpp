@@ -34,6 +34,21 @@ const change_entry *history_change(image_run *run, uint32_t card_id, failure_log
     return last_change_of(run->history, card_id);
 }
 
+// The far location of a change of sorvit's: what the card holds there;
+// false when it cannot be read (reported).
+bool read_far(load_job *job, const change_entry &e) {
+    const bool recover = job->record.action == action_kind::RECOVER;
+    job->far = e.has_far && (recover || e.far_before_known);
+    if (!job->far) return true;
+    job->far_location = e.far_location;
+    job->far_target = recover ? e.far_after : e.far_before;
+    VELQOR2_STATUS status = VELQOR2_ReadConfig(job->c.card.handle, e.far_location, &job->far_value);
+    if (status == VELQOR2_SUCCESS) return true;
+    log_failure(job->c.card.log, "Failed to read EEPROM location 0x%lx: %s\n",
+                static_cast<unsigned long>(e.far_location), VELQOR2_GetStatusString(status));
+    return false;
+}
+
 // The change to settle: the card's unfinished one, or for undo its last in
 // the history (with +all, of the run undone). 1 when there is nothing to
 // settle (done), -1 when it is refused.
@@ -72,13 +87,14 @@ int find_change(image_run *run, load_job *job) {
 int read_for_settling(image_run *run, load_job *job) {
     card_lock lock;
     card_record *r = &job->record;
-    int status = lock_card_for(&run->changes, job->c.card.card_id, lock_mode::SHARED, &lock,
-                               &r->failures);
+    int status =
+        lock_card_for(&run->changes, job->c.card.card_id, lock_mode::SHARED, &lock, &r->failures);
     if (status == 0) status = find_change(run, job);
     comparison_part *part = &r->load.comparison;
     if (status == 0) {
         plan_from(job, *r->change);
-        if (!read_locations(&job->c.card, job->c.image.listed, part->card_values)) {
+        if (!read_locations(&job->c.card, job->c.image.listed, part->card_values) ||
+            !read_far(job, *r->change)) {
             r->card_failed = true;
             status = -1;
         }
@@ -116,8 +132,8 @@ bool choose_undo_run(image_run *run, failure_log *log) {
     run->history_read = true;
     char journal_run[sizeof run->undo_run] = "";
     newest_unfinished_run(&run->changes, journal_run, sizeof journal_run);
-    const char *newest = strcmp(journal_run, run->history.newest_run) > 0 ? journal_run
-                                                                          : run->history.newest_run;
+    const char *newest =
+        strcmp(journal_run, run->history.newest_run) > 0 ? journal_run : run->history.newest_run;
     snprintf(run->undo_run, sizeof run->undo_run, "%s", newest);
     if (run->undo_run[0]) return true;
     log_failure(log, "No change in the history or the journal to undo\n");

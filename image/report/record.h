@@ -69,7 +69,8 @@ struct load_part {
     comparison_part comparison;
     location_mask protected_mask;  // of the differing locations
     location_mask written;
-    bool verified;  // the final read found every location of the image
+    bool far_written;  // recover, undo: the location past 0x3F of a change of sorvit's
+    bool verified;     // the final read found every location of the image
     load_result result;
 };
 

@@ -77,7 +77,7 @@ void print_load(const card_record &r) {
 void print_settled(const run_description &run, const card_record &r) {
     const bool recover = r.action == action_kind::RECOVER;
     const char *card = label_of(r.card.card_id).text;
-    const unsigned w = count_bits(r.load.written);
+    const unsigned w = count_bits(r.load.written) + r.load.far_written;
     if (!r.change && !run.all)
         printf("Card %s has no unfinished change: nothing to recover\n", card);
     else if (!r.change || r.load.result == load_result::PROTECTED_LEFT)

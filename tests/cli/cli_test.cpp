@@ -409,6 +409,7 @@ TEST(Cli, QuestionIsFlushedBeforeTheReplyIsRead) {
         dup2(in[0], STDIN_FILENO);
         for (int fd : {out[0], out[1], in[0], in[1]}) close(fd);
         setenv("VELQOR2_SIM_BANK", dir.file("bank").c_str(), 1);
+        keep_tool_state(dir.path);
         execl(SORVIT_BINARY, SORVIT_BINARY, "60", "1", static_cast<char *>(nullptr));
         _exit(127);
     }

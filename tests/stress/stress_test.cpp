@@ -676,10 +676,12 @@ TEST(Stress, SaveStoppedBySignalLeavesNothing) {
         GTEST_SKIP() << "strace cannot trace here";
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
         bank_dir b;
+        temp_dir state;
         std::string image = b.dir.file("a.img");
         pid_t tracer = fork();
         if (tracer == 0) {
             setenv("VELQOR2_SIM_BANK", b.bank.c_str(), 1);
+            keep_tool_state(state.path);
             execlp("strace", "strace", "-f", "-o", "/dev/null", "-e", "trace=fsync", "-e",
                    "inject=fsync:delay_enter=1000000", SORVIT_IMAGE_BINARY, "save", image.c_str(),
                    static_cast<char *>(nullptr));

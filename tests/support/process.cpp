@@ -202,6 +202,11 @@ temp_dir::~temp_dir() {
     std::filesystem::remove_all(path, ignored);
 }
 
+void keep_tool_state(const std::string &folder) {
+    setenv("SORVIT_STATE_DIR", (folder + "/state").c_str(), 1);
+    setenv("SORVIT_RUNTIME_DIR", (folder + "/run").c_str(), 1);
+}
+
 std::string read_file(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream s;

@@ -45,6 +45,10 @@ struct temp_dir {
     std::string file(const std::string &name) const { return path + "/" + name; }
 };
 
+// For a child that runs a tool without run_program: the tools' state
+// (journal, history, locks) in the folder, not the host's.
+void keep_tool_state(const std::string &folder);
+
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &text);
 
