@@ -87,6 +87,19 @@ bool card_unfinished(change_run *run, uint32_t card_id, change_entry *out) {
     return reachable && find_unfinished(&run->reader, run->journal.folder, card_id, out);
 }
 
+bool plan_change(change_run *run, const change_entry &card) {
+    return journal_plan(&run->writer, card);
+}
+
+bool planned_changes(change_run *run, change_entry **out, size_t *count) {
+    failure_log ignored{};
+    *out = nullptr;
+    *count = 0;
+    bool reachable = reach_state(run, false, &ignored);
+    clear_failures(&ignored);
+    return !reachable || planned_cards(&run->reader, run->journal.folder, out, count);
+}
+
 void newest_unfinished_run(change_run *run, char *out, size_t size) {
     failure_log ignored{};
     out[0] = '\0';
@@ -180,6 +193,12 @@ void leave_unfinished(change_run *run, const change_entry &e) {
     run->left_unfinished++;
 }
 
+void close_plan(change_run *run, const change_entry &plan) {
+    failure_log ignored{};
+    if (reach_state(run, true, &ignored)) settle_unfinished(run->journal.folder, plan, "finished");
+    clear_failures(&ignored);
+}
+
 void settle_change(change_run *run, const change_entry &e) {
     failure_log ignored{};
     if (reach_state(run, true, &ignored)) {
@@ -202,6 +221,8 @@ int finish_change_run(change_run *run, failure_log *log) {
     if (removed)
         log_failure(log, "Cannot remove the journal of changes in %s: %s\n", run->journal.path,
                     strerror(removed));
+    free(run->writer.plan);  // a plan without a change: nothing was written
+    run->writer.plan = nullptr;
     free_journal_reader(&run->reader);
     safe_release(&run->journal);
     safe_release(&run->state);

@@ -47,6 +47,15 @@ int lock_card_for(change_run *run, uint32_t card_id, lock_mode mode, card_lock *
 // The card's unfinished change: true with it. Reliable when the card's lock
 // is held (no live run changes it then).
 bool card_unfinished(change_run *run, uint32_t card_id, change_entry *out);
+// A run of many cards says, before its first change, what it will write to
+// each card (the card's locations, after, image), so that a recover can
+// finish the run. false when memory runs out.
+bool plan_change(change_run *run, const change_entry &card);
+// The cards that dead runs planned and never began: *out owned (free() it).
+bool planned_changes(change_run *run, change_entry **out, size_t *count);
+// A planned card that a recover changed: no longer planned.
+void close_plan(change_run *run, const change_entry &plan);
+
 // The newest run with an unfinished change in the journal, into out ("" when
 // none).
 void newest_unfinished_run(change_run *run, char *out, size_t size);

@@ -54,6 +54,19 @@ void append_line(int fd, const char *line) {
 
 }  // namespace
 
+bool journal_plan(journal_writer *j, const change_entry &card) {
+    journal_text text;
+    if (!format_plan(card, &text)) return false;
+    void *more = realloc(j->plan, j->plan_length + text.length);
+    if (more) {
+        j->plan = static_cast<char *>(more);
+        memcpy(j->plan + j->plan_length, text.data, text.length);
+        j->plan_length += text.length;
+    }
+    free_journal_text(&text);
+    return more != nullptr;
+}
+
 int journal_add(journal_writer *j, int folder, const change_entry &entry) {
     const bool first = j->fd < 0;
     if (first) {
@@ -61,7 +74,12 @@ int journal_add(journal_writer *j, int folder, const change_entry &entry) {
     }
     journal_text text;
     if (!format_entry(entry, &text)) return ENOMEM;
-    int error = write_all(j->fd, text.data, text.length);
+    // The plan goes with the first change, flushed with it.
+    int error = j->plan ? write_all(j->fd, j->plan, j->plan_length) : 0;
+    free(j->plan);
+    j->plan = nullptr;
+    j->plan_length = 0;
+    if (!error) error = write_all(j->fd, text.data, text.length);
     free_journal_text(&text);
     if (!error && fdatasync(j->fd) != 0) error = errno;
     if (!error && first) error = atomic_sync_folder(folder);
@@ -82,6 +100,8 @@ void journal_done(journal_writer *j, uint32_t card_id, const char *outcome) {
 }
 
 int journal_remove(journal_writer *j, int folder) {
+    free(j->plan);
+    j->plan = nullptr;
     if (j->fd < 0) return 0;
     int error = unlinkat(folder, j->name, 0) == 0 ? 0 : errno;
     if (!error) error = atomic_sync_folder(folder);
@@ -238,6 +258,20 @@ bool find_unfinished(journal_reader *r, int folder, uint32_t card_id, change_ent
     return any_journal(r, folder, [&](int fd, const journal_file_seen &f) {
         return holds_card(f.unfinished, card_id) && entry_in(fd, f.name, card_id, out);
     });
+}
+
+bool planned_cards(journal_reader *r, int folder, change_entry **out, size_t *count) {
+    *out = nullptr;
+    *count = 0;
+    bool ok = true;
+    any_journal(r, folder, [&](int fd, const journal_file_seen &f) {
+        journal_text text;
+        if (run_alive(fd, f.name) || !read_named(fd, f.name, &text)) return false;
+        ok = parse_plans(text.data, text.length, out, count) && ok;
+        free_journal_text(&text);
+        return false;
+    });
+    return ok;
 }
 
 void newest_journal_run(journal_reader *r, int folder, char *out, size_t size) {

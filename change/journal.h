@@ -7,6 +7,9 @@
 // One file a run, RUN.journal in the state folder's journal/, of lines:
 //
 //   sorvit journal 1 RUN
+//   plan CARD index=I image=F     a run of many cards (+all load) first says
+//   t LOCATION VALUE              what it will write to each of them, so that
+//   planned CARD                  a recover can finish the run
 //   change CARD index=I board=B bits=W time=T uid=U user=U tool=T action=A image=F
 //   loc LOCATION BEFORE AFTER     hexadecimal; BEFORE "-" when it could not be read
 //   ready CARD                    the entry is whole: written and flushed in one go
@@ -64,7 +67,14 @@ inline unsigned change_written_count(const change_entry &e) {
 struct journal_writer {
     int fd;  // -1 until the run's first change
     char name[NAME_MAX + 1];
+    char *plan;  // owned: the run's plan, written with its first change
+    size_t plan_length;
 };
+
+// The run's plan: the card, its image and what it will write (the
+// locations, after), said in the journal with the run's first change.
+// false when memory runs out.
+bool journal_plan(journal_writer *j, const change_entry &card);
 
 // The run's journal, made at its first entry: each entry is flushed before
 // the function returns (the first one flushes the folder too).
@@ -93,6 +103,10 @@ bool find_unfinished(journal_reader *r, int folder, uint32_t card_id, change_ent
 // Closes an unfinished change of a dead run ("done"), and removes its file
 // when that was the last one open.
 void settle_unfinished(int folder, const change_entry &entry, const char *outcome);
+// The cards that dead runs planned to change and never began, with the
+// values they planned (the locations, after, image, run): into *out, owned
+// (free() it). false when memory runs out.
+bool planned_cards(journal_reader *r, int folder, change_entry **out, size_t *count);
 // The name of the newest run whose journal holds an unfinished change.
 void newest_journal_run(journal_reader *r, int folder, char *out, size_t size);
 void free_journal_reader(journal_reader *r);

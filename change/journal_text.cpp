@@ -222,6 +222,29 @@ bool format_entry(const change_entry &e, journal_text *out) {
     return true;
 }
 
+bool format_plan(const change_entry &e, journal_text *out) {
+    builder b{nullptr, 0, sizeof e.image * 3 + 256 + CONFIG_LOCATIONS * 32};
+    b.data = static_cast<char *>(malloc(b.size));
+    char *encoded = static_cast<char *>(malloc(sizeof e.image * 3 + 1));
+    if (!b.data || !encoded) {
+        free(b.data);
+        free(encoded);
+        return false;
+    }
+    char index[16] = "-";
+    if (e.has_index) snprintf(index, sizeof index, "%lu", static_cast<unsigned long>(e.index));
+    encode(e.image, encoded);
+    b.add("plan %lu index=%s image=%s\n", static_cast<unsigned long>(e.card_id), index, encoded);
+    for (uint32_t loc = 0; loc < CONFIG_LOCATIONS; loc++)
+        if (e.locations & bit(loc))
+            b.add("t 0x%02lX 0x%lX\n", static_cast<unsigned long>(loc),
+                  static_cast<unsigned long>(e.after[loc]));
+    b.add("planned %lu\n", static_cast<unsigned long>(e.card_id));
+    free(encoded);
+    *out = journal_text{b.data, b.length};
+    return true;
+}
+
 bool read_journal(int fd, journal_text *out) {
     *out = journal_text{};
     size_t size = 0;
@@ -286,6 +309,8 @@ bool holds_card(const card_ids &ids, uint32_t card_id) {
     return false;
 }
 
+namespace {
+
 // The run's name, from the journal's first line.
 bool read_run(span line, char *run, size_t size) {
     span word;
@@ -295,6 +320,8 @@ bool read_run(span line, char *run, size_t size) {
     snprintf(run, size, "%.*s", static_cast<int>(word.end - word.begin), word.begin);
     return true;
 }
+
+}  // namespace
 
 bool parse_entry(const char *text, size_t length, uint32_t card_id, change_entry *out) {
     change_entry draft{};
@@ -334,6 +361,69 @@ bool parse_entry(const char *text, size_t length, uint32_t card_id, change_entry
         }
     }
     return found && open;
+}
+
+namespace {
+
+// The plans of the text, in order: each card's values, and whether a change
+// of it began after it was planned.
+struct plan_reader {
+    change_entry *plans;
+    size_t first, count, size;  // the plans of this text begin at first
+    bool lost;
+    change_entry *find(uint32_t card_id) {
+        for (size_t k = first; k < count; k++)
+            if (plans[k].card_id == card_id) return &plans[k];
+        return nullptr;
+    }
+    change_entry *add() {
+        if (count == size) {
+            void *more = reallocarray(plans, size = size ? size * 2 : 16, sizeof *plans);
+            if (!more) return lost = true, nullptr;
+            plans = static_cast<change_entry *>(more);
+        }
+        plans[count] = change_entry{};
+        return &plans[count++];
+    }
+};
+
+}  // namespace
+
+bool parse_plans(const char *text, size_t length, change_entry **out, size_t *count) {
+    plan_reader r{*out, *count, *count, *count, false};
+    const size_t first = *count;
+    char run[sizeof r.plans->run] = "";
+    change_entry *current = nullptr;
+    size_t pos = 0;
+    span line, kind, word;
+    uint32_t id = 0, loc = 0, value = 0;
+    while (!r.lost && next_line(text, length, &pos, &line)) {
+        if (read_run(line, run, sizeof run)) continue;
+        span rest = line;
+        if (next_word(&rest, &kind) && is(kind, "t")) {
+            if (current && next_word(&rest, &word) && number_of(word, &loc) && loc < CONFIG_LOCATIONS &&
+                next_word(&rest, &word) && number_of(word, &value)) {
+                current->locations |= bit(loc);
+                current->after[loc] = value;
+            }
+            continue;
+        }
+        if (!line_card(&line, &kind, &id)) continue;
+        if (is(kind, "plan") && (current = r.add())) {
+            current->card_id = id;
+            memcpy(current->run, run, sizeof current->run);
+            while (next_word(&line, &word)) read_field(word, current);
+        } else if (is(kind, "change") || is(kind, "done")) {
+            if (change_entry *began = r.find(id)) began->locations = 0;  // no longer only a plan
+            current = nullptr;
+        }
+    }
+    size_t kept = first;
+    for (size_t k = first; k < r.count; k++)
+        if (r.plans[k].locations) r.plans[kept++] = r.plans[k];
+    *out = r.plans;
+    *count = kept;
+    return !r.lost;
 }
 
 bool journal_all_done(int fd) {

@@ -36,6 +36,13 @@ bool holds_card(const card_ids &ids, uint32_t card_id);
 // the text holds none.
 bool parse_entry(const char *text, size_t length, uint32_t card_id, change_entry *out);
 
+// A card's plan lines, "plan" to "planned"; false when memory runs out.
+bool format_plan(const change_entry &card, journal_text *out);
+// The cards the text plans and never begins (no "change" of them follows),
+// appended to *out (grown; owned) with their run; false when memory runs
+// out.
+bool parse_plans(const char *text, size_t length, change_entry **out, size_t *count);
+
 // Whether every whole entry of the file is over.
 bool journal_all_done(int fd);
 

@@ -27,6 +27,8 @@ struct image_run {
     history_index history;  // read once, for undo
     bool history_read;
     char undo_run[48];  // +all undo: the run whose changes it undoes
+    change_entry *plans;  // +all recover: what dead runs planned and never began; owned
+    size_t plan_count;
 };
 
 // list: every index, a record each.

@@ -228,6 +228,14 @@ int settle_each(image_run *run, action_kind action, const card_list &list) {
         run->out->stopped = true;
         return -1;
     }
+    // What dead runs planned and never began, read before any card settles
+    // (the last settled change of a run removes its journal).
+    if (action == action_kind::RECOVER &&
+        !planned_changes(&run->changes, &run->plans, &run->plan_count)) {
+        log_failure(&run->out->failures, "Out of memory reading the journal of changes\n");
+        run->out->stopped = true;
+        return -1;
+    }
     auto *jobs = static_cast<load_job *>(calloc(list.count, sizeof(load_job)));
     if (!jobs) {
         log_failure(&run->out->failures, "Out of memory for %zu cards\n", list.count);

@@ -230,6 +230,7 @@ void close_settling(image_run *run, const load_job &job, const change_entry &ent
 // The change, closed: in the journal and the history when it wrote what it
 // meant to (or nothing), left unfinished when a failure cut it short.
 void close_change(image_run *run, load_job *job, const change_entry &entry, int status) {
+    if (status == 0 && job->resumes) close_plan(&run->changes, *job->record.change);
     if (job->settles) close_settling(run, *job, entry, status);
     else if (status >= 0 || entry.written == 0)
         end_change(&run->changes, entry,
@@ -337,6 +338,23 @@ int ask_for(image_run *run, const load_job *jobs, size_t count, failure_log *log
     return ask_before_writing(run->out->prompt, locations, cards, last, log);
 }
 
+// +all load says in the journal what it will write to every card before
+// its first write, so that a recover can finish the run.
+void plan_run(image_run *run, const load_job *jobs, size_t count) {
+    for (size_t k = 0; k < count; k++) {
+        const load_job &job = jobs[k];
+        if (!job.pending) continue;
+        change_entry plan{};
+        plan.card_id = job.c.card.card_id;
+        plan.has_index = job.record.has_index;
+        plan.index = job.record.index;
+        snprintf(plan.image, sizeof plan.image, "%s", job.file.shown);
+        plan.locations = job.c.image.listed;
+        memcpy(plan.after, job.c.image.values, sizeof plan.after);
+        plan_change(&run->changes, plan);  // without room, a recover finishes less
+    }
+}
+
 }  // namespace
 
 void end_job(image_run *run, load_job *job, int status, const char *error) {
@@ -353,6 +371,8 @@ void end_job(image_run *run, load_job *job, int status, const char *error) {
 int finish_loads(image_run *run, load_job *jobs, size_t count) {
     failure_log question{};  // a failed question is every pending card's error
     const int go_on = ask_for(run, jobs, count, &question);
+    if (go_on == 1 && run->out->run.all && run->out->run.action == action_kind::LOAD)
+        plan_run(run, jobs, count);
     // The plan is out before its first write.
     if (run->out->text) flush_output();
     int status = 0;

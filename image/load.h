@@ -19,6 +19,7 @@ struct load_job {
     bool pending;        // its writes wait for the question
     location_mask held;  // protected locations that differ and stay so
     bool settles;        // recover, undo: of the unfinished change in the record
+    bool resumes;        // +all recover: the change a dead run planned, in the record
     // A location past the configuration area, which only a change of
     // sorvit's has: what to write there, and what the card holds.
     bool far;

@@ -15,6 +15,7 @@
 #include <time.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "actions.h"
@@ -157,6 +158,7 @@ int run_action(const command_args &args, const card_choice &choice) {
                                                      : on_one_card(&run, chosen->kind, file);
     if (finish_change_run(&run.changes, &out.failures) != 0) status = -1;
     free_history_index(&run.history);
+    free(run.plans);
     return finish_renderers(&out, status, seconds_since(start), metrics_file);
 }
 

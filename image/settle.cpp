@@ -49,6 +49,13 @@ bool read_far(load_job *job, const change_entry &e) {
     return false;
 }
 
+// What a dead run planned for the card and never began; null when nothing.
+const change_entry *plan_of(const image_run *run, uint32_t card_id) {
+    for (size_t k = 0; k < run->plan_count; k++)
+        if (run->plans[k].card_id == card_id) return &run->plans[k];
+    return nullptr;
+}
+
 // The change to settle: the card's unfinished one, or for undo its last in
 // the history (with +all, of the run undone). 1 when there is nothing to
 // settle (done), -1 when it is refused.
@@ -59,6 +66,11 @@ int find_change(image_run *run, load_job *job) {
     const change_entry *last = nullptr;
     if (note_unfinished(run, card.card_id, r, false)) {
         job->settles = true;
+    } else if (r->action == action_kind::RECOVER && all && (last = plan_of(run, card.card_id))) {
+        job->resumes = keep_change(r, *last, false);  // a dead run's plan: finished here
+        if (!job->resumes) return -1;
+        r->change->board_type = card.board_type;      // a plan gives no board type
+        return 0;
     } else if (r->action == action_kind::RECOVER) {
         return 1;
     } else if (!(last = history_change(run, card.card_id, &r->failures)) && r->failures.text) {
