@@ -221,6 +221,28 @@ int load_each(image_run *run, const char *folder, const safe_place &place, const
     return status;
 }
 
+// What the last run planned and never began, read before any card settles
+// (the last settled change of a run removes its journal). A plan of an
+// older run is stale: a later run changed the cards since.
+bool read_plans(image_run *run) {
+    failure_log *log = &run->out->failures;
+    if (!planned_changes(&run->changes, &run->plans, &run->plan_count)) {
+        log_failure(log, "Out of memory reading the journal of changes\n");
+        return false;
+    }
+    if (run->plan_count == 0) return true;
+    if (!choose_undo_run(run, log)) return false;  // the newest run, as undo finds it
+    char last[sizeof run->undo_run];
+    snprintf(last, sizeof last, "%s", run->undo_run);
+    for (size_t k = 0; k < run->plan_count; k++)
+        if (strcmp(run->plans[k].run, last) > 0) snprintf(last, sizeof last, "%s", run->plans[k].run);
+    size_t kept = 0;
+    for (size_t k = 0; k < run->plan_count; k++)
+        if (strcmp(run->plans[k].run, last) == 0) run->plans[kept++] = run->plans[k];
+    run->plan_count = kept;
+    return true;
+}
+
 // recover and undo: every card's change previewed, one question, then the
 // writes, as a load's.
 int settle_each(image_run *run, action_kind action, const card_list &list) {
@@ -228,11 +250,7 @@ int settle_each(image_run *run, action_kind action, const card_list &list) {
         run->out->stopped = true;
         return -1;
     }
-    // What dead runs planned and never began, read before any card settles
-    // (the last settled change of a run removes its journal).
-    if (action == action_kind::RECOVER &&
-        !planned_changes(&run->changes, &run->plans, &run->plan_count)) {
-        log_failure(&run->out->failures, "Out of memory reading the journal of changes\n");
+    if (action == action_kind::RECOVER && !read_plans(run)) {
         run->out->stopped = true;
         return -1;
     }
