@@ -199,6 +199,12 @@ void close_plan(change_run *run, const change_entry &plan) {
     clear_failures(&ignored);
 }
 
+void tidy_journals(change_run *run) {
+    failure_log ignored{};
+    if (reach_state(run, false, &ignored)) remove_settled_journals(&run->reader, run->journal.folder, run->writer);
+    clear_failures(&ignored);
+}
+
 void settle_change(change_run *run, const change_entry &e) {
     failure_log ignored{};
     if (reach_state(run, true, &ignored)) {

@@ -55,9 +55,12 @@ bool plan_change(change_run *run, const change_entry &card);
 bool planned_changes(change_run *run, change_entry **out, size_t *count);
 // A planned card that a recover changed: no longer planned.
 void close_plan(change_run *run, const change_entry &plan);
+// After +all recover or undo: the journals of dead runs that hold no
+// unfinished change any more go.
+void tidy_journals(change_run *run);
 
-// The newest run with an unfinished change in the journal, into out ("" when
-// none).
+// The newest dead run that left its journal (an unfinished change, or a
+// plan it never began), into out ("" when none).
 void newest_unfinished_run(change_run *run, char *out, size_t size);
 // "Card N(0xN) has an unfinished change: ..., and the two ways out.
 void describe_unfinished(const change_entry &entry, char *out, size_t size);

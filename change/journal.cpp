@@ -276,10 +276,26 @@ bool planned_cards(journal_reader *r, int folder, change_entry **out, size_t *co
 
 void newest_journal_run(journal_reader *r, int folder, char *out, size_t size) {
     out[0] = '\0';
-    any_journal(r, folder, [&](int, const journal_file_seen &f) {
+    any_journal(r, folder, [&](int fd, const journal_file_seen &f) {
         const size_t n = strlen(f.name) - (sizeof SUFFIX - 1);
-        if (f.unfinished.count && n < size && (strncmp(f.name, out, n) > 0 || !out[0]))
+        if (!run_alive(fd, f.name) && n < size && (strncmp(f.name, out, n) > 0 || !out[0]))
             snprintf(out, size, "%.*s", static_cast<int>(n), f.name);
+        return false;
+    });
+}
+
+void remove_settled_journals(journal_reader *r, int folder, const journal_writer &own) {
+    any_journal(r, folder, [&](int fd, const journal_file_seen &f) {
+        // The record lock tells nothing of this process's own journal.
+        if (f.unfinished.count || (own.fd >= 0 && strcmp(f.name, own.name) == 0)) return false;
+        int file = openat(fd, f.name, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        flock lock{};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        // Taken only when no run holds it: a dead run's, and nobody settling it.
+        if (file >= 0 && fcntl(file, F_SETLK, &lock) == 0 && journal_all_done(file))
+            unlinkat(fd, f.name, 0);
+        if (file >= 0) close(file);
         return false;
     });
 }

@@ -107,7 +107,10 @@ void settle_unfinished(int folder, const change_entry &entry, const char *outcom
 // values they planned (the locations, after, image, run): into *out, owned
 // (free() it). false when memory runs out.
 bool planned_cards(journal_reader *r, int folder, change_entry **out, size_t *count);
-// The name of the newest run whose journal holds an unfinished change.
+// Removes the journals of dead runs that hold no unfinished change: what
+// they planned and never began is finished, or undone, or stale.
+void remove_settled_journals(journal_reader *r, int folder, const journal_writer &own);
+// The name of the newest dead run that left its journal.
 void newest_journal_run(journal_reader *r, int folder, char *out, size_t size);
 void free_journal_reader(journal_reader *r);
 

@@ -271,6 +271,7 @@ int settle_each(image_run *run, action_kind action, const card_list &list) {
         }
     }
     int status = finish_loads(run, jobs, list.count);
+    if (run->went_on) tidy_journals(&run->changes);  // not when the question was declined
     free(jobs);
     return status;
 }

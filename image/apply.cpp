@@ -371,6 +371,7 @@ void end_job(image_run *run, load_job *job, int status, const char *error) {
 int finish_loads(image_run *run, load_job *jobs, size_t count) {
     failure_log question{};  // a failed question is every pending card's error
     const int go_on = ask_for(run, jobs, count, &question);
+    run->went_on = go_on == 1;
     if (go_on == 1 && run->out->run.all && run->out->run.action == action_kind::LOAD)
         plan_run(run, jobs, count);
     // The plan is out before its first write.

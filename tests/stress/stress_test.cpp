@@ -294,8 +294,16 @@ struct cut_host {
     process_result image(const std::vector<std::string> &args) const {
         program_run run;
         run.args = args;
-        run.env = {{"VELQOR2_SIM_BANK", b.bank}};
+        run.env = {{"VELQOR2_SIM_BANK", b.bank}, {"SORVIT_STATE_DIR", b.dir.file("state")}};
         return run_program(SORVIT_IMAGE_BINARY, run);
+    }
+    // Whether a run's journal is there: a load is in its writes.
+    bool journaling() const {
+        std::error_code ignored;
+        for (const auto &entry :
+             std::filesystem::directory_iterator(b.dir.file("state/journal"), ignored))
+            if (entry.path().extension() == ".journal") return true;
+        return false;
     }
     void cut(unsigned card, unsigned after) const {
         std::string text = read_file(b.bank);
@@ -367,8 +375,11 @@ TEST(Stress, AllLoadsKilledAtRandomMomentsAreFinishedOrUndone) {
             _exit(0);
         }
         setpgid(pid, pid);
-        // Past the preview of the cards, in the writes (or after them).
-        std::this_thread::sleep_for(std::chrono::milliseconds(400 + random() % 1600));
+        // In the writes, past the preview of the cards (or after them).
+        for (int wait = 0; wait < 3000 && !h.journaling() && waitpid(pid, nullptr, WNOHANG) == 0;
+             wait++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(random() % 1500));
         kill(-pid, SIGKILL);  // the child and the load it is running
         waitpid(pid, nullptr, 0);
         for (int wait = 0; wait < 500 && kill(-pid, 0) == 0; wait++)  // the load gone too
