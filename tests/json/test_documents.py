@@ -327,6 +327,39 @@ def test_every_document_validates(tmp_path, action, all_cards, fault):
         "error" in c for c in doc.get("cards", []))), doc
 
 
+@pytest.mark.parametrize("cut", [0, 1, 40])
+@pytest.mark.parametrize("way_out", ["recover", "undo"])
+def test_a_change_cut_short_is_in_the_history(tmp_path, cut, way_out):
+    """A load cut short by a power cut, then settled: its card's document
+    names the unfinished change, and the history lists the change with the
+    values before and after of what it wrote, and what it came to."""
+    text = card(7, 12, 32)
+    bank = Bank(tmp_path, text)
+    old, new = tmp_path / "old.img", tmp_path / "new.img"
+    assert bank.image("/card", "7", "save", str(old))[0] == 0
+    new.write_text("".join(f"[0x{loc:02X}] = 0x{0xCD000000 | loc:08X}\n" for loc in range(64)))
+    bank.path.write_text(text.replace("id = 7\n", f"id = 7\nfault = cut {cut}\n"))
+    load = subprocess.run([IMAGE, "+f", "/card", "7", "load", str(new)], env=bank.env(),
+                          capture_output=True)
+    assert load.returncode == -9  # killed, as by a power cut
+    bank.path.write_text(bank.path.read_text().replace(f"fault = cut {cut}\n", "")
+                         .replace(f"fault        = cut 0x{cut:X}\n", ""))
+    status, doc, _ = bank.image("/card", "7", "check", str(new))
+    assert status == 255
+    assert doc["unfinished_change"]["locations_written"] == cut
+    assert doc["unfinished_change"]["action"] == "load"
+    assert bank.image("/card", "7", "+f", way_out)[0] == 0
+    status, doc, _ = bank.image("/card", "7", "history")
+    assert status == 0 and doc["card_id"] == 7
+    outcomes = [(c["action"], c["outcome"], len(c["changes"])) for c in doc["changes"]]
+    settled = 64 if way_out == "recover" else cut
+    assert outcomes == ([("load", "interrupted", cut)] if cut else []) + \
+        ([(way_out, "written", settled)] if settled else [])
+    if cut:
+        first = doc["changes"][0]["changes"][0]
+        assert (first["location"], first["before"], first["after"]) == (0, 0xAB000000, 0xCD000000)
+
+
 def test_version_is_a_small_document(bank):
     run = subprocess.run([IMAGE, "+json", "/version"], capture_output=True, text=True)
     doc = json.loads(run.stdout)

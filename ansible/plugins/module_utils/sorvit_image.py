@@ -117,6 +117,18 @@ def cards_of(doc):
     return doc.get("cards") or []
 
 
+def card_facts(doc):
+    """The cards of a list document as facts: each card says whether a
+    change of it was cut short (unfinished_change, null when none)."""
+    facts = []
+    for entry in cards_of(doc):
+        entry = dict(entry)
+        if "card_id" in entry:
+            entry["unfinished_change"] = entry.get("unfinished_change")
+        facts.append(entry)
+    return facts
+
+
 def locations_of(changes):
     return [c["location"] for c in changes]
 

@@ -68,17 +68,20 @@ ansible_facts:
       description:
         - "One entry per index, as C(sorvit-image +json list) prints it (its schema is
           list.schema.json): C(index), C(card_id), C(label), C(board_type), C(word_bits) (null when
-          the board is not supported), C(supported) and C(protected) (C(first) and C(last),
-          or null); or C(index) and C(error) for an index that failed."
+          the board is not supported), C(supported), C(protected) (C(first) and C(last),
+          or null) and C(unfinished_change) (null, or the change of the card that was cut
+          short, which C(sorvit-image /card N recover) finishes and C(undo) takes back:
+          C(tool), C(action), C(file), C(user), C(uid), C(time), C(run), C(locations) and
+          C(locations_written)); or C(index) and C(error) for an index that failed."
       returned: always
       type: list
       elements: dict
-      sample: [{"index": 0, "card_id": 0, "label": "0(0x0)", "board_type": 12, "word_bits": 32, "supported": true, "protected": null}]
+      sample: [{"index": 0, "card_id": 0, "label": "0(0x0)", "unfinished_change": null, "board_type": 12, "word_bits": 32, "supported": true, "protected": null}]
 """
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.sorvit.cards.plugins.module_utils.sorvit_image import (
-    ToolError, cards_of, errors_of, read_document)
+    ToolError, card_facts, errors_of, read_document)
 
 
 def main():
@@ -90,7 +93,7 @@ def main():
         doc = read_document(rc, out, err, "list")
     except ToolError as e:
         module.fail_json(msg=str(e), rc=rc, stderr=err)
-    facts = {"sorvit_cards": cards_of(doc)}
+    facts = {"sorvit_cards": card_facts(doc)}
     if rc != 0:
         msg = "; ".join(errors_of(doc) or [err.strip()])
         if module.params["fail_on_error"]:

@@ -29,6 +29,9 @@ def load(result, verified, written=True, **more):
 
 
 WRITTEN = (0, load("written", True), "")
+UNFINISHED = ("Card 101(0x65) has an unfinished change: load of g.img by root at 2026-12-09 "
+              "10:41:02 UTC, 17 of 64 locations written; `sorvit-image /card 101 recover` "
+              "finishes it, `sorvit-image /card 101 undo` restores what the card held")
 FAILED = (255, document("check", error={"message": "Failed to open card with ID 101: gone"}), "")
 
 CASES = [
@@ -43,6 +46,9 @@ CASES = [
      ["check", "load"]),
     ("check mode: predicted, nothing written", {"backup": True},
      {"check": (1, check(AT_0x30), "")}, True, False, True, None, ["check"]),
+    ("a change cut short: fails naming recover and undo, nothing written", {},
+     {"check": (255, document("check", card=CARD, file="g.img", error={"message": UNFINISHED}),
+                "")}, False, True, False, "`sorvit-image /card 101 undo`", ["check"]),
     ("protected without unlock: fails before writing", {},
      {"check": (1, check(AT_0x05, AT_0x30), "")}, False, True, False, "0x05", ["check"]),
     ("protected with unlock: written", {"unlock": True},
@@ -169,6 +175,20 @@ FAILED_INDEX = {"index": 1, "error": {"message": "open fault"}}
     ((255, "", "cannot run\n"), {}, True, "cannot run"),
 ])
 def test_card_facts(run_module, reply, args, failed, msg):
+    check_card_facts(run_module, reply, args, failed, msg)
+
+
+def test_card_facts_report_an_unfinished_change(run_module):
+    from ansible_collections.sorvit.cards.plugins.modules import card_facts
+
+    change = {"tool": "sorvit-image", "action": "load", "user": "root", "uid": 0,
+              "time": "2026-12-09T10:41:02Z", "run": "r", "locations": 64, "locations_written": 17}
+    cards = [dict(LISTED[0], unfinished_change=change)]
+    failed, result, _ = run_module(card_facts.main, {}, {"list": (0, document("list", cards=cards),
+                                                                  "")})
+    assert not failed
+    assert result["ansible_facts"]["sorvit_cards"][0]["unfinished_change"] == change
+def check_card_facts(run_module, reply, args, failed, msg):
     from ansible.module_utils.common.warnings import get_warning_messages
     from ansible_collections.sorvit.cards.plugins.modules import card_facts
 
@@ -177,5 +197,9 @@ def test_card_facts(run_module, reply, args, failed, msg):
     if msg:
         assert msg in (result["msg"] if failed else get_warning_messages()[-1])
     if isinstance(reply[1], dict):  # the cards as listed, even when one failed
-        assert result["ansible_facts"]["sorvit_cards"] == reply[1]["cards"]
+        cards = result["ansible_facts"]["sorvit_cards"]
+        assert [{k: v for k, v in c.items() if k != "unfinished_change"} for c in cards] == \
+            reply[1]["cards"]
+        # Each card says whether a change of it was cut short.
+        assert all(c["unfinished_change"] is None for c in cards if "card_id" in c)
         assert not result.get("changed")
