@@ -138,6 +138,7 @@ void new_change(const change_run *run, change_entry *e, uint32_t card_id, int32_
 int begin_change(change_run *run, const change_entry &e, failure_log *log) {
     if (!reach_state(run, true, log)) return -1;
     int error = journal_add(&run->writer, run->journal.folder, e);
+    snprintf(run->reader.own, sizeof run->reader.own, "%s", run->writer.name);
     if (error == 0) return 0;
     log_failure(log, "Cannot journal the change of card %s in %s: %s: nothing written\n",
                 label_of(e.card_id).text, run->journal.path, strerror(error));

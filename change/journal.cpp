@@ -242,7 +242,7 @@ bool any_journal(journal_reader *r, int folder, F each) {
     while (!found && (errno = 0, true)) {
         const dirent *entry = readdir(dir);
         if (!entry) break;
-        if (!is_journal(entry->d_name) ||
+        if (!is_journal(entry->d_name) || strcmp(entry->d_name, r->own) == 0 ||
             fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
             continue;
         const journal_file_seen *f = seen_file(r, fd, entry->d_name, st);
@@ -285,9 +285,9 @@ void newest_journal_run(journal_reader *r, int folder, char *out, size_t size) {
 }
 
 void remove_settled_journals(journal_reader *r, int folder, const journal_writer &own) {
+    (void)own;  // passed over by any_journal
     any_journal(r, folder, [&](int fd, const journal_file_seen &f) {
-        // The record lock tells nothing of this process's own journal.
-        if (f.unfinished.count || (own.fd >= 0 && strcmp(f.name, own.name) == 0)) return false;
+        if (f.unfinished.count) return false;
         int file = openat(fd, f.name, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         flock lock{};
         lock.l_type = F_WRLCK;

@@ -96,6 +96,7 @@ struct journal_file_seen;
 struct journal_reader {
     journal_file_seen *files;
     size_t count;
+    char own[NAME_MAX + 1];  // this run's journal, which is passed over: its changes are its own
 };
 // The card's unfinished change, if the journal folder holds one: true with
 // it in *out. Call it holding the card's lock.
