@@ -76,8 +76,8 @@ struct sim_card {
     location_set write_faults;
     bool has_cut;        // "fault = cut N": the process ends, as a power cut would end it,
     uint32_t cut_after;  // at its write to the card after its N-th
-    uint32_t *words;  // eeprom_words values, owned; null until the card is decoded
-    unsigned line;    // of its "[card]" in the bank file, for messages
+    uint32_t *words;     // eeprom_words values, owned; null until the card is decoded
+    unsigned line;       // of its "[card]" in the bank file, for messages
     // Its lines in the text it was read from: all of them from its "[card]"
     // (text_begin; the first card's from the start of the text) to the next
     // card's (data_end), and the data lines, from data_begin, which are

@@ -155,7 +155,8 @@ bool parse_fault(bank_scan *s, sim_card *card, span value) {
         else if (!location_set_add(&(card->*k.located), location)) return out_of_memory(s);
         return true;
     }
-    return fail(s, "fault = open, info, read, read <location>, write, write <location> or cut <writes>");
+    return fail(
+        s, "fault = open, info, read, read <location>, write, write <location> or cut <writes>");
 }
 
 bool set_setting(bank_scan *s, sim_card *d, unsigned bit, span value) {

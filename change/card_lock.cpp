@@ -87,7 +87,8 @@ void wake(int) {}  // only to end the wait
 // waiter, unlike retrying), for at most ms: an alarm ends the wait. errno.
 int wait_for_lock(int fd, lock_mode mode, unsigned ms) {
     if (ms == 0) return EAGAIN;
-    struct sigaction alarm_action {}, before {};
+    struct sigaction alarm_action {
+    }, before{};
     alarm_action.sa_handler = wake;  // no SA_RESTART: the wait ends with EINTR
     sigemptyset(&alarm_action.sa_mask);
     sigaction(SIGALRM, &alarm_action, &before);

@@ -202,7 +202,8 @@ void close_plan(change_run *run, const change_entry &plan) {
 
 void tidy_journals(change_run *run) {
     failure_log ignored{};
-    if (reach_state(run, false, &ignored)) remove_settled_journals(&run->reader, run->journal.folder, run->writer);
+    if (reach_state(run, false, &ignored))
+        remove_settled_journals(&run->reader, run->journal.folder, run->writer);
     clear_failures(&ignored);
 }
 

@@ -102,7 +102,7 @@ time_text readable_time(long long seconds) {
 }
 
 char *history_line(const change_entry &e, const char *outcome, const char *host) {
-    line_text t{nullptr, 0, sizeof e.image * 6 + 4096 + CONFIG_LOCATIONS * 64, false};
+    line_text t{nullptr, 0, sizeof e.image * 6 + 4096 + size_t{CONFIG_LOCATIONS} * 64, false};
     if (!(t.data = static_cast<char *>(malloc(t.size)))) return nullptr;
     add(&t, "{");
     add_key(&t, M::TIME, true);

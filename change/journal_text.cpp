@@ -180,7 +180,8 @@ void free_journal_text(journal_text *t) {
 }
 
 bool format_entry(const change_entry &e, journal_text *out) {
-    builder b{nullptr, 0, sizeof e.image * 3 + sizeof e.user * 3 + 512 + CONFIG_LOCATIONS * 48};
+    builder b{nullptr, 0,
+              sizeof e.image * 3 + sizeof e.user * 3 + 512 + size_t{CONFIG_LOCATIONS} * 48};
     b.data = static_cast<char *>(malloc(b.size));
     char *encoded = static_cast<char *>(malloc(sizeof e.image * 3 + 1));
     if (!b.data || !encoded) {
@@ -223,7 +224,7 @@ bool format_entry(const change_entry &e, journal_text *out) {
 }
 
 bool format_plan(const change_entry &e, journal_text *out) {
-    builder b{nullptr, 0, sizeof e.image * 3 + 256 + CONFIG_LOCATIONS * 32};
+    builder b{nullptr, 0, sizeof e.image * 3 + 256 + size_t{CONFIG_LOCATIONS} * 32};
     b.data = static_cast<char *>(malloc(b.size));
     char *encoded = static_cast<char *>(malloc(sizeof e.image * 3 + 1));
     if (!b.data || !encoded) {
@@ -401,8 +402,8 @@ bool parse_plans(const char *text, size_t length, change_entry **out, size_t *co
         if (read_run(line, run, sizeof run)) continue;
         span rest = line;
         if (next_word(&rest, &kind) && is(kind, "t")) {
-            if (current && next_word(&rest, &word) && number_of(word, &loc) && loc < CONFIG_LOCATIONS &&
-                next_word(&rest, &word) && number_of(word, &value)) {
+            if (current && next_word(&rest, &word) && number_of(word, &loc) &&
+                loc < CONFIG_LOCATIONS && next_word(&rest, &word) && number_of(word, &value)) {
                 current->locations |= bit(loc);
                 current->after[loc] = value;
             }

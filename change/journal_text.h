@@ -37,7 +37,7 @@ bool holds_card(const card_ids &ids, uint32_t card_id);
 bool parse_entry(const char *text, size_t length, uint32_t card_id, change_entry *out);
 
 // A card's plan lines, "plan" to "planned"; false when memory runs out.
-bool format_plan(const change_entry &card, journal_text *out);
+bool format_plan(const change_entry &e, journal_text *out);
 // The cards the text plans and never begins (no "change" of them follows),
 // appended to *out (grown; owned) with their run; false when memory runs
 // out.

@@ -26,7 +26,7 @@ struct image_run {
     change_run changes;
     history_index history;  // read once, for undo
     bool history_read;
-    char undo_run[48];  // +all undo: the run whose changes it undoes
+    char undo_run[48];    // +all undo: the run whose changes it undoes
     change_entry *plans;  // +all recover: what dead runs planned and never began; owned
     size_t plan_count;
     bool went_on;  // the writes went on after the question (or without one)

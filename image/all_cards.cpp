@@ -235,7 +235,8 @@ bool read_plans(image_run *run) {
     char last[sizeof run->undo_run];
     snprintf(last, sizeof last, "%s", run->undo_run);
     for (size_t k = 0; k < run->plan_count; k++)
-        if (strcmp(run->plans[k].run, last) > 0) snprintf(last, sizeof last, "%s", run->plans[k].run);
+        if (strcmp(run->plans[k].run, last) > 0)
+            snprintf(last, sizeof last, "%s", run->plans[k].run);
     size_t kept = 0;
     for (size_t k = 0; k < run->plan_count; k++)
         if (strcmp(run->plans[k].run, last) == 0) run->plans[kept++] = run->plans[k];

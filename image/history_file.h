@@ -20,7 +20,7 @@ bool read_history(change_run *run, bool (*each)(json_object *line, void *context
 // What a line says of its change: the card, the locations written with
 // their values before (when known) and after, who, when and how; false for
 // a line that is not a change.
-bool change_of(json_object *line, change_entry *out, char *outcome, size_t outcome_size);
+bool change_of(json_object *line, change_entry *e, char *outcome, size_t outcome_size);
 
 // Each card's last change that wrote something, and the run of the newest
 // change of all, read once for a run that undoes.

@@ -69,7 +69,7 @@ int find_change(image_run *run, load_job *job) {
     } else if (r->action == action_kind::RECOVER && all && (last = plan_of(run, card.card_id))) {
         job->resumes = keep_change(r, *last, false);  // a dead run's plan: finished here
         if (!job->resumes) return -1;
-        r->change->board_type = card.board_type;      // a plan gives no board type
+        r->change->board_type = card.board_type;  // a plan gives no board type
         return 0;
     } else if (r->action == action_kind::RECOVER) {
         return 1;

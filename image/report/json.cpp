@@ -5,8 +5,8 @@
 
 #include "args.h"
 #include "cells.h"
-#include "identity.h"
 #include "history.h"
+#include "identity.h"
 #include "json_doc.h"
 #include "render.h"
 
@@ -135,7 +135,8 @@ json_renderer *json_start(const run_description &run) {
     json::set_string(&j->b, j->doc, M::ACTION, action_word(run.action));
     if (run.all) {
         json::set_bool(&j->b, j->doc, M::ALL, true);
-        if (run.file) json::set_string(&j->b, j->doc, M::FOLDER, run.file);  // not for recover, undo
+        if (run.file)
+            json::set_string(&j->b, j->doc, M::FOLDER, run.file);  // not for recover, undo
     }
     if (run.all || run.action == action_kind::LIST || run.action == action_kind::HISTORY)
         j->cards = json::array(&j->b);

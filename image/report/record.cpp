@@ -20,7 +20,7 @@ card_part classify_card(uint32_t card_id, int32_t board_type) {
 }
 
 const char *action_word(action_kind action) {
-    static const char *const WORDS[] = {"list", "save",    "check", "load",
+    static const char *const WORDS[] = {"list",    "save", "check",  "load",
                                         "recover", "undo", "history"};
     static_assert(sizeof WORDS / sizeof *WORDS == static_cast<size_t>(action_kind::HISTORY) + 1);
     return WORDS[static_cast<size_t>(action)];

@@ -80,8 +80,7 @@ void print_settled(const run_description &run, const card_record &r) {
     const unsigned w = count_bits(r.load.written) + r.load.far_written;
     if (!r.change && !run.all)
         printf("Card %s has no unfinished change: nothing to recover\n", card);
-    else if (!r.change || r.load.result == load_result::PROTECTED_LEFT)
-        print_load(r);
+    else if (!r.change || r.load.result == load_result::PROTECTED_LEFT) print_load(r);
     else if (r.load.result == load_result::ALREADY_MATCHED)
         printf("Card %s already holds what %s: nothing to write\n", card,
                recover ? "its change wrote" : "it held before its change");

@@ -264,7 +264,11 @@ TEST(Image, LoadAsksOnceAndHonoursProtection) {
          "Too many parameters supplied: load takes "
          "one file. Use sorvit-image /? to get help.\n",
          255},
-        {{"lsit"}, std::nullopt, "", "Unknown action 'lsit': use list, save, check, load, recover, undo or history\n", 255},
+        {{"lsit"},
+         std::nullopt,
+         "",
+         "Unknown action 'lsit': use list, save, check, load, recover, undo or history\n",
+         255},
         {{"check"},
          std::nullopt,
          "",
@@ -456,8 +460,8 @@ TEST(Image, MetricsLabelsAreEscaped) {
 TEST(Image, ChangeCutShortIsFinishedOrUndone) {
     const struct {
         const char *name, *fault;
-        int status;           // of the load
-        unsigned written;     // before it was cut short
+        int status;        // of the load
+        unsigned written;  // before it was cut short
     } cases[] = {
         {"a write that fails", "fault = write 0x31\n", 255, 1},
         {"a power cut before the first write", "fault = cut 0\n", 1000 + SIGKILL, 0},
@@ -474,7 +478,8 @@ TEST(Image, ChangeCutShortIsFinishedOrUndone) {
                                           std::string("[") + loc + "] = 0x12345678");
             write_file(d.dir.file("new.img"), text);
             EXPECT_EQ(d.image({"/card", "20", "+f", "load", "@new.img"}).status, c.status) << what;
-            write_file(d.dir.file("bank"), std::regex_replace(d.bank(), std::regex("fault .*\n"), ""));
+            write_file(d.dir.file("bank"),
+                       std::regex_replace(d.bank(), std::regex("fault .*\n"), ""));
             process_result r = d.image({"/card", "20", "check", "@new.img"});
             EXPECT_EQ(r.status, 255) << what;
             EXPECT_NE(r.err.find("Card 20(0x14) has an unfinished change: load of " +
@@ -504,9 +509,10 @@ TEST(Image, ChangeCutShortIsFinishedOrUndone) {
             if (!recovered && c.written > 0) {
                 again = "";
                 for (unsigned k = 0; k < c.written; k++)
-                    again += "   [0x3" + std::to_string(k) + "] = 0xAB00" + std::to_string(3030 + 101 * k) +
-                             " -> 0x12345678\n";
-                again += "Wrote " + std::to_string(c.written) + " location" + (c.written > 1 ? "s" : "") +
+                    again += "   [0x3" + std::to_string(k) + "] = 0xAB00" +
+                             std::to_string(3030 + 101 * k) + " -> 0x12345678\n";
+                again += "Wrote " + std::to_string(c.written) + " location" +
+                         (c.written > 1 ? "s" : "") +
                          ": card 20(0x14) holds again what it held before its change\n";
             }
             r = d.image({"/card", "20", "+f", way_out});

@@ -250,8 +250,7 @@ TEST(Stress, TwoWritersOfOneCardNeverInterleave) {
         for (size_t k = 1; k < values.size(); k++) changes += values[k] != values[k - 1];
         EXPECT_LE(changes, 1u) << "round " << round;
         const int last = ended[1] > ended[0] ? 1 : 0;
-        if (with_sorvit && last == 1)
-            EXPECT_EQ(b.dump()[0x30], 0x33333333ul) << "round " << round;
+        if (with_sorvit && last == 1) EXPECT_EQ(b.dump()[0x30], 0x33333333ul) << "round " << round;
         else
             EXPECT_EQ(run(SORVIT_IMAGE_BINARY, {"check", images[last]}).status, 0)
                 << "round " << round;
@@ -269,8 +268,9 @@ struct cut_host {
             std::string text;
             for (unsigned loc = 0; loc < 64; loc++) {
                 char cell[40];
-                snprintf(cell, sizeof cell, "[0x%02X] = 0x%08X\n", loc,
-                         loc < changed ? 0xCD000000u | id << 8 | loc : original(loc) + id * 0x10000u);
+                snprintf(
+                    cell, sizeof cell, "[0x%02X] = 0x%08X\n", loc,
+                    loc < changed ? 0xCD000000u | id << 8 | loc : original(loc) + id * 0x10000ul);
                 text += cell;
             }
             write_file(b.dir.file("new/card-" + std::to_string(id) + ".img"), text);
@@ -312,7 +312,8 @@ struct cut_host {
         write_file(b.bank, text);
     }
     void mend() const {
-        write_file(b.bank, std::regex_replace(read_file(b.bank), std::regex("fault *= *cut .*\n"), ""));
+        write_file(b.bank,
+                   std::regex_replace(read_file(b.bank), std::regex("fault *= *cut .*\n"), ""));
     }
 };
 
@@ -343,8 +344,10 @@ TEST(Stress, LoadsCutShortAreFinishedOrUndone) {
             h.mend();
             process_result check = h.image({"/card", std::to_string(c.card), "check", image});
             EXPECT_EQ(check.status, 255) << what;
-            EXPECT_NE(check.err.find(std::to_string(c.after) + " of 64 locations written; "
-                                     "`sorvit-image /card " + std::to_string(c.card) + " recover`"),
+            EXPECT_NE(check.err.find(std::to_string(c.after) +
+                                     " of 64 locations written; "
+                                     "`sorvit-image /card " +
+                                     std::to_string(c.card) + " recover`"),
                       std::string::npos)
                 << what << check.err;
             std::vector<std::string> settle = {"+f", way_out};

@@ -115,7 +115,8 @@ const std::string &state_base() {
 const bool g_state_made = !state_base().empty();
 
 void keep_state_apart(const std::string &base) {
-    std::string bank = getenv("VELQOR2_SIM_BANK") ? getenv("VELQOR2_SIM_BANK") : "default";
+    const char *named = getenv("VELQOR2_SIM_BANK");
+    std::string bank = named ? named : "default";
     for (char &c : bank)
         if (c == '/') c = '%';
     const std::string user = base + "/" + std::to_string(getuid()), mine = user + "/" + bank;
@@ -135,7 +136,7 @@ pid_t start_program(const std::string &path, const program_run &run, child_pipes
     if (pipe(out) != 0 || pipe(in) != 0 || pipe(err) != 0) throw std::runtime_error("pipe");
     // A child that exits before reading its input must not kill the test.
     signal(SIGPIPE, SIG_IGN);
-    const std::string base = state_base();
+    const std::string &base = state_base();
     pid_t pid = fork();
     if (pid == 0) {
         signal(SIGPIPE, SIG_DFL);
