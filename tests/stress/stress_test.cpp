@@ -268,9 +268,9 @@ struct cut_host {
             std::string text;
             for (unsigned loc = 0; loc < 64; loc++) {
                 char cell[40];
-                snprintf(
-                    cell, sizeof cell, "[0x%02X] = 0x%08X\n", loc,
-                    loc < changed ? 0xCD000000u | id << 8 | loc : original(loc) + id * 0x10000ul);
+                const unsigned long value =
+                    loc < changed ? 0xCD000000ul | id << 8 | loc : original(loc) + id * 0x10000ul;
+                snprintf(cell, sizeof cell, "[0x%02X] = 0x%08lX\n", loc, value);
                 text += cell;
             }
             write_file(b.dir.file("new/card-" + std::to_string(id) + ".img"), text);
