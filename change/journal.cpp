@@ -200,27 +200,29 @@ bool is_journal(const char *name) {
     return n > sizeof SUFFIX - 1 && strcmp(name + n - (sizeof SUFFIX - 1), SUFFIX) == 0;
 }
 
-// Whether another process holds the journal's lock: its run is alive.
-bool run_alive(int folder, const char *name) {
-    int fd = openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
+// Whether another process holds the lock of the open journal: its run is
+// alive.
+bool run_alive(int fd) {
     flock f{};
     f.l_type = F_RDLCK;
     f.l_whence = SEEK_SET;
-    const bool alive = fcntl(fd, F_GETLK, &f) == 0 && f.l_type != F_UNLCK;
-    close(fd);
-    return alive;
+    return fcntl(fd, F_GETLK, &f) == 0 && f.l_type != F_UNLCK;
 }
 
 // The card's unfinished change in the file: its entry without "done", of a
 // dead run or left by a live one (a live run's other open entry is a
-// change in progress).
+// change in progress). The lock is looked at before the file is read: a
+// run appends "done" before it lets go of its lock, so a run found gone
+// has said all it will.
 bool entry_in(int folder, const char *name, uint32_t card_id, change_entry *out) {
+    int fd = openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;  // gone: the run ended
+    const bool alive = run_alive(fd);
     journal_text text;
-    if (!read_named(folder, name, &text)) return false;
-    bool found = parse_entry(text.data, text.length, card_id, out);
+    bool found = read_journal(fd, &text) && parse_entry(text.data, text.length, card_id, out);
     free_journal_text(&text);
-    return found && (out->left || !run_alive(folder, name));
+    close(fd);
+    return found && (out->left || !alive);
 }
 
 }  // namespace
@@ -265,10 +267,13 @@ bool planned_cards(journal_reader *r, int folder, change_entry **out, size_t *co
     *count = 0;
     bool ok = true;
     any_journal(r, folder, [&](int fd, const journal_file_seen &f) {
+        int file = openat(fd, f.name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         journal_text text;
-        if (run_alive(fd, f.name) || !read_named(fd, f.name, &text)) return false;
-        ok = parse_plans(text.data, text.length, out, count) && ok;
-        free_journal_text(&text);
+        if (file >= 0 && !run_alive(file) && read_journal(file, &text)) {
+            ok = parse_plans(text.data, text.length, out, count) && ok;
+            free_journal_text(&text);
+        }
+        if (file >= 0) close(file);
         return false;
     });
     return ok;
@@ -278,8 +283,10 @@ void newest_journal_run(journal_reader *r, int folder, char *out, size_t size) {
     out[0] = '\0';
     any_journal(r, folder, [&](int fd, const journal_file_seen &f) {
         const size_t n = strlen(f.name) - (sizeof SUFFIX - 1);
-        if (!run_alive(fd, f.name) && n < size && (strncmp(f.name, out, n) > 0 || !out[0]))
+        int file = openat(fd, f.name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (file >= 0 && !run_alive(file) && n < size && (strncmp(f.name, out, n) > 0 || !out[0]))
             snprintf(out, size, "%.*s", static_cast<int>(n), f.name);
+        if (file >= 0) close(file);
         return false;
     });
 }

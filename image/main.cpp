@@ -205,7 +205,9 @@ int main(int argc, char *argv[]) {
         "is standard input or output"};
     // A save stopped by a signal or a file-size limit leaves no temporary file.
     atomic_cleanup_on_signals();
-    family_command command{};
+    // The argument module keeps what it stored in the record, and pointers
+    // into it, for the life of the process: so does the record.
+    static family_command command;
     const family_declaration declaration{
         {types, names, descriptions, PARAM_COUNT, 1}, FLAGS, FLAG_COUNT, true};
     int version = version_asked(argc, argv, declaration);

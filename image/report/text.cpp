@@ -76,7 +76,8 @@ void print_load(const card_record &r) {
 // shown before.
 void print_settled(const run_description &run, const card_record &r) {
     const bool recover = r.action == action_kind::RECOVER;
-    const char *card = label_of(r.card.card_id).text;
+    const card_label label = label_of(r.card.card_id);
+    const char *card = label.text;
     const unsigned w = count_bits(r.load.written) + r.load.far_written;
     if (!r.change && !run.all)
         printf("Card %s has no unfinished change: nothing to recover\n", card);
