@@ -93,6 +93,13 @@ void require_parameters(const command_args *args, int count);
 // record asked for standard error.
 FILE *args_error_stream();
 
+// Called first in main. The three standard streams are made sure to be
+// open (a closed one gets /dev/null, so no file opened later takes its
+// number and receives the output), a closed pipe gives an error rather
+// than SIGPIPE, and every failed write to standard output is kept with its
+// errno (EBADF when it was closed), for finish_output to name.
+void watch_standard_streams();
+
 // Writes out what standard output holds; false when this or any earlier
 // write failed. Call it before waiting for input, so the question is seen.
 bool flush_output();

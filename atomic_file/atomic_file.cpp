@@ -3,10 +3,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -52,45 +54,88 @@ void random_name_part(char out[RANDOM_PART + 1]) {
     out[RANDOM_PART] = '\0';
 }
 
-// Creates the file exclusively: the kernel applies the umask to mode.
-int create_temp(const safe_place *p, const char *suffix, mode_t mode, atomic_temp *temp) {
-    temp->folder = p->folder;
-    for (int attempt = 0; attempt < 100; attempt++) {
-        char random[RANDOM_PART + 1];
-        random_name_part(random);
-        int n = snprintf(temp->name, sizeof temp->name, "%s%s%s", p->name, suffix, random);
-        if (n < 0 || static_cast<size_t>(n) >= sizeof temp->name) {
-            errno = ENAMETOOLONG;
-            return -1;
-        }
-        sigset_t old;
-        if (g_tracking) block_cleanup_signals(&old);
-        int fd = openat(p->folder, temp->name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                        mode);
-        int saved = errno;
-        if (fd >= 0 && g_tracking) {
-            g_pending_folder = p->folder;
-            memcpy(g_pending_name, temp->name, sizeof g_pending_name);
-            g_pending = 1;
-        }
-        if (g_tracking) sigprocmask(SIG_SETMASK, &old, nullptr);
-        if (fd >= 0 || saved != EEXIST) {
-            errno = saved;
-            return fd;
-        }
-    }
-    errno = EEXIST;
-    return -1;
+// How much of the place's name a temporary name keeps: all of it, when
+// there is room beside the suffix and the random part.
+size_t stem_length(const char *name, const char *suffix) {
+    const size_t room = NAME_MAX - strlen(suffix) - RANDOM_PART;
+    const size_t length = strlen(name);
+    return length < room ? length : room;
 }
 
-// What a replaced file lends the new one. Root gives it the old owner, so
-// that a user's file stays theirs; anyone else keeps the group when it is
-// one of theirs.
+int make_name(const safe_place *p, const char *suffix, atomic_temp *temp) {
+    char random[RANDOM_PART + 1];
+    random_name_part(random);
+    int n = snprintf(temp->name, sizeof temp->name, "%.*s%s%s",
+                     static_cast<int>(stem_length(p->name, suffix)), p->name, suffix, random);
+    return n < 0 || static_cast<size_t>(n) >= sizeof temp->name ? ENAMETOOLONG : 0;
+}
+
+// Notes the temporary name for the signal handler, with the signals held
+// while it appears (make_it returns an errno value).
+template <typename Make>
+int appear(atomic_temp *temp, Make make_it) {
+    sigset_t old;
+    if (g_tracking) block_cleanup_signals(&old);
+    int error = make_it();
+    if (!error) {
+        temp->exists = true;
+        g_pending_folder = temp->folder;
+        memcpy(g_pending_name, temp->name, sizeof g_pending_name);
+        g_pending = g_tracking;
+    }
+    if (g_tracking) sigprocmask(SIG_SETMASK, &old, nullptr);
+    return error;
+}
+
+// Links the unnamed file in under a new temporary name.
+int link_unnamed(atomic_temp *temp) {
+    char self[64];
+    snprintf(self, sizeof self, "/proc/self/fd/%d", temp->fd);
+    if (linkat(AT_FDCWD, self, temp->folder, temp->name, AT_SYMLINK_FOLLOW) == 0) return 0;
+    if (errno != ENOENT) return errno;  // no /proc: root may link the descriptor itself
+    return linkat(temp->fd, "", temp->folder, temp->name, AT_EMPTY_PATH) == 0 ? 0 : errno;
+}
+
+// Makes the file: unnamed where the file system can, named otherwise. Its
+// lock is taken before it has a name: a named temporary file that nobody
+// locks is a dead writer's. The kernel applies the umask to mode.
+int create_temp(const safe_place *p, const char *suffix, mode_t mode, atomic_temp *temp) {
+    temp->folder = p->folder;
+    temp->fd = openat(p->folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    if (temp->fd >= 0) return flock(temp->fd, LOCK_EX | LOCK_NB) == 0 ? 0 : errno;
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
+    for (int attempt = 0; attempt < 100; attempt++) {
+        if (int error = make_name(p, suffix, temp)) return error;
+        int error = appear(temp, [temp, mode] {
+            temp->fd = openat(temp->folder, temp->name,
+                              O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+            return temp->fd >= 0 ? 0 : errno;
+        });
+        if (!error) return flock(temp->fd, LOCK_EX | LOCK_NB) == 0 ? 0 : errno;
+        if (error != EEXIST) return error;
+    }
+    return EEXIST;
+}
+
+// Names the unnamed file, just before it replaces the place's.
+int name_temp(const safe_place *p, const char *suffix, atomic_temp *temp) {
+    for (int attempt = 0; attempt < 100 && !temp->exists; attempt++) {
+        if (int error = make_name(p, suffix, temp)) return error;
+        int error = appear(temp, [temp] { return link_unnamed(temp); });
+        if (error && error != EEXIST) return error;
+    }
+    return temp->exists ? 0 : EEXIST;
+}
+
+// What a replaced file lends the new one: its group and its permission
+// bits, less any write for group or others, and its owner when that is
+// root or the running user (root gives it back to them; a file of anyone
+// else becomes the writer's).
 int take_over(int fd, const struct stat &old) {
-    const bool root = geteuid() == 0;
-    if (fchown(fd, root ? old.st_uid : static_cast<uid_t>(-1), old.st_gid) != 0 && root)
-        return errno;
-    return fchmod(fd, old.st_mode & 0777) == 0 ? 0 : errno;
+    const bool root = geteuid() == 0, trusted = old.st_uid == 0 || old.st_uid == geteuid();
+    const uid_t owner = root && trusted ? old.st_uid : static_cast<uid_t>(-1);
+    if (fchown(fd, owner, old.st_gid) != 0 && root) return errno;
+    return fchmod(fd, old.st_mode & 0755) == 0 ? 0 : errno;
 }
 
 int write_all(int fd, const char *text, size_t length) {
@@ -109,7 +154,7 @@ int write_all(int fd, const char *text, size_t length) {
 
 int atomic_resolve(const char *path, unsigned flags, mode_t folder_mode, safe_place *p,
                    const safe_place *from) {
-    int error = safe_walk(path, flags & SAFE_MAKE_FOLDERS, folder_mode, p, from);
+    int error = safe_walk(path, flags & (SAFE_MAKE_FOLDERS | SAFE_STRICT), folder_mode, p, from);
     if (!error && p->exists && !S_ISREG(p->st.st_mode))
         error = S_ISLNK(p->st.st_mode) ? EAGAIN : EINVAL;  // renaming over a device is never meant
     if (!error && (p->folder_st.st_mode & (S_IWOTH | S_ISVTX)) == S_IWOTH) {
@@ -134,13 +179,11 @@ int atomic_check_writable(const safe_place *p) {
 int atomic_write_temp(const safe_place *p, const char *suffix, const char *text, size_t length,
                       mode_t new_mode, atomic_temp *temp) {
     temp->exists = false;
-    int fd = create_temp(p, suffix, new_mode & 0777, temp);
-    if (fd < 0) return errno;
-    temp->exists = true;
-    int error = p->exists ? take_over(fd, p->st) : 0;
-    if (!error) error = write_all(fd, text, length);
-    if (!error && fsync(fd) != 0) error = errno;
-    if (close(fd) != 0 && !error) error = errno;
+    snprintf(temp->suffix, sizeof temp->suffix, "%s", suffix);
+    int error = create_temp(p, suffix, new_mode & 0777, temp);
+    if (!error && p->exists) error = take_over(temp->fd, p->st);
+    if (!error) error = write_all(temp->fd, text, length);
+    if (!error && fsync(temp->fd) != 0) error = errno;
     if (error) atomic_discard(temp);
     return error;
 }
@@ -154,41 +197,71 @@ int atomic_sync_folder(int folder) {
 }
 
 int atomic_commit(atomic_temp *temp, const safe_place *p, bool sync_folder) {
-    if (renameat(temp->folder, temp->name, p->folder, p->name) != 0) {
-        int error = errno;
+    int error = name_temp(p, temp->suffix, temp);
+    if (!error && renameat(temp->folder, temp->name, p->folder, p->name) != 0) error = errno;
+    if (!error) {
+        temp->exists = false;
+        g_pending = 0;
+    }
+    if (close(temp->fd) != 0 && !error) error = errno;
+    temp->fd = -1;
+    if (error) {
         atomic_discard(temp);
         return error;
     }
-    temp->exists = false;
-    g_pending = 0;
-    // The file is whole either way; only the rename's durability is at stake.
-    if (sync_folder) atomic_sync_folder(p->folder);
-    return 0;
+    return sync_folder ? atomic_sync_folder(p->folder) : 0;
 }
 
 void atomic_discard(atomic_temp *temp) {
     if (temp->exists) unlinkat(temp->folder, temp->name, 0);
+    if (temp->fd >= 0) close(temp->fd);
+    temp->fd = -1;
     temp->exists = false;
     g_pending = 0;
 }
 
-void atomic_remove_temps(const safe_place *p, const char *suffix) {
+namespace {
+
+// Whether name is a temporary name (a stem, suffix, six letters or
+// digits) of a file that is_target takes, or of stem when it is null.
+bool is_temp_name(const char *name, const char *stem, const char *suffix,
+                  bool (*is_target)(const char *, size_t)) {
+    const size_t length = strlen(name), suffix_length = strlen(suffix);
+    if (length <= suffix_length + RANDOM_PART) return false;
+    const size_t kept = length - suffix_length - RANDOM_PART;
+    for (const char *c = name + kept + suffix_length; *c; c++)
+        if (!isalnum(static_cast<unsigned char>(*c))) return false;
+    if (memcmp(name + kept, suffix, suffix_length) != 0) return false;
+    if (is_target) return is_target(name, kept);
+    return kept == stem_length(stem, suffix) && memcmp(name, stem, kept) == 0;
+}
+
+// Removes a dead writer's temporary file: ours, one name only, and locked
+// by nobody (a live writer holds its lock until the file is renamed).
+void remove_if_stale(int folder, const char *name) {
+    int fd = openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat st, now;
+    if (fd < 0) return;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() && st.st_nlink == 1 &&
+        flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        fstatat(folder, name, &now, AT_SYMLINK_NOFOLLOW) == 0 && same_file(st, now))
+        unlinkat(folder, name, 0);
+    close(fd);
+}
+
+}  // namespace
+
+void atomic_remove_temps(const safe_place *p, const char *suffix,
+                         bool (*is_target)(const char *, size_t)) {
     int fd = openat(p->folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR *dir = fd >= 0 ? fdopendir(fd) : nullptr;
     if (!dir) {
         if (fd >= 0) close(fd);
         return;
     }
-    const size_t name_length = strlen(p->name), suffix_length = strlen(suffix);
-    while (const dirent *entry = readdir(dir)) {
-        const char *n = entry->d_name;
-        struct stat st;
-        if (strlen(n) == name_length + suffix_length + RANDOM_PART &&
-            memcmp(n, p->name, name_length) == 0 &&
-            memcmp(n + name_length, suffix, suffix_length) == 0 &&
-            fstatat(fd, n, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode))
-            unlinkat(fd, n, 0);
-    }
+    while (const dirent *entry = readdir(dir))
+        if (is_temp_name(entry->d_name, p->name, suffix, is_target))
+            remove_if_stale(fd, entry->d_name);
     closedir(dir);
 }
 

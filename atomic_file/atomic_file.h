@@ -4,6 +4,12 @@
 // lasts. A reader sees the old file or the new one, never a mix, and a
 // failure at any step leaves the old file and no temporary file.
 //
+// The temporary file has no name until just before the rename (O_TMPFILE,
+// where the file system has it), so a writer that is killed leaves nothing
+// behind but in that short moment; what it leaves then is removed by the
+// next writer of the file (atomic_remove_temps). A temporary file is held
+// under a lock while it has a name, so a live writer's is never removed.
+//
 // Errors are errno values (0 is success); messages are the caller's.
 #ifndef ATOMIC_FILE_ATOMIC_FILE_H
 #define ATOMIC_FILE_ATOMIC_FILE_H
@@ -20,7 +26,8 @@
 // redirection does, so a link survives the rename. EISDIR for a folder,
 // EINVAL for anything else but a regular file, EPERM (with place->refused)
 // for a link another user made or a folder that others may write and that
-// is not sticky. flags and folder_mode as safe_walk takes them.
+// is not sticky. flags (SAFE_MAKE_FOLDERS, SAFE_STRICT) and folder_mode as
+// safe_walk takes them.
 int atomic_resolve(const char *path, unsigned flags, mode_t folder_mode, safe_place *place,
                    const safe_place *from = nullptr);
 
@@ -30,14 +37,18 @@ int atomic_check_writable(const safe_place *place);
 
 struct atomic_temp {
     int folder;  // the place's, borrowed
+    int fd;      // the unnamed file, until it is named; -1 otherwise
     char name[NAME_MAX + 1];
-    bool exists;
+    char suffix[16];  // of its name
+    bool exists;      // it has its name
 };
 
-// Writes text to a new file in the place's folder, named the place's name,
-// then suffix, then six random characters, and flushes it to the disk. A
-// file that is replaced lends it its owner, group and permission bits
-// (never setuid, setgid or sticky); a new one gets new_mode less the umask.
+// Writes text to a new file in the place's folder, and flushes it to the
+// disk. Its name, when it has one, is the place's name (cut to leave room),
+// then suffix, then six random characters. A file that is replaced lends
+// it its group and permission bits (never setuid, setgid or sticky, nor a
+// write bit for group or others), and its owner when that is root or the
+// running user; a new one gets new_mode less the umask.
 int atomic_write_temp(const safe_place *place, const char *suffix, const char *text, size_t length,
                       mode_t new_mode, atomic_temp *temp);
 
@@ -52,9 +63,11 @@ int atomic_sync_folder(int folder);
 void atomic_discard(atomic_temp *temp);
 
 // Removes the temporary files with that suffix that writers of the place's
-// file left when they were killed. Only for a caller that holds a lock
-// keeping every live writer of the file out.
-void atomic_remove_temps(const safe_place *place, const char *suffix);
+// file left when they were killed; a live writer's is left alone. With
+// is_target, those of every file of the folder it accepts (given the
+// name, possibly cut, and its length), in one pass over the folder.
+void atomic_remove_temps(const safe_place *place, const char *suffix,
+                         bool (*is_target)(const char *name, size_t length) = nullptr);
 
 // For programs (never a library): a SIGINT, SIGTERM or SIGHUP that ends the
 // process during a write removes its temporary file first, and a file-size

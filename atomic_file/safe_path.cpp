@@ -21,6 +21,7 @@ struct walk {
     int links = 0;
     bool reached = false;  // the last component was found, or found missing
     bool note = false;     // SAFE_NOTE_CHANGEABLE
+    bool strict = false;   // SAFE_STRICT
     safe_place *place;
 };
 
@@ -39,10 +40,23 @@ void ascend_text(walk *w) {
     else *slash = '\0';
 }
 
-void note_changeable(walk *w, const struct stat &st, bool folder, const char *path) {
-    if (!w->note || w->place->changeable[0]) return;  // the first place is the one to name
-    is_changeable(st, folder, folder ? "folder" : "file", path, w->place->changeable,
-                  sizeof w->place->changeable);
+// Notes the place for a reader; refuses it (EPERM) for a writer.
+int note_changeable(walk *w, const struct stat &st, bool folder, const char *path) {
+    const char *what = folder ? "folder" : "file";
+    if (w->strict &&
+        is_changeable(st, folder, what, path, w->place->refused, sizeof w->place->refused))
+        return EPERM;
+    if (!w->note || w->place->changeable[0]) return 0;  // the first place is the one to name
+    is_changeable(st, folder, what, path, w->place->changeable, sizeof w->place->changeable);
+    return 0;
+}
+
+// A file in a folder that others may write could be anyone's doing; a
+// writer only replaces one that root or the running user owns there.
+int check_file_for_writer(walk *w, const struct stat &st) {
+    if (!w->strict || (w->dir_st.st_mode & 022) == 0 || trusted(st.st_uid)) return 0;
+    is_changeable(st, false, "file", w->shown, w->place->refused, sizeof w->place->refused);
+    return EPERM;
 }
 
 // Enters the folder fd, already open, as the one reached.
@@ -56,27 +70,28 @@ int enter(walk *w, int fd) {
     if (w->dir >= 0) close(w->dir);
     w->dir = fd;
     w->dir_st = st;
-    note_changeable(w, st, true, w->shown);
-    return 0;
+    return note_changeable(w, st, true, w->shown);
 }
 
 // The folders above the current one matter as much as those walked.
-void note_folders_above(walk *w) {
+int note_folders_above(walk *w) {
     char path[PATH_MAX];
     memcpy(path, w->shown, sizeof path);
     int fd = openat(w->dir, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
     struct stat below = w->dir_st, st;
-    while (fd >= 0 && fstat(fd, &st) == 0 && !same_file(st, below)) {
+    int error = 0;
+    while (!error && fd >= 0 && fstat(fd, &st) == 0 && !same_file(st, below)) {
         char *slash = strrchr(path, '/');
         if (slash && slash != path) *slash = '\0';
         else snprintf(path, sizeof path, "%s", slash ? "/" : "..");
-        note_changeable(w, st, true, path);
+        error = note_changeable(w, st, true, path);
         int up = openat(fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
         close(fd);
         fd = up;
         below = st;
     }
     if (fd >= 0) close(fd);
+    return error;
 }
 
 int start(walk *w, const char *path, const safe_place *from) {
@@ -94,7 +109,7 @@ int start(walk *w, const char *path, const safe_place *from) {
     int fd = open(absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return errno;
     int error = enter(w, fd);
-    if (!error && !absolute && w->note) note_folders_above(w);
+    if (!error && !absolute && (w->note || w->strict)) error = note_folders_above(w);
     return error;
 }
 
@@ -117,15 +132,29 @@ bool next_component(walk *w, char name[NAME_MAX + 1], bool *last, int *error) {
     return true;
 }
 
+// Whether a link in that folder is refused, and why.
+bool link_refused(const struct stat &folder, const struct stat &link, char *why, size_t size) {
+    const auto owner = static_cast<unsigned long>(link.st_uid);
+    const bool shared = (folder.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
+    if (link.st_nlink > 1)  // a second name may be anyone's doing
+        snprintf(why, size, "it has %lu names", static_cast<unsigned long>(link.st_nlink));
+    else if (!trusted(link.st_uid)) snprintf(why, size, "it is owned by uid %lu", owner);
+    else if (shared && link.st_uid != geteuid() && link.st_uid != folder.st_uid)
+        snprintf(why, size, "it is owned by uid %lu in a sticky folder of uid %lu", owner,
+                 static_cast<unsigned long>(folder.st_uid));
+    else return false;
+    return true;
+}
+
 // Replaces the link name by its target in what is still to walk.
 int follow_link(walk *w, const char *name, const struct stat &st, bool last) {
     char where[PATH_MAX];
     snprintf(where, sizeof where, "%s", w->shown);
     descend_text(w, name);
-    if (!trusted(st.st_uid)) {
-        snprintf(w->place->refused, sizeof w->place->refused,
-                 "not following symbolic link %s: it is owned by uid %lu", w->shown,
-                 static_cast<unsigned long>(st.st_uid));
+    char why[96];
+    if (link_refused(w->dir_st, st, why, sizeof why)) {
+        snprintf(w->place->refused, sizeof w->place->refused, "not following symbolic link %s: %s",
+                 w->shown, why);
         return EPERM;
     }
     if (++w->links > MAX_LINKS) return ELOOP;
@@ -213,7 +242,13 @@ bool step(walk *w, unsigned flags, mode_t mode, int *error) {
     w->place->exists = true;
     w->place->st = st;
     if (!*error && S_ISDIR(st.st_mode)) *error = EISDIR;
-    if (!*error && S_ISREG(st.st_mode)) note_changeable(w, st, false, w->shown);
+    if (!*error) *error = check_file_for_writer(w, st);
+    if (!*error && S_ISREG(st.st_mode) && w->note) {
+        const bool strict = w->strict;  // a writer replaces a file it may not trust
+        w->strict = false;
+        note_changeable(w, st, false, w->shown);
+        w->strict = strict;
+    }
     return false;
 }
 
@@ -227,6 +262,7 @@ int safe_walk(const char *path, unsigned flags, mode_t mode, safe_place *place,
     walk w;
     w.place = place;
     w.note = (flags & SAFE_NOTE_CHANGEABLE) != 0;
+    w.strict = (flags & SAFE_STRICT) != 0;
     int error = start(&w, path, from);
     while (!error && step(&w, flags, mode, &error)) {
     }
@@ -251,9 +287,11 @@ void safe_release(safe_place *place) {
 
 bool is_changeable(const struct stat &st, bool folder, const char *what, const char *path,
                    char *out, size_t size) {
+    const unsigned mode = static_cast<unsigned>(st.st_mode & 07777);
     if (!trusted(st.st_uid)) {
-        snprintf(out, size, "%s %s is owned by uid %lu, not by root or uid %lu", what, path,
-                 static_cast<unsigned long>(st.st_uid), static_cast<unsigned long>(geteuid()));
+        snprintf(out, size, "%s %s is owned by uid %lu, not by root or uid %lu (mode %04o)", what,
+                 path, static_cast<unsigned long>(st.st_uid), static_cast<unsigned long>(geteuid()),
+                 mode);
         return true;
     }
     // In a sticky folder, others can add names but not replace those of root's.
@@ -261,7 +299,7 @@ bool is_changeable(const struct stat &st, bool folder, const char *what, const c
     const char *who = (st.st_mode & 022) == 022 ? "group and others"
                       : st.st_mode & 020        ? "group"
                                                 : "others";
-    snprintf(out, size, "%s %s is writable by %s (mode %04o; %04o would be safe)", what, path, who,
-             static_cast<unsigned>(st.st_mode & 07777), static_cast<unsigned>(st.st_mode & 07755));
+    snprintf(out, size, "%s %s is writable by %s (owner uid %lu, mode %04o; %04o would be safe)",
+             what, path, who, static_cast<unsigned long>(st.st_uid), mode, mode & 07755);
     return true;
 }

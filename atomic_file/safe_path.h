@@ -7,8 +7,13 @@
 // Whom a place is trusted to: root and the user running the program
 // (geteuid). A symbolic link is followed only when one of them owns it: a
 // link that anyone else made is refused, in their own folder as in a shared
-// one, as sshd and sudo refuse such files. Folders and files that someone
-// else could change are reported, for the callers that read what they hold.
+// one, as sshd and sudo refuse such files. The kernel's protected_symlinks
+// and protected_hardlinks rules are kept whatever the host's settings: in
+// a sticky folder that anyone may write, a link is followed only when its
+// owner is the running user or the folder's; a link with a second name
+// (which another user may have made) is never followed. Folders and files
+// that someone else could change are reported, for the callers that read
+// what they hold, and refused, for the callers that write (SAFE_STRICT).
 //
 // Errors are errno values (0 is success); EPERM comes with its reason.
 #ifndef ATOMIC_FILE_SAFE_PATH_H
@@ -38,6 +43,11 @@ enum safe_flags : unsigned {
     SAFE_MAKE_FOLDERS = 1,     // missing folders on the way are made, with folder_mode
     SAFE_WHOLE_FOLDER = 2,     // the whole path is a folder: place->folder is it
     SAFE_NOTE_CHANGEABLE = 4,  // fill place->changeable, for a reader (folders above included)
+    // For a writer: EPERM (with place->refused) for any folder on the way,
+    // or above a relative start, that another user owns or can write
+    // unless it is sticky, before anything is made in it; and for an
+    // existing file that another user owns in a folder that others can write.
+    SAFE_STRICT = 8,
 };
 
 // Walks path. On success the caller owns place->folder (safe_release).

@@ -142,12 +142,14 @@ attempt write_change(bank_snapshot *s, const writer_lock &lock, bank_target &t, 
         atomic_discard(&temp);
         return attempt::AGAIN;
     }
-    if (int error = atomic_commit(&temp, &t.file)) {
+    if (int error = atomic_commit(&temp, &t.file, false)) {
         // Gone: the lock file was removed after the check above, and the
         // writer that took the new lock cleared our temporary file away.
         if (error == ENOENT) return attempt::AGAIN;
         return write_failed(err, t, error);
     }
+    // The bank is whole either way: only the rename's durability is at stake.
+    atomic_sync_folder(t.file.folder);
     adopt(s, *c, t);
     return attempt::DONE;
 }

@@ -58,8 +58,8 @@ int open_family_folder(family_folder which, const char *sub, bool make, safe_pla
         return ENAMETOOLONG;
     }
     const mode_t mode = geteuid() == 0 ? 0755 : 0700;
-    const unsigned flags =
-        make ? SAFE_WHOLE_FOLDER | SAFE_MAKE_FOLDERS : unsigned{SAFE_WHOLE_FOLDER};
+    // Nobody else may have a say in any folder on the way, before one is made.
+    const unsigned flags = SAFE_WHOLE_FOLDER | SAFE_STRICT | (make ? SAFE_MAKE_FOLDERS : 0u);
     int error = safe_walk(path, flags, mode, place);
     if (error) {
         snprintf(why, why_size, "%s: %s", path, error == EPERM ? place->refused : strerror(error));

@@ -26,8 +26,8 @@ int worse(int a, int b) { return a < 0 || b < 0 ? -1 : a > b ? a : b; }
 // before any question.
 bool prepare_folder(action_kind action, const char *folder, safe_place *place, failure_log *log) {
     const bool save = action == action_kind::SAVE;
-    const unsigned flags =
-        save ? SAFE_WHOLE_FOLDER | SAFE_MAKE_FOLDERS : SAFE_WHOLE_FOLDER | SAFE_NOTE_CHANGEABLE;
+    const unsigned flags = save ? SAFE_WHOLE_FOLDER | SAFE_MAKE_FOLDERS | SAFE_STRICT
+                                : SAFE_WHOLE_FOLDER | SAFE_NOTE_CHANGEABLE;
     int error = safe_walk(folder, flags, 0777, place);
     if (error == EPERM)
         log_failure(log, "Cannot %s %s: %s\n", save ? "save to" : "read", folder, place->refused);
@@ -36,7 +36,10 @@ bool prepare_folder(action_kind action, const char *folder, safe_place *place, f
                     strerror(error));
     else if (action == action_kind::LOAD && place->changeable[0])
         log_failure(log, "Cannot load from %s: %s\n", folder, place->changeable);
-    else return true;
+    else {
+        if (save) remove_stale_card_temps(*place);
+        return true;
+    }
     safe_release(place);
     return false;
 }

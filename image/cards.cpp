@@ -23,6 +23,11 @@ void drop_last(card_list *list) {
     free_text(f->failure);
 }
 
+bool same_failure(const found_card &a, const found_card &b) {
+    return !a.has_info && !b.has_info && a.opened == b.opened && a.status == b.status &&
+           a.failure && b.failure && strcmp(a.failure, b.failure) == 0;
+}
+
 void find_card(uint32_t index, found_card *f) {
     *f = found_card{index, false, false, VELQOR2_SUCCESS, 0, 0, nullptr};
     VELQOR2_HANDLE handle = 0;
@@ -48,7 +53,8 @@ bool find_cards(card_list *list, failure_log *log) {
     size_t capacity = 0;
     uint32_t failures_in_a_row = 0;
     bool opened_any = false;
-    for (uint32_t index = 0; failures_in_a_row < RUN_OF_FAILURES; index++) {
+    for (uint32_t index = 0; failures_in_a_row < RUN_OF_FAILURES && index < MAX_CARD_INDICES;
+         index++) {
         if (list->count == capacity) {
             capacity = capacity ? capacity * 2 : 16;
             void *grown = reallocarray(list->cards, capacity, sizeof(found_card));
@@ -61,23 +67,21 @@ bool find_cards(card_list *list, failure_log *log) {
         }
         found_card *f = &list->cards[list->count++];
         find_card(index, f);
-        failures_in_a_row = f->opened ? 0 : failures_in_a_row + 1;
+        failures_in_a_row = !f->opened && f->status == end ? failures_in_a_row + 1 : 0;
         opened_any = opened_any || f->opened;
-        if (index == UINT32_MAX) break;
     }
     // The end of the cards is the run of "no such card" that ends the list;
     // a failure of any other kind is a card that the host may have.
-    while (list->count > 1 && failures_in_a_row > 0 && list->cards[list->count - 1].status == end) {
+    const bool end_found = failures_in_a_row == RUN_OF_FAILURES;
+    while (list->count > 1 && failures_in_a_row > 0) {
         drop_last(list);
         failures_in_a_row--;
     }
-    // A run of one same failure past the last card (a bank that does not
-    // parse beyond it) is said once.
-    const found_card *first = &list->cards[list->count - failures_in_a_row];
-    while (failures_in_a_row > 1 && list->cards[list->count - 1].status == first->status &&
-           strcmp(list->cards[list->count - 1].failure, first->failure) == 0) {
+    // Without an end, a failure that never stopped (a bank that does not
+    // parse past a card) runs to the last index: it is said once.
+    while (!end_found && list->count > 1 &&
+           same_failure(list->cards[list->count - 1], list->cards[list->count - 2])) {
         drop_last(list);
-        failures_in_a_row--;
     }
     if (opened_any) return true;
     const found_card &f = list->cards[0];  // kept: the one entry never dropped

@@ -203,6 +203,7 @@ int main(int argc, char *argv[]) {
         "list, save, check, load, recover, undo or history",
         "for save, check and load: image file, or folder with +all; '-' "
         "is standard input or output"};
+    watch_standard_streams();
     // A save stopped by a signal or a file-size limit leaves no temporary file.
     atomic_cleanup_on_signals();
     // The argument module keeps what it stored in the record, and pointers

@@ -30,6 +30,7 @@ int run_mode(const command_args &args, const card_choice &choice, const card_ses
 }  // namespace
 
 int main(int argc, char *argv[]) {
+    watch_standard_streams();
     static family_command command;
     const family_declaration declaration{
         {PARAM_TYPES, PARAM_NAMES, PARAM_DESCS, 2, 0}, nullptr, 0, false};

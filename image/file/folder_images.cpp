@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "atomic_file.h"
 #include "number.h"
 
 namespace {
@@ -24,6 +25,16 @@ bool id_of_image(const char *name, uint32_t *id) {
         return false;
     *id = r.value;
     return true;
+}
+
+// Whether the first length bytes of name are a card image's name.
+bool is_card_image_name(const char *name, size_t length) {
+    char copy[CARD_IMAGE_NAME_SIZE];
+    uint32_t id;
+    if (length >= sizeof copy) return false;
+    memcpy(copy, name, length);
+    copy[length] = '\0';
+    return id_of_image(copy, &id);
 }
 
 int ascending(const void *a, const void *b) {
@@ -91,4 +102,8 @@ bool card_image_path(const char *folder, uint32_t card_id, char *out, size_t siz
 void free_ids(id_list *list) {
     free(list->ids);
     *list = id_list{};
+}
+
+void remove_stale_card_temps(const safe_place &folder) {
+    atomic_remove_temps(&folder, TEMP_SUFFIX, is_card_image_name);
 }

@@ -31,6 +31,9 @@ bool push_id(id_list *list, uint32_t id);
 void sort_ids(id_list *list);
 void free_ids(id_list *list);
 
+// Removes the temporary files of card images that killed saves left there.
+void remove_stale_card_temps(const safe_place &folder);
+
 // FOLDER/card-ID.img; false when it does not fit in size bytes.
 bool card_image_path(const char *folder, uint32_t card_id, char *out, size_t size);
 

@@ -51,6 +51,10 @@ void set_image_error(image_error *err, const char *format, ...)
 bool parse_image(const char *text, size_t length, const char *name, eeprom_image *out,
                  image_error *err);
 
+// What a temporary image file's name has between the image's name and its
+// random part.
+constexpr char TEMP_SUFFIX[] = ".";
+
 // Where an image file is: a path a user named ('-' is standard input or
 // output), or a name in the folder of a +all run, reached once for the
 // whole run rather than walked again for each card.

@@ -28,7 +28,14 @@ int open_for_reading(const image_path &path, image_trust *trust, int *error) {
     int fd = -1;
     if (!place.exists) *error = ENOENT;
     else if (!S_ISREG(place.st.st_mode)) *error = ENOTREG;
-    else
+    else if (place.st.st_nlink > 1 && (place.folder_st.st_mode & 022)) {
+        // Where others may add names, a second name is someone else's doing.
+        snprintf(trust->refused, sizeof trust->refused,
+                 "it has %lu names, in a folder that others can write (mode %04o)",
+                 static_cast<unsigned long>(place.st.st_nlink),
+                 static_cast<unsigned>(place.folder_st.st_mode & 07777));
+        *error = EPERM;
+    } else
         fd = openat(place.folder, place.name,
                     O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     struct stat st;
@@ -106,18 +113,29 @@ bool write_whole_file(const image_path &path, const char *what, const char *text
     }
     safe_place place;
     atomic_temp temp;
-    // A missing folder is made, as the umask allows.
-    int error = atomic_resolve(path.name, SAFE_MAKE_FOLDERS, 0777, &place, path.folder);
+    // A missing folder is made, as the umask allows, and only under folders
+    // that nobody else has a say in.
+    int error =
+        atomic_resolve(path.name, SAFE_MAKE_FOLDERS | SAFE_STRICT, 0777, &place, path.folder);
     // Readable by all, as a saved configuration is; by its owner only where
     // anyone may add files beside it.
     const mode_t mode = place.folder_st.st_mode & S_IWOTH ? 0600 : 0644;
     if (!error) error = atomic_check_writable(&place);
-    if (!error) error = atomic_write_temp(&place, ".", text, length, mode, &temp);
-    if (!error) error = atomic_commit(&temp, &place, flush_folder);
-    safe_release(&place);
+    // What a save killed in the moment its file had a name left behind
+    // (a run over many files removes those once, for all of them).
+    if (!error && !path.folder) atomic_remove_temps(&place, TEMP_SUFFIX);
+    if (!error) error = atomic_write_temp(&place, TEMP_SUFFIX, text, length, mode, &temp);
+    if (!error) error = atomic_commit(&temp, &place, false);
     if (error)
         set_image_error(err, "Cannot write %s %s: %s", what, path.shown,
                         error == EPERM ? place.refused : strerror(error));
+    else if (flush_folder) {
+        error = atomic_sync_folder(place.folder);
+        if (error)
+            set_image_error(err, "Cannot flush the folder of %s %s: %s", what, path.shown,
+                            strerror(error));
+    }
+    safe_release(&place);
     return error == 0;
 }
 

@@ -358,26 +358,44 @@ TEST(Cli, SdkSettingsChangeNothing) {
 
 // Output that never reached its reader is a failure, not a success, named
 // by the error of the write that failed; a question nobody saw writes nothing.
+// Each output failure is named by its own error: a full disk, a reader that
+// went away (no SIGPIPE ends the tool), a standard output that was closed
+// (and that no file opened later takes the place of).
 TEST(Cli, OutputThatCannotBeWrittenFails) {
     const std::vector<std::string> runs[] = {{}, {"0x10"}, {"/?"}, {"/Card"}, {"60", "6"}};
-    for (const auto &args : runs) {
-        temp_dir dir;
-        write_file(dir.file("bank"), cli_bank());
-        program_run run;
-        run.args = args;
-        run.env = {{"VELQOR2_SIM_BANK", dir.file("bank")}};
-        run.input = "y\n";
-        std::string errors = dir.file("stderr");
-        run.in_child = [&errors] {
-            dup2(open("/dev/full", O_WRONLY), STDOUT_FILENO);
-            dup2(open(errors.c_str(), O_WRONLY | O_CREAT, 0600), STDERR_FILENO);
-        };
-        EXPECT_EQ(run_program(SORVIT_BINARY, run).status, 255) << joined(args);
-        EXPECT_EQ(read_file(errors),
-                  "sorvit: cannot write standard output: No space left on device\n")
-            << joined(args);
-        EXPECT_EQ(read_file(dir.file("bank")), cli_bank()) << joined(args);
-    }
+    const struct {
+        const char *error;
+        void (*make)();  // in the child: standard output as the case has it
+    } outputs[] = {
+        {"No space left on device", [] { dup2(open("/dev/full", O_WRONLY), STDOUT_FILENO); }},
+        {"Broken pipe",
+         [] {
+             int ends[2];
+             if (pipe(ends) != 0) _exit(126);
+             close(ends[0]);
+             dup2(ends[1], STDOUT_FILENO);
+         }},
+        {"Bad file descriptor", [] { close(STDOUT_FILENO); }},
+    };
+    for (const auto &o : outputs)
+        for (const auto &args : runs) {
+            temp_dir dir;
+            write_file(dir.file("bank"), cli_bank());
+            program_run run;
+            run.args = args;
+            run.env = {{"VELQOR2_SIM_BANK", dir.file("bank")}};
+            run.input = "y\n";
+            std::string errors = dir.file("stderr");
+            run.in_child = [&errors, &o] {
+                dup2(open(errors.c_str(), O_WRONLY | O_CREAT, 0600), STDERR_FILENO);
+                o.make();
+            };
+            EXPECT_EQ(run_program(SORVIT_BINARY, run).status, 255) << joined(args);
+            EXPECT_EQ(read_file(errors),
+                      std::string("sorvit: cannot write standard output: ") + o.error + "\n")
+                << joined(args) << o.error;
+            EXPECT_EQ(read_file(dir.file("bank")), cli_bank()) << joined(args);
+        }
 }
 
 // A reply is one line: a script answers several questions a line each, and

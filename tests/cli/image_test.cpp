@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <regex>
 #include <sstream>
@@ -93,11 +94,28 @@ TEST(Image, OnlyTheDefinedFieldsOfTheCardRecordAreRead) {
 // failure is said once; no card at all is a failure.
 TEST(Image, ListShowsEveryIndexThatFails) {
     const std::string bad_data = cli_card(3, 0, 16) + "0x40: zz\n";
+    // Eight cards in a row that fail to open hide nothing after them.
+    std::string ten = cli_card(200, 12, 32), ten_out, ten_err;
+    for (int k = 1; k <= 8; k++) {
+        ten += cli_card(200 + k, 12, 32, "fault = open\n");
+        const std::string why =
+            "open card: simulated fault: open of card " + std::to_string(200 + k) + "\n";
+        ten_out += "    " + std::to_string(k) + "  Failed to " + why;
+        ten_err += "Failed to open card with index " + std::to_string(k) + ": " +
+                   why.substr(std::string("open card: ").size());
+    }
+    ten += cli_card(209, 12, 32);
     const struct {
         std::string bank;
         std::string out, err;
         int status;
+        std::vector<std::string> args = {"list"};
     } cases[] = {
+        {ten,
+         "    0  200 (0xc8)                   12  32-bit       none\n" + ten_out +
+             "    9  209 (0xd1)                   12  32-bit       none\n",
+         ten_err, 255},
+        {ten, "", ten_err, 255, {"+all", "save", "@i"}},
         {cli_card(1, 12, 32) + cli_card(2, 0, 16, "fault = open\n") + bad_data +
              cli_card(4, 20, 32, "fault = info\n") + cli_card(5, 25, 16),
          "    0  1 (0x1)                      12  32-bit       none\n"
@@ -131,11 +149,18 @@ TEST(Image, ListShowsEveryIndexThatFails) {
     };
     for (const auto &c : cases) {
         image_dir d(c.bank);
-        process_result r = d.image({"list"});
-        EXPECT_EQ(r.out, c.out.empty() ? ""
-                                       : "Index  ID                        Board  Word         "
-                                         "Protected\n" +
-                                             d.here(c.out));
+        process_result r = d.image(c.args);
+        if (c.args[0] == "+all") {  // the cards on both sides of the failures are saved
+            std::vector<std::string> saved;
+            for (const auto &e : std::filesystem::directory_iterator(d.dir.file("i")))
+                saved.push_back(e.path().filename());
+            std::sort(saved.begin(), saved.end());
+            EXPECT_EQ(saved, (std::vector<std::string>{"card-200.img", "card-209.img"}));
+        } else
+            EXPECT_EQ(r.out, c.out.empty() ? ""
+                                           : "Index  ID                        Board  Word         "
+                                             "Protected\n" +
+                                                 d.here(c.out));
         EXPECT_EQ(r.err, d.here(c.err));
         EXPECT_EQ(r.status, c.status);
     }

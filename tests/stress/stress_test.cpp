@@ -291,10 +291,12 @@ struct cut_host {
         }
         return text;
     }
-    process_result image(const std::vector<std::string> &args) const {
+    process_result image(const std::vector<std::string> &args,
+                         const std::function<void()> &in_child = {}) const {
         program_run run;
         run.args = args;
         run.env = {{"VELQOR2_SIM_BANK", b.bank}, {"SORVIT_STATE_DIR", b.dir.file("state")}};
+        run.in_child = in_child;
         return run_program(SORVIT_IMAGE_BINARY, run);
     }
     // Whether a run's journal is there: a load is in its writes.
@@ -358,6 +360,35 @@ TEST(Stress, LoadsCutShortAreFinishedOrUndone) {
             const std::string history = h.image({"history"}).out;
             EXPECT_EQ(history.find("interrupted") != std::string::npos, c.after > 0) << what;
         }
+}
+
+// An output that fails under a +all load of 64 cards (its reader gone, as
+// with `| head -1`, or a full disk) never ends the load between two
+// writes: every card is loaded and checked, and the run fails naming the
+// output's error.
+TEST(Stress, OutputFailingUnderALoadEndsNoCardHalfWritten) {
+    const struct {
+        const char *error;
+        void (*make)();  // in the child: standard output as the case has it
+    } outputs[] = {
+        {"Broken pipe",
+         [] {
+             int ends[2];
+             if (pipe(ends) != 0) _exit(126);
+             close(ends[0]);
+             dup2(ends[1], STDOUT_FILENO);
+         }},
+        {"No space left on device", [] { dup2(open("/dev/full", O_WRONLY), STDOUT_FILENO); }},
+    };
+    for (const auto &o : outputs) {
+        cut_host h(64, 64);
+        process_result load = h.image({"+all", "+f", "load", h.b.dir.file("new")}, o.make);
+        EXPECT_EQ(load.status, 255) << o.error;
+        EXPECT_NE(load.err.find(std::string("cannot write standard output: ") + o.error),
+                  std::string::npos)
+            << load.err;
+        EXPECT_EQ(h.image({"+all", "check", h.b.dir.file("new")}).status, 0) << o.error;
+    }
 }
 
 // A +all load of 1,024 cards killed with SIGKILL at random moments,
@@ -637,12 +668,14 @@ TEST(Stress, HostileEnvironmentGivesOneLineAndKeepsTheBank) {
     }
 }
 
+int g_held = -1;  // a file that a row keeps locked, as a live writer would
+
 // What save finds at the image's path: an image its owner made read-only
 // is kept; root's own link is followed whether or not its target exists
 // yet, as a shell's redirection does, and another user's is not; a file of
-// another user stays theirs, without its setuid bits; a folder that anyone
-// may rename files in is refused; a file-size limit fails the save. Nothing
-// is ever left beside the image.
+// another user becomes root's, without its setuid bits or any write bit
+// for others; a folder that anyone may rename files in is refused; a file-size limit fails the
+// save. Nothing is ever left beside the image.
 TEST(Stress, SaveKeepsWhatItFindsAndLeavesNothing) {
     const struct {
         const char *name;
@@ -651,6 +684,7 @@ TEST(Stress, SaveKeepsWhatItFindsAndLeavesNothing) {
         std::string err;                 // "%s" stands for the image's path
         std::vector<std::string> files;  // in the folder afterwards, "bank" aside
         std::function<void(const bank_dir &)> then;
+        std::string image = "a.img";  // in the folder
     } cases[] = {
         {"read-only image",
          [](const bank_dir &b) {
@@ -691,14 +725,15 @@ TEST(Stress, SaveKeepsWhatItFindsAndLeavesNothing) {
          [](const bank_dir &b) {
              struct stat st {};
              lstat(b.dir.file("a.img").c_str(), &st);
-             EXPECT_EQ(st.st_mode & 07777, 0777u);
-             EXPECT_EQ(st.st_uid, 65534u);
+             EXPECT_EQ(st.st_mode & 07777, 0755u);
+             EXPECT_EQ(st.st_uid, 0u);
              EXPECT_EQ(st.st_gid, 65534u);
          }},
         {"folder anyone may write",
          [](const bank_dir &b) { chmod(b.dir.path.c_str(), 0777); },
          {},
-         "Cannot write image file %s: folder %d is writable by others and not sticky (mode 0777)\n",
+         "Cannot write image file %s: folder %d is writable by group and others (owner uid 0, "
+         "mode 0777; 0755 would be safe)\n",
          {}},
         {"new image in a shared sticky folder",
          [](const bank_dir &b) { chmod(b.dir.path.c_str(), 01777); },
@@ -718,11 +753,80 @@ TEST(Stress, SaveKeepsWhatItFindsAndLeavesNothing) {
          },
          "Cannot write image file %s: File too large\n",
          {}},
+        // Root writes only where nobody else has a say.
+        {"folder of another user",
+         [](const bank_dir &b) { chown(b.dir.path.c_str(), 65534, 65534); },
+         {},
+         "Cannot write image file %s: folder %d is owned by uid 65534, not by root or uid 0 "
+         "(mode 0755)\n",
+         {}},
+        {"folder its group may write",
+         [](const bank_dir &b) {
+             chown(b.dir.path.c_str(), 0, 65534);
+             chmod(b.dir.path.c_str(), 0775);
+         },
+         {},
+         "Cannot write image file %s: folder %d is writable by group (owner uid 0, mode 0775; "
+         "0755 would be safe)\n",
+         {}},
+        {"new folder in a folder anyone may write",
+         [](const bank_dir &b) {
+             mkdir(b.dir.file("ow").c_str(), 0777);
+             chmod(b.dir.file("ow").c_str(), 0777);
+         },
+         {},
+         "Cannot write image file %s: folder %d/ow is writable by group and others (owner uid 0, "
+         "mode 0777; 0755 would be safe)\n",
+         {"ow"},
+         [](const bank_dir &b) { EXPECT_TRUE(std::filesystem::is_empty(b.dir.file("ow"))); },
+         "ow/new/a.img"},
+        {"another user's file in a sticky folder",
+         [](const bank_dir &b) {
+             chmod(b.dir.path.c_str(), 01777);
+             write_file(b.dir.file("a.img"), "planted\n");
+             chown(b.dir.file("a.img").c_str(), 65534, 65534);
+             chmod(b.dir.file("a.img").c_str(), 0666);
+         },
+         {},
+         "Cannot write image file %s: file %s is owned by uid 65534, not by root or uid 0 (mode "
+         "0666)\n",
+         {"a.img"}},
+        // Anyone could have given root's link its second name.
+        {"root's link with a second name",
+         [](const bank_dir &b) {
+             symlink("target.img", b.dir.file("rlink").c_str());
+             link(b.dir.file("rlink").c_str(), b.dir.file("a.img").c_str());
+         },
+         {},
+         "Cannot write image file %s: not following symbolic link %s: it has 2 names\n",
+         {"a.img", "rlink"}},
+        {"a killed save's temporary file",
+         [](const bank_dir &b) { write_file(b.dir.file("a.img.Ab12Cd"), "half"); },
+         {},
+         "",
+         {"a.img"}},
+        {"a live save's temporary file",
+         [](const bank_dir &b) {
+             write_file(b.dir.file("a.img.Ab12Cd"), "half");
+             g_held = open(b.dir.file("a.img.Ab12Cd").c_str(), O_RDONLY);
+             flock(g_held, LOCK_EX);
+         },
+         {},
+         "",
+         {"a.img", "a.img.Ab12Cd"},
+         [](const bank_dir &) { close(g_held); }},
+        {"the longest name",
+         [](const bank_dir &) {},
+         {},
+         "",
+         {std::string(255, 'n')},
+         {},
+         std::string(255, 'n')},
     };
     for (const auto &c : cases) {
         bank_dir b;
         c.setup(b);
-        std::string image = b.dir.file("a.img"), before = read_file(image);
+        std::string image = b.dir.file(c.image), before = read_file(image);
         program_run run;
         run.args = {"save", image};
         run.env = {{"VELQOR2_SIM_BANK", b.bank}};
@@ -748,7 +852,7 @@ TEST(Stress, ImageReadsNeitherWaitNorTrustOtherUsers) {
     int writer = -1;  // holds a FIFO open for writing, as a planted writer would
     const std::string NOT_REGULAR = "Cannot read image file @g/card-0.img: not a regular file\n";
     const std::string SHARED =
-        "folder @g is writable by group and others (mode 0777; 0755 would be safe)";
+        "folder @g is writable by group and others (owner uid 0, mode 0777; 0755 would be safe)";
     const struct {
         const char *name;
         std::function<void(const std::string &folder)> setup;
@@ -803,7 +907,55 @@ TEST(Stress, ImageReadsNeitherWaitNorTrustOtherUsers) {
          {"+f", "load", "@g/card-0.img"},
          "",
          "Cannot load image file @g/card-0.img: file @g/card-0.img is owned by uid 65534, not by "
-         "root or uid 0\n",
+         "root or uid 0 (mode 0644)\n",
+         255},
+        // A second name in a folder that others may write is someone else's doing.
+        {"check of an image with a second name in a sticky folder",
+         [](const std::string &g) {
+             chmod(g.c_str(), 01777);
+             link((g + "/card-0.img").c_str(), (g + "-old.img").c_str());
+         },
+         {"+all", "check", "@g"},
+         "",
+         "Cannot read image file @g/card-0.img: it has 2 names, in a folder that others can "
+         "write (mode 1777)\n",
+         255},
+        {"load of an image with a second name in a sticky folder",
+         [](const std::string &g) {
+             chmod(g.c_str(), 01777);
+             link((g + "/card-0.img").c_str(), (g + "-old.img").c_str());
+         },
+         {"+f", "load", "@g/card-0.img"},
+         "",
+         "Cannot read image file @g/card-0.img: it has 2 names, in a folder that others can "
+         "write (mode 1777)\n",
+         255},
+        {"+all save through root's folder link with a second name",
+         [](const std::string &g) {
+             symlink(g.c_str(), (g + "-link").c_str());
+             link((g + "-link").c_str(), (g + "-link2").c_str());
+         },
+         {"+all", "save", "@g-link2/new"},
+         "",
+         "Cannot save to @g-link2/new: not following symbolic link @g-link2: it has 2 names\n",
+         255},
+        {"+all save into a folder of another user",
+         [](const std::string &g) { chown(g.c_str(), 65534, 65534); },
+         {"+all", "save", "@g/new"},
+         "",
+         "Cannot save to @g/new: folder @g is owned by uid 65534, not by root or uid 0 (mode "
+         "0755)\n",
+         255},
+        {"metrics into a folder its group may write",
+         [](const std::string &g) {
+             chown(g.c_str(), 0, 65534);
+             chmod(g.c_str(), 0775);
+         },
+         {"/metrics", "@g/m.prom", "check", "@g-none.img"},
+         "",
+         "Cannot read image file @g-none.img: No such file or directory\n"
+         "Cannot write metrics file @g/m.prom: folder @g is writable by group (owner uid 0, mode "
+         "0775; 0755 would be safe)\n",
          255},
     };
     for (const auto &c : cases) {
@@ -832,7 +984,8 @@ TEST(Stress, ImageReadsNeitherWaitNorTrustOtherUsers) {
 }
 
 // A save ended by SIGINT, SIGTERM or SIGHUP while its temporary file exists
-// removes it. strace holds the save in its fsync, so the signal lands there.
+// removes it. The file has a name only just before its rename: strace
+// holds the save in that rename, so the signal lands there.
 TEST(Stress, SaveStoppedBySignalLeavesNothing) {
     if (system("strace -o /dev/null true >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "strace cannot trace here";
@@ -844,9 +997,9 @@ TEST(Stress, SaveStoppedBySignalLeavesNothing) {
         if (tracer == 0) {
             setenv("VELQOR2_SIM_BANK", b.bank.c_str(), 1);
             keep_tool_state(state.path);
-            execlp("strace", "strace", "-f", "-o", "/dev/null", "-e", "trace=fsync", "-e",
-                   "inject=fsync:delay_enter=1000000", SORVIT_IMAGE_BINARY, "save", image.c_str(),
-                   static_cast<char *>(nullptr));
+            execlp("strace", "strace", "-f", "-o", "/dev/null", "-e", "trace=renameat,renameat2",
+                   "-e", "inject=renameat,renameat2:delay_enter=1000000", SORVIT_IMAGE_BINARY,
+                   "save", image.c_str(), static_cast<char *>(nullptr));
             _exit(127);
         }
         pid_t saver = 0;
@@ -862,7 +1015,31 @@ TEST(Stress, SaveStoppedBySignalLeavesNothing) {
         kill(saver, sig);
         int status = 0;
         waitpid(tracer, &status, 0);
-        EXPECT_EQ(files_beside(b), std::vector<std::string>{}) << strsignal(sig);
+        // The rename may have been under way: then the image is there, whole.
+        for (const auto &name : files_beside(b)) {
+            EXPECT_EQ(name, "a.img") << strsignal(sig);
+            EXPECT_NE(read_file(image).find("card_id"), std::string::npos) << strsignal(sig);
+        }
+    }
+    // SIGKILL cannot be handled: the file has no name until it replaces the
+    // image, and one left in that moment goes with the next save.
+    bank_dir b;
+    std::mt19937 random(50);
+    for (int round = 0; round < 50; round++) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            setpgid(0, 0);
+            program_run run;
+            run.args = {"save", b.dir.file("a.img")};
+            run.env = {{"VELQOR2_SIM_BANK", b.bank}};
+            _exit(run_program(SORVIT_IMAGE_BINARY, run).status);
+        }
+        setpgid(pid, pid);
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 4000));
+        kill(-pid, SIGKILL);  // the child and the save it is running
+        waitpid(pid, nullptr, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));  // the save's end, in the kernel
+        for (const auto &name : files_beside(b)) EXPECT_EQ(name, "a.img") << "round " << round;
     }
 }
 
