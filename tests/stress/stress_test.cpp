@@ -388,6 +388,10 @@ TEST(Stress, OutputFailingUnderALoadEndsNoCardHalfWritten) {
                   std::string::npos)
             << load.err;
         EXPECT_EQ(h.image({"+all", "check", h.b.dir.file("new")}).status, 0) << o.error;
+        process_result list = h.image({"list"}, o.make);  // read-only: the same failure
+        EXPECT_EQ(list.status, 255) << o.error;
+        EXPECT_EQ(list.err,
+                  std::string("sorvit-image: cannot write standard output: ") + o.error + "\n");
     }
 }
 
@@ -1021,6 +1025,24 @@ TEST(Stress, SaveStoppedBySignalLeavesNothing) {
             EXPECT_NE(read_file(image).find("card_id"), std::string::npos) << strsignal(sig);
         }
     }
+    // A folder that cannot be flushed fails the save: the image may not last.
+    bank_dir flushed;
+    const std::string image = flushed.dir.file("a.img");
+    program_run traced;
+    traced.args = {"-f",
+                   "-o",
+                   "/dev/null",
+                   "-e",
+                   "trace=fsync",
+                   "-e",
+                   "inject=fsync:error=EIO:when=2",
+                   SORVIT_IMAGE_BINARY,
+                   "save",
+                   image};
+    traced.env = {{"VELQOR2_SIM_BANK", flushed.bank}};
+    process_result r = run_program("/usr/bin/strace", traced);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, "Cannot flush the folder of image file " + image + ": Input/output error\n");
     // SIGKILL cannot be handled: the file has no name until it replaces the
     // image, and one left in that moment goes with the next save.
     bank_dir b;
