@@ -278,3 +278,66 @@ void atomic_cleanup_on_signals() {
         if (old.sa_handler != SIG_IGN) sigaction(sig, &action, nullptr);  // nohup stays nohup
     }
 }
+
+int atomic_folder_begin(const safe_place *p, mode_t mode, atomic_folder *f, safe_place *inside) {
+    *f = atomic_folder{-1, {}, {}, false};
+    *inside = safe_place{};
+    inside->folder = -1;
+    f->parent = fcntl(p->folder, F_DUPFD_CLOEXEC, 0);
+    if (f->parent < 0) return errno;
+    snprintf(f->name, sizeof f->name, "%s", p->name);
+    atomic_temp named{};
+    named.folder = p->folder;
+    int error = EEXIST;
+    for (int attempt = 0; attempt < 100 && error == EEXIST; attempt++) {
+        if ((error = make_name(p, ".part-", &named))) break;
+        error = mkdirat(p->folder, named.name, mode) == 0 ? 0 : errno;
+    }
+    if (error) {
+        atomic_folder_discard(f);
+        return error;
+    }
+    memcpy(f->temp, named.name, sizeof f->temp);
+    f->exists = true;
+    inside->folder = openat(p->folder, f->temp, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (inside->folder < 0 || fstat(inside->folder, &inside->folder_st) != 0) {
+        error = errno;
+        safe_release(inside);
+        atomic_folder_discard(f);
+        return error;
+    }
+    memcpy(inside->path, p->path, sizeof inside->path);
+    inside->name = "";
+    return 0;
+}
+
+int atomic_folder_commit(atomic_folder *f) {
+    if (renameat2(f->parent, f->temp, f->parent, f->name, RENAME_NOREPLACE) != 0) {
+        int error = errno;
+        atomic_folder_discard(f);
+        return error;
+    }
+    f->exists = false;
+    int error = atomic_sync_folder(f->parent);
+    atomic_folder_discard(f);  // closes the folder above
+    return error;
+}
+
+void atomic_folder_discard(atomic_folder *f) {
+    if (!f->exists) {
+        if (f->parent >= 0) close(f->parent);
+        f->parent = -1;
+        return;
+    }
+    int fd = openat(f->parent, f->temp, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    DIR *dir = fd >= 0 ? fdopendir(fd) : nullptr;
+    if (!dir && fd >= 0) close(fd);
+    struct stat st;
+    while (const dirent *entry = dir ? readdir(dir) : nullptr)
+        if (fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            unlinkat(fd, entry->d_name, 0);
+    if (dir) closedir(dir);
+    unlinkat(f->parent, f->temp, AT_REMOVEDIR);
+    f->exists = false;
+    atomic_folder_discard(f);
+}

@@ -69,6 +69,31 @@ void atomic_discard(atomic_temp *temp);
 void atomic_remove_temps(const safe_place *place, const char *suffix,
                          bool (*is_target)(const char *name, size_t length) = nullptr);
 
+// A new folder made whole or not at all: its files go into a folder under
+// a temporary name beside it (the name, then ".part-", then six random
+// characters), which is renamed into place once all of them are there and
+// never over a folder that appeared meanwhile.
+struct atomic_folder {
+    int parent;  // the folder above it: owned, -1 when none
+    char name[NAME_MAX + 1];
+    char temp[NAME_MAX + 1];
+    bool exists;  // the temporary folder is there
+};
+
+// Makes the temporary folder for the place (a walk that found its name
+// missing) with mode less the umask; inside is that folder, to reach its
+// files from, named as the place will be.
+int atomic_folder_begin(const safe_place *place, mode_t mode, atomic_folder *folder,
+                        safe_place *inside);
+
+// Renames the folder into place (EEXIST when one appeared meanwhile) and
+// flushes the folder above it; its files must have been flushed first.
+int atomic_folder_commit(atomic_folder *folder);
+
+// Removes the temporary folder and the regular files in it. Either this
+// or the commit ends it.
+void atomic_folder_discard(atomic_folder *folder);
+
 // For programs (never a library): a SIGINT, SIGTERM or SIGHUP that ends the
 // process during a write removes its temporary file first, and a file-size
 // limit makes the write fail with EFBIG instead of killing the process.

@@ -93,7 +93,7 @@ int open_card(const card_choice &choice, VELQOR2_HANDLE *handle, failure_log *lo
 
 }  // namespace
 
-int open_selected_card(const card_choice &choice, card_session *card) {
+int open_card_info(const card_choice &choice, card_session *card) {
     *card = card_session{0, 0, 0, 0, card->log};
     if (open_card(choice, &card->handle, card->log) != 0) return -1;
     card_info_room room{};
@@ -105,11 +105,14 @@ int open_selected_card(const card_choice &choice, card_session *card) {
     card->card_id = room.info.card_id;
     card->board_type = room.info.board_type;
     card->word_width = classify_board(card->board_type);
-    if (card->word_width == 0) {
-        print_supported_cards(card->log);
-        return -1;
-    }
     return 0;
+}
+
+int open_selected_card(const card_choice &choice, card_session *card) {
+    if (open_card_info(choice, card) != 0) return -1;
+    if (card->word_width != 0) return 0;
+    print_supported_cards(card->log);
+    return -1;
 }
 
 int reopen_card(card_session *card) {

@@ -91,6 +91,9 @@ struct card_session {
 // and returns -1; the card may then be open all the same, so call
 // close_card on every path.
 int open_selected_card(const card_choice &choice, card_session *card);
+// The same, without the board's check: word_width is 0 for a board that
+// the family does not support, which the caller then reports.
+int open_card_info(const card_choice &choice, card_session *card);
 void close_card(card_session *card);
 
 // After a question, before the first write: reads the card information

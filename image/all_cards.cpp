@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "atomic_file.h"
 #include "cards.h"
 #include "folder_images.h"
 #include "image_file.h"
@@ -19,16 +20,32 @@ namespace {
 
 int worse(int a, int b) { return a < 0 || b < 0 ? -1 : a > b ? a : b; }
 
+constexpr mode_t FOLDER_MODE = 0755;  // less the umask: never writable by others
+
+// A folder that save makes: under a temporary name, with its missing
+// parents, so that it appears whole or not at all (made->exists).
+int make_folder(const char *folder, safe_place *place, atomic_folder *made) {
+    safe_place above;
+    int error = safe_walk(folder, SAFE_MAKE_FOLDERS | SAFE_STRICT, FOLDER_MODE, &above);
+    if (error == EPERM) memcpy(place->refused, above.refused, sizeof place->refused);
+    if (!error && above.exists) error = EEXIST;  // made meanwhile, or not a folder
+    if (!error) error = atomic_folder_begin(&above, FOLDER_MODE, made, place);
+    safe_release(&above);
+    return error;
+}
+
 // The folder as the action needs it, reached once for the run (place):
-// made, with its missing parents, for save; there, for check and load, and
-// for load one that no other user can change. Each image is checked again
-// as it is read; a folder at fault is said once, not card by card, and
-// before any question.
-bool prepare_folder(action_kind action, const char *folder, safe_place *place, failure_log *log) {
+// there, or made whole at the end (made) for save; there, for check and
+// load, and for load one that no other user can change. Each image is
+// checked again as it is read; a folder at fault is said once, not card by
+// card, and before any question.
+bool prepare_folder(action_kind action, const char *folder, safe_place *place, atomic_folder *made,
+                    failure_log *log) {
     const bool save = action == action_kind::SAVE;
-    const unsigned flags = save ? SAFE_WHOLE_FOLDER | SAFE_MAKE_FOLDERS | SAFE_STRICT
-                                : SAFE_WHOLE_FOLDER | SAFE_NOTE_CHANGEABLE;
-    int error = safe_walk(folder, flags, 0777, place);
+    const unsigned flags =
+        save ? SAFE_WHOLE_FOLDER | SAFE_STRICT : SAFE_WHOLE_FOLDER | SAFE_NOTE_CHANGEABLE;
+    int error = safe_walk(folder, flags, 0, place);
+    if (save && error == ENOENT) error = make_folder(folder, place, made);
     if (error == EPERM)
         log_failure(log, "Cannot %s %s: %s\n", save ? "save to" : "read", folder, place->refused);
     else if (error)
@@ -37,7 +54,7 @@ bool prepare_folder(action_kind action, const char *folder, safe_place *place, f
     else if (action == action_kind::LOAD && place->changeable[0])
         log_failure(log, "Cannot load from %s: %s\n", folder, place->changeable);
     else {
-        if (save) remove_stale_card_temps(*place);
+        if (save && !made->exists) remove_stale_card_temps(*place);
         return true;
     }
     safe_release(place);
@@ -100,11 +117,24 @@ card_choice card_by_id(uint32_t card_id, const card_choice &options) {
     return choice;
 }
 
-int flush_folder(const safe_place &place, const char *folder, failure_log *log) {
+// Flushes the folder saved to; a folder made by the run is put in place
+// only when every card was saved, so that a dated backup never lacks one.
+int flush_folder(const safe_place &place, const char *folder, atomic_folder *made, int status,
+                 failure_log *log) {
     image_error err;
-    if (sync_image_folder(place, folder, &err)) return 0;
-    log_failure(log, "%s", err.text);
-    return -1;
+    if (!sync_image_folder(place, folder, &err)) {
+        log_failure(log, "%s", err.text);
+        status = -1;
+    }
+    if (!made->exists) return status;
+    int error = status == 0 ? atomic_folder_commit(made) : 0;
+    if (status != 0) {
+        atomic_folder_discard(made);
+        log_failure(log, "Folder %s not made: not every card was saved\n", folder);
+    } else if (error) {
+        log_failure(log, "Cannot make folder %s: %s\n", folder, strerror(error));
+    }
+    return error ? -1 : status;
 }
 
 // The images card-ID.img whose card the host does not have: a check that
@@ -295,7 +325,9 @@ int on_all_cards(image_run *run, action_kind action, const char *folder) {
         free_cards(&list);
         return status;
     }
-    if (!prepare_folder(action, folder, &place, &out->failures)) {
+    atomic_folder made{-1, {}, {}, false};
+    if (!prepare_folder(action, folder, &place, &made, &out->failures)) {
+        atomic_folder_discard(&made);
         free_cards(&list);
         out->stopped = true;
         return -1;
@@ -308,7 +340,7 @@ int on_all_cards(image_run *run, action_kind action, const char *folder) {
     } else {
         status = worse(status, save_or_check_each(run, action, folder, place, list));
         if (action == action_kind::SAVE)
-            status = worse(status, flush_folder(place, folder, &out->failures));
+            status = flush_folder(place, folder, &made, status, &out->failures);
         status = worse(status, report_orphans(folder, o, &out->failures));
     }
     render_orphans(out, action, folder, o, list.count);

@@ -182,6 +182,15 @@ int version_asked(int argc, char *argv[], const family_declaration &declaration)
     return json_version() ? 0 : -1;
 }
 
+// "--help", as most commands take it, is the module's "/help".
+void long_help_as_builtin(int argc, char *argv[], const family_declaration &declaration) {
+    static char help[] = "/help";
+    for (int k = 1; k < argc && argv[k][0] && strchr("-/+", argv[k][0]); k++) {
+        if (strcmp(argv[k], "--help") == 0) argv[k] = help;
+        if (option_takes_value(declaration, argv[k] + 1)) k++;
+    }
+}
+
 // "/metrics FILE" may also end the command line, after the action and its
 // file, as a service's command reads best; every other option comes first.
 // Left where it is, the pair would be two more parameters: refused.
@@ -214,6 +223,7 @@ int main(int argc, char *argv[]) {
     int version = version_asked(argc, argv, declaration);
     if (version >= 0) return finish_output(version);
     metrics_option_first(argc, argv);
+    long_help_as_builtin(argc, argv, declaration);
     const card_choice choice = parse_family_command(argc, argv, declaration, &command);
     return finish_output(run_action(command.args, choice));
 }

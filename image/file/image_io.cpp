@@ -116,7 +116,7 @@ bool write_whole_file(const image_path &path, const char *what, const char *text
     // A missing folder is made, as the umask allows, and only under folders
     // that nobody else has a say in.
     int error =
-        atomic_resolve(path.name, SAFE_MAKE_FOLDERS | SAFE_STRICT, 0777, &place, path.folder);
+        atomic_resolve(path.name, SAFE_MAKE_FOLDERS | SAFE_STRICT, 0755, &place, path.folder);
     // Readable by all, as a saved configuration is; by its owner only where
     // anyone may add files beside it.
     const mode_t mode = place.folder_st.st_mode & S_IWOTH ? 0600 : 0644;

@@ -122,7 +122,14 @@ comparison_part *comparison_of(card_record *r) {
 
 int open_card_for(const card_choice &choice, card_session *card, card_record *r) {
     card->log = &r->failures;
-    if (open_selected_card(choice, card) != 0) {
+    if (open_card_info(choice, card) != 0) {
+        r->card_failed = true;
+        return -1;
+    }
+    if (card->word_width == 0) {  // one line, as +all says it
+        note_card(r, card->card_id, card->board_type);
+        log_failure(card->log, "Card %s: board type %ld is not supported\n",
+                    label_of(card->card_id).text, static_cast<long>(card->board_type));
         r->card_failed = true;
         return -1;
     }

@@ -149,6 +149,7 @@ TEST(Image, ListShowsEveryIndexThatFails) {
     };
     for (const auto &c : cases) {
         image_dir d(c.bank);
+        std::filesystem::create_directory(d.dir.file("i"));  // kept, though a card fails
         process_result r = d.image(c.args);
         if (c.args[0] == "+all") {  // the cards on both sides of the failures are saved
             std::vector<std::string> saved;
@@ -327,6 +328,11 @@ TEST(Image, LoadAsksOnceAndHonoursProtection) {
          "Cannot read image file @" + LONG_NAME + "/a.img: No such file or directory\n",
          255},
         {{"/version"}, std::nullopt, "sorvit-image 5.0.0\n", "", 0},
+        {{"/card", "11", "save", "@c.img"},
+         std::nullopt,
+         "",
+         "Card 11(0xb): board type 20 is not supported\n",
+         255},
         {{"/card", "7", "--version", "list"}, std::nullopt, "sorvit-image 5.0.0\n", "", 0},
         {{"+json", "/metrics", "-", "list"},
          std::nullopt,
@@ -345,6 +351,17 @@ TEST(Image, LoadAsksOnceAndHonoursProtection) {
          "Do not specify /card or /index with list: it shows every card\n",
          255},
     });
+}
+
+// --help and -h are the usage screen, as /? is.
+TEST(Image, LongHelpIsTheUsageScreen) {
+    image_dir d;
+    const process_result usage = d.image({"/?"});
+    ASSERT_EQ(usage.status, 0);
+    for (const char *help : {"--help", "-h"}) {
+        EXPECT_EQ(d.image({help}).out, usage.out) << help;
+        EXPECT_EQ(d.image({"/card", "7", help, "list"}).status, 0) << help;
+    }
 }
 
 // load reads every location of the image again at the end, written or not:
@@ -598,6 +615,21 @@ TEST(Image, AllActsOnEverySupportedCard) {
              write_file(d.dir.file("bank"), std::regex_replace(d.bank(), std::regex("\nid *= 1\n"),
                                                                "\nid = 1\nfault = open\n"));
          },
+         {{"+all", "check", "@i"},
+          std::nullopt,
+          match2 + skipped,
+          "Failed to open card with index 0: simulated fault: open of card 1\n"
+          "@i/card-1.img: no card with ID 1 on this host\n",
+          255}},
+        // A new folder appears whole or not at all: a backup never lacks a card.
+        {nullptr,
+         {{"+all", "save", "@j/day"},
+          std::nullopt,
+          "Saved locations 0x00 to 0x3F of card 2(0x2) to @j/day/card-2.img\n" + skipped,
+          "Failed to open card with index 0: simulated fault: open of card 1\n"
+          "Folder @j/day not made: not every card was saved\n",
+          255}},
+        {[](const image_dir &d) { EXPECT_TRUE(std::filesystem::is_empty(d.dir.file("j"))); },
          {{"+all", "check", "@i"},
           std::nullopt,
           match2 + skipped,

@@ -7,6 +7,7 @@ from __future__ import absolute_import, division, print_function
 
 __metaclass__ = type
 
+import os
 import re
 
 FORMAT_VERSION = 1  # the document format these modules read
@@ -181,3 +182,61 @@ def load_outcome(rc, doc, err):
     messages = errors_of(doc) or [line for line in err.splitlines() if line.strip()]
     why = "; ".join(messages) or "sorvit-image load exited with status %s" % rc
     return written, "The card does not match the image (%s): %s" % (result or "failed", why)
+
+
+def _protected_failure(card, changes):
+    held = protected_locations(card, locations_of(changes))
+    if not held:
+        return None
+    many = len(held) > 1
+    return "Protected location%s %s differ%s from the image: set unlock to write %s" % (
+        "s" if many else "", ", ".join("0x%02X" % loc for loc in held), "" if many else "s",
+        "them" if many else "it")
+
+
+def _golden_entry(entry, exists, save_missing, unlock):
+    """One card of a +all check or list document, as golden_cards plans it."""
+    card = entry.get("card") or (entry if "card_id" in entry else {})
+    planned = {"card_id": card.get("card_id"), "label": card.get("label"),
+               "file": entry.get("file"), "changes": []}
+    error = (entry.get("error") or {}).get("message")
+    if entry.get("skipped") or card.get("supported") is False:
+        return None
+    if error and card and not entry.get("unfinished_change") and entry.get("file") \
+            and not exists(entry["file"]):
+        error = None if save_missing else "no golden image %s" % entry["file"]
+        if not error:
+            return dict(planned, state="would_save")
+    if error:
+        return dict(planned, state="failed", msg=error,
+                    label=planned["label"] or "index %s" % entry.get("index", "?"))
+    if "differences" not in entry:  # a list document's card: it has no image yet
+        return dict(planned, state="would_save" if save_missing else "failed",
+                    msg=None if save_missing else "no golden image")
+    changes = changes_of_check(entry)
+    held = None if unlock else _protected_failure(card, changes)
+    if held:
+        return dict(planned, state="failed", msg=held, changes=changes)
+    return dict(planned, state="would_load" if changes else "matched", changes=changes)
+
+
+def golden_plan(doc, exists, save_missing, unlock, folder=None):
+    """What golden_cards does with each card of a +all check document (or,
+    for a folder not made yet, of a list document, with folder): the
+    entries and the diff of each card that would be loaded."""
+    entries = []
+    if doc.get("action") == "list":
+        for entry in cards_of(doc):
+            if "card_id" in entry:
+                name = "%s%d.img" % (CARD_IMAGE_PREFIX, entry["card_id"])
+                entry = dict(entry, file=os.path.join(folder, name))
+            entries.append(entry)
+    else:
+        entries = cards_of(doc)
+    plan = [p for p in (_golden_entry(e, exists, save_missing, unlock) for e in entries) if p]
+    if doc.get("error"):
+        plan.append({"card_id": None, "label": doc.get("folder") or folder, "file": None,
+                     "changes": [], "state": "failed", "msg": doc["error"].get("message")})
+    diffs = [diff_of(e.get("card") or {}, changes_of_check(e), e["file"]) for e in entries
+             if e.get("differences")]
+    return plan, diffs

@@ -12,7 +12,8 @@ short_description: The VQ cards of the managed host, as facts
 version_added: "5.0.0"
 description:
   - Lists the cards of the managed host with C(sorvit-image +json list) and
-    returns them as the fact C(sorvit_cards).
+    returns them as the fact C(sorvit_cards), and the host's date as
+    C(sorvit_date), so that a play needs no fact gathering.
   - An index that fails to open or to give its card information is an entry
     with C(error), and a warning; the other cards are facts all the same, as
     Ansible's own fact gathering returns partial facts. The task fails only
@@ -76,8 +77,16 @@ ansible_facts:
       returned: always
       type: list
       elements: dict
-      sample: [{"index": 0, "card_id": 0, "label": "0(0x0)", "unfinished_change": null, "board_type": 12, "word_bits": 32, "supported": true, "protected": null}]
+      sample: [{"index": 0, "card_id": 0, "label": "0(0x0)", "unfinished_change": null,
+                "board_type": 12, "word_bits": 32, "supported": true, "protected": null}]
+    sorvit_date:
+      description: The managed host's date, in its local time (YYYY-MM-DD), as a dated backup folder is named.
+      returned: always
+      type: str
+      sample: "2026-12-09"
 """
+
+import time
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.sorvit.cards.plugins.module_utils.sorvit_image import (
@@ -93,7 +102,7 @@ def main():
         doc = read_document(rc, out, err, "list")
     except ToolError as e:
         module.fail_json(msg=str(e), rc=rc, stderr=err)
-    facts = {"sorvit_cards": card_facts(doc)}
+    facts = {"sorvit_cards": card_facts(doc), "sorvit_date": time.strftime("%Y-%m-%d")}
     if rc != 0:
         msg = "; ".join(errors_of(doc) or [err.strip()])
         if module.params["fail_on_error"]:

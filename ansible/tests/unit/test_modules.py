@@ -1,6 +1,8 @@
 """The modules' own decisions, against canned sorvit-image documents: when a
 task writes, fails or reports ok, and what it returns."""
+import json
 import os
+import re
 
 import pytest
 
@@ -184,15 +186,17 @@ def test_card_facts_report_an_unfinished_change(run_module):
     change = {"tool": "sorvit-image", "action": "load", "user": "root", "uid": 0,
               "time": "2026-12-09T10:41:02Z", "run": "r", "locations": 64, "locations_written": 17}
     cards = [dict(LISTED[0], unfinished_change=change)]
-    failed, result, _ = run_module(card_facts.main, {}, {"list": (0, document("list", cards=cards),
-                                                                  "")})
+    failed, result = run_module(card_facts.main, {}, {"list": (0, document("list", cards=cards),
+                                                               "")})[:2]
     assert not failed
     assert result["ansible_facts"]["sorvit_cards"][0]["unfinished_change"] == change
+
+
 def check_card_facts(run_module, reply, args, failed, msg):
     from ansible.module_utils.common.warnings import get_warning_messages
     from ansible_collections.sorvit.cards.plugins.modules import card_facts
 
-    got_failed, result, _ = run_module(card_facts.main, args, {"list": reply})
+    got_failed, result = run_module(card_facts.main, args, {"list": reply})[:2]
     assert got_failed == failed
     if msg:
         assert msg in (result["msg"] if failed else get_warning_messages()[-1])
@@ -203,3 +207,80 @@ def check_card_facts(run_module, reply, args, failed, msg):
         # Each card says whether a change of it was cut short.
         assert all(c["unfinished_change"] is None for c in cards if "card_id" in c)
         assert not result.get("changed")
+        assert re.fullmatch(r"\d{4}-\d\d-\d\d", result["ansible_facts"]["sorvit_date"])
+
+
+def all_check(*entries, **more):
+    return document("check", all=True, folder="/g", cards=list(entries), **more)
+
+
+def golden(card_id, **members):
+    card = dict(CARD, card_id=card_id, label="%d(0x%x)" % (card_id, card_id))
+    return dict({"index": 0, "card": card, "file": "/g/card-%d.img" % card_id}, **members)
+
+
+MATCHED = golden(101, matches=True, locations_checked=64, differences=[])
+DRIFTED = golden(101, matches=False, locations_checked=64, differences=[AT_0x30])
+NO_IMAGE = golden(102, error={"message": "Cannot read image file /g/card-102.img: No such file"})
+READ_FAULT = golden(103, error={"message": "Failed to read 1 of 64 EEPROM locations"})
+ORPHAN = {"file": "/g/card-7.img", "error": {"message": "/g/card-7.img: no card with ID 7"}}
+
+GOLDEN_CASES = [
+    # name, module args, replies by action, check mode,
+    # then failed, changed, text in msg, states of the cards, the actions run
+    ("all match: ok", {}, {"check": (0, all_check(MATCHED), "")}, False,
+     False, False, None, ["matched"], ["check"]),
+    ("a drifted card is loaded", {}, {"check": (1, all_check(MATCHED, DRIFTED), ""),
+                                      "load": WRITTEN}, False,
+     False, True, None, ["matched", "loaded"], ["check", "load"]),
+    ("check mode: nothing written", {"save_missing": True},
+     {"check": (255, all_check(DRIFTED, NO_IMAGE), "")}, True,
+     False, True, None, ["would_load", "would_save"], ["check"]),
+    ("a card without its image is saved", {"save_missing": True},
+     {"check": (255, all_check(NO_IMAGE), ""), "save": (0, document("save"), "")}, False,
+     False, True, None, ["saved"], ["check", "save"]),
+    ("a card without its image fails without save_missing", {},
+     {"check": (255, all_check(NO_IMAGE), "")}, False,
+     True, False, "no golden image", ["failed"], ["check"]),
+    ("a faulty card and an image without its card fail; the drifted card is kept", {},
+     {"check": (255, all_check(DRIFTED, READ_FAULT, ORPHAN), ""), "load": WRITTEN}, False,
+     True, True, "no card with ID 7", ["loaded", "failed", "failed"], ["check", "load"]),
+    ("a faulty card with its image is never saved over it", {"save_missing": True},
+     {"check": (255, all_check(READ_FAULT), "")}, False,
+     True, False, "Failed to read", ["failed"], ["check"]),
+    ("a change cut short fails naming recover and undo", {},
+     {"check": (255, all_check(golden(101, error={"message": UNFINISHED},
+                                      unfinished_change={"run": "r"})), "")}, False,
+     True, False, "recover", ["failed"], ["check"]),
+    ("protected difference without unlock fails", {},
+     {"check": (1, all_check(golden(101, matches=False, differences=[AT_0x05])), "")}, False,
+     True, False, "0x05", ["failed"], ["check"]),
+    ("a new folder: every card saved, as list finds them", {"path": "/nonexistent/golden",
+                                                            "save_missing": True},
+     {"list": (0, document("list", cards=[dict(CARD)]), ""), "save": (0, document("save"), "")},
+     False, False, True, None, ["saved"], ["list", "save"]),
+]
+
+
+@pytest.mark.parametrize("name, args, replies, check_mode, failed, changed, msg, states, actions",
+                         GOLDEN_CASES, ids=[c[0] for c in GOLDEN_CASES])
+def test_golden_cards(run_module, tmp_path, name, args, replies, check_mode, failed, changed, msg,
+                      states, actions):
+    from ansible_collections.sorvit.cards.plugins.modules import golden_cards
+
+    (tmp_path / "g").mkdir()
+    for card_id in (101, 103):  # the golden images there are
+        (tmp_path / "g" / ("card-%d.img" % card_id)).write_text("")
+    task = dict({"path": str(tmp_path / "g")}, **args)
+    replies = {k: (s, d, e) if isinstance(d, str) else
+               (s, json.loads(json.dumps(d).replace('"/g', '"%s' % (tmp_path / "g"))), e)
+               for k, (s, d, e) in replies.items()}
+    got_failed, result, calls = run_module(golden_cards.main, task, replies, check_mode, diff=True)
+    assert got_failed == failed, result
+    assert result.get("changed", False) == changed
+    if msg:
+        assert msg in result["msg"]
+    assert [e["state"] for e in result["cards"]] == states
+    assert [next(a for a in ("list", "save", "check", "load") if a in c) for c in calls] == actions
+    for call in calls[1:]:  # each card by its ID, with +f for a load
+        assert call[call.index("/card") + 1] in ("101", "102") and ("load" not in call or "+f" in call)
