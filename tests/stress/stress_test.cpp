@@ -23,6 +23,7 @@
 #include <map>
 #include <random>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -299,12 +300,19 @@ struct cut_host {
         run.in_child = in_child;
         return run_program(SORVIT_IMAGE_BINARY, run);
     }
-    // Whether a run's journal is there: a load is in its writes.
-    bool journaling() const {
+    // The runs' journals there are.
+    std::set<std::string> journals() const {
+        std::set<std::string> names;
         std::error_code ignored;
         for (const auto &entry :
              std::filesystem::directory_iterator(b.dir.file("state/journal"), ignored))
-            if (entry.path().extension() == ".journal") return true;
+            if (entry.path().extension() == ".journal") names.insert(entry.path().filename());
+        return names;
+    }
+    // Whether a journal that was not there before is: a load is in its writes.
+    bool journaling(const std::set<std::string> &before = {}) const {
+        for (const auto &name : journals())
+            if (!before.count(name)) return true;
         return false;
     }
     void cut(unsigned card, unsigned after) const {
@@ -406,6 +414,7 @@ TEST(Stress, AllLoadsKilledAtRandomMomentsAreFinishedOrUndone) {
     const char *holds = "old";  // what every card holds
     for (int round = 0; round < KILLS; round++) {
         const char *target = std::string(holds) == "old" ? "new" : "old";
+        const std::set<std::string> before = h.journals();  // a dead run's may still be there
         pid_t pid = fork();
         if (pid == 0) {
             setpgid(0, 0);
@@ -414,8 +423,8 @@ TEST(Stress, AllLoadsKilledAtRandomMomentsAreFinishedOrUndone) {
         }
         setpgid(pid, pid);
         // In the writes, past the preview of the cards (or after them).
-        for (int wait = 0; wait < 3000 && !h.journaling() && waitpid(pid, nullptr, WNOHANG) == 0;
-             wait++)
+        for (int wait = 0;
+             wait < 3000 && !h.journaling(before) && waitpid(pid, nullptr, WNOHANG) == 0; wait++)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         std::this_thread::sleep_for(std::chrono::milliseconds(random() % 1500));
         kill(-pid, SIGKILL);  // the child and the load it is running
