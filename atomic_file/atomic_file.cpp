@@ -281,8 +281,7 @@ void atomic_cleanup_on_signals() {
 
 int atomic_folder_begin(const safe_place *p, mode_t mode, atomic_folder *f, safe_place *inside) {
     *f = atomic_folder{-1, {}, {}, false};
-    *inside = safe_place{};
-    inside->folder = -1;
+    safe_place_clear(inside);
     f->parent = fcntl(p->folder, F_DUPFD_CLOEXEC, 0);
     if (f->parent < 0) return errno;
     snprintf(f->name, sizeof f->name, "%s", p->name);

@@ -59,10 +59,12 @@ int check_file_for_writer(walk *w, const struct stat &st) {
     return EPERM;
 }
 
-// Enters the folder fd, already open, as the one reached.
-int enter(walk *w, int fd) {
+// Enters the folder fd, already open, as the one reached (its status
+// known, or taken here).
+int enter(walk *w, int fd, const struct stat *known = nullptr) {
     struct stat st;
-    if (fstat(fd, &st) != 0) {
+    if (known) st = *known;
+    else if (fstat(fd, &st) != 0) {
         int error = errno;
         close(fd);
         return error;
@@ -196,7 +198,7 @@ int enter_folder(walk *w, const char *name, const struct stat &st) {
         close(fd);
         return error;
     }
-    return enter(w, fd);
+    return enter(w, fd, &now);
 }
 
 // One step: false when the walk ends here (*error says how).
@@ -256,9 +258,7 @@ bool step(walk *w, unsigned flags, mode_t mode, int *error) {
 
 int safe_walk(const char *path, unsigned flags, mode_t mode, safe_place *place,
               const safe_place *from) {
-    *place = safe_place{};
-    place->folder = -1;
-    place->name = place->path;
+    safe_place_clear(place);
     walk w;
     w.place = place;
     w.note = (flags & SAFE_NOTE_CHANGEABLE) != 0;

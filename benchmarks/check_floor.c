@@ -2,16 +2,23 @@
  * cards as list does, opens each supported card by its ID, reads its 64
  * locations, reads its image DIR/card-ID.img and compares, and prints what
  * sorvit-image prints for cards that match (32-bit cards only, which the
- * benchmark's bank holds). Usage: check_floor DIR */
+ * benchmark's bank holds), each card under its shared lock, after a look
+ * for unfinished changes. Usage: check_floor DIR */
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 
+#include "state_floor.h"
 #include "velqor2.h"
 
 static int check_card(const char *dir, uint32_t id) {
     VELQOR2_HANDLE handle = 0;
-    if (VELQOR2_OpenCard(id, &handle) != VELQOR2_SUCCESS) return 1;
+    const int lock = floor_lock_card(id);
+    if (lock < 0) return 1;
+    if (VELQOR2_OpenCard(id, &handle) != VELQOR2_SUCCESS) {
+        close(lock);
+        return 1;
+    }
     union {
         VELQOR2_CARD_INFO info;
         char room[1024];
@@ -21,6 +28,7 @@ static int check_card(const char *dir, uint32_t id) {
     for (uint32_t loc = 0; loc < 64 && !failed; loc++)
         failed = VELQOR2_ReadConfig(handle, loc, &values[loc]) != VELQOR2_SUCCESS;
     VELQOR2_CloseCard(handle);
+    close(lock);
     char path[4096], text[65536];
     snprintf(path, sizeof path, "%s/card-%lu.img", dir, (unsigned long)id);
     FILE *f = fopen(path, "r");
@@ -41,6 +49,7 @@ static int check_card(const char *dir, uint32_t id) {
 
 int main(int argc, char **argv) {
     if (argc != 2) return 2;
+    if (floor_journals() > 2) fputs("unfinished changes\n", stderr);
     int failed = 0;
     uint32_t misses = 0;
     for (uint32_t index = 0; misses < 8; index++) {

@@ -1,9 +1,11 @@
-/* The floor for sorvit-image list: a minimal C program that opens the same
- * cards through the card library, by index until eight indices in a row
- * fail to open, and prints the same table (failed rows included). */
+/* The floor for sorvit-image list: a minimal C program that looks for
+ * unfinished changes in the state folder's journal, opens the same cards
+ * through the card library, by index until eight indices in a row say
+ * there is no such card, and prints the same table (failed rows included). */
 #include <stdint.h>
 #include <stdio.h>
 
+#include "state_floor.h"
 #include "velqor2.h"
 
 /* type ranges, word width in bits, first unprotected location */
@@ -37,14 +39,25 @@ static void print_row(uint32_t index, const VELQOR2_CARD_INFO *info) {
 }
 
 int main(void) {
+    if (floor_journals() > 2) fputs("unfinished changes\n", stderr);
+    VELQOR2_HANDLE probe = 0;
+    const VELQOR2_STATUS end = VELQOR2_OpenCardByIndex(UINT32_MAX, &probe);
+    if (end == VELQOR2_SUCCESS) VELQOR2_CloseCard(probe);
     printf("%5s  %-23s  %6s  %-11s  %s\n", "Index", "ID", "Board", "Word", "Protected");
     unsigned failed = 0, pending = 0;
     char pending_rows[8][700];
-    for (uint32_t index = 0; failed < 8; index++) {
+    for (uint32_t index = 0; failed < 8 && index < 4096; index++) {
         VELQOR2_HANDLE handle = 0;
         VELQOR2_STATUS status = VELQOR2_OpenCardByIndex(index, &handle);
+        if (status != VELQOR2_SUCCESS && status != end) {
+            for (unsigned k = 0; k < pending; k++) fputs(pending_rows[k], stdout);
+            failed = pending = 0;
+            printf("%5lu  Failed to open card: %s\n", (unsigned long)index,
+                   VELQOR2_GetStatusString(status));
+            continue;
+        }
         if (status != VELQOR2_SUCCESS) {
-            /* A failed row is printed only when a card follows it. */
+            /* A "no such card" row is printed only when a card follows it. */
             snprintf(pending_rows[pending++], sizeof pending_rows[0],
                      "%5lu  Failed to open card: %s\n", (unsigned long)index,
                      VELQOR2_GetStatusString(status));

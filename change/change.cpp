@@ -29,16 +29,18 @@ void user_name(uid_t uid, char *out, size_t size) {
 // otherwise. false when it is not there (a reader: nothing to find).
 bool reach_state(change_run *run, bool make, failure_log *log) {
     if (run->journal.folder >= 0 && (run->state_made || !make)) return true;
+    if (run->state_absent && !make) return false;  // a host where nothing was ever changed
     safe_release(&run->state);
     safe_release(&run->journal);
     char why[SAFE_TEXT_MAX];
     int error = open_family_folder(family_folder::STATE, "", make, &run->state, why, sizeof why);
     if (!error)
         error = open_family_folder(family_folder::STATE, "journal", make, &run->journal, why,
-                                   sizeof why);
+                                   sizeof why, &run->state);
     if (error && (make || error != ENOENT))
         log_failure(log, "Cannot %s the journal of changes: %s\n", make ? "keep" : "read", why);
     run->state_made = !error && make;
+    run->state_absent = error == ENOENT && !make;
     return !error;
 }
 
@@ -48,24 +50,64 @@ int state_folder(change_run *run, bool make, failure_log *log) {
     return reach_state(run, make, log) ? run->state.folder : -1;
 }
 
+namespace {
+
+struct utc_time {
+    long long year;
+    unsigned month, day, hour, minute, second;
+};
+
+// The date and time in UTC of a count of seconds since 1970, worked out
+// here: the C library's gmtime reads the time zone's file first, which a
+// run's name needs not, and every run has one.
+utc_time utc_of(time_t now) {
+    const long long seconds = now, days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
+    const long long in_day = seconds - days * 86400;
+    const long long z = days + 719468, era = (z >= 0 ? z : z - 146096) / 146097;
+    const long long doe = z - era * 146097;
+    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100), mp = (5 * doy + 2) / 153;
+    const unsigned month = static_cast<unsigned>(mp < 10 ? mp + 3 : mp - 9);
+    return {yoe + era * 400 + (month <= 2),
+            month,
+            static_cast<unsigned>(doy - (153 * mp + 2) / 5 + 1),
+            static_cast<unsigned>(in_day / 3600),
+            static_cast<unsigned>(in_day / 60 % 60),
+            static_cast<unsigned>(in_day % 60)};
+}
+
+}  // namespace
+
 void start_change_run(change_run *run, const char *tool, const char *action) {
-    *run = change_run{};
     run->tool = tool;
     run->action = action;
     snprintf(run->who, sizeof run->who, "%s %s", tool, action);
-    char when[24] = "0";
-    const time_t now = time(nullptr);
-    struct tm utc;
-    if (gmtime_r(&now, &utc)) strftime(when, sizeof when, "%Y%m%dT%H%M%SZ", &utc);
-    snprintf(run->run, sizeof run->run, "%s-%ld", when, static_cast<long>(getpid()));
+    // Names sort as the runs started (the newest run is the one undone):
+    // two runs of one second are told apart by the nanoseconds, not by
+    // their process numbers, which do not sort as text.
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const utc_time t = utc_of(now.tv_sec);
+    snprintf(run->run, sizeof run->run, "%04lld%02u%02uT%02u%02u%02u.%09ldZ-%ld", t.year, t.month,
+             t.day, t.hour, t.minute, t.second, static_cast<long>(now.tv_nsec),
+             static_cast<long>(getpid()));
     run->runtime.folder = run->state.folder = run->journal.folder = -1;
     run->writer.fd = -1;
     run->history_fd = -1;
     run->uid = geteuid();
+}
+
+namespace {
+
+// Who and where, asked of the system only by a run that changes a card.
+void identify(change_run *run) {
+    if (run->user[0]) return;
     user_name(run->uid, run->user, sizeof run->user);
     if (gethostname(run->host, sizeof run->host - 1) != 0)
         snprintf(run->host, sizeof run->host, "?");
 }
+
+}  // namespace
 
 int lock_card_for(change_run *run, uint32_t card_id, lock_mode mode, card_lock *lock,
                   failure_log *log) {
@@ -120,8 +162,9 @@ void describe_unfinished(const change_entry &e, char *out, size_t size) {
              static_cast<unsigned long>(e.card_id), static_cast<unsigned long>(e.card_id));
 }
 
-void new_change(const change_run *run, change_entry *e, uint32_t card_id, int32_t board_type,
+void new_change(change_run *run, change_entry *e, uint32_t card_id, int32_t board_type,
                 unsigned word_bits, const char *image) {
+    identify(run);
     *e = change_entry{};
     snprintf(e->run, sizeof e->run, "%s", run->run);
     e->card_id = card_id;
@@ -175,6 +218,7 @@ void log_change(const change_run *run, const change_entry &e, const char *outcom
 }
 
 void record(change_run *run, const change_entry &e, const char *outcome) {
+    identify(run);
     char *line = history_line(e, outcome, run->host);
     if (line && run->state.folder >= 0)
         (void)history_append(run->state.folder, line, &run->history_fd);
@@ -185,8 +229,10 @@ void record(change_run *run, const change_entry &e, const char *outcome) {
 }  // namespace
 
 void end_change(change_run *run, const change_entry &e, const char *outcome) {
+    // The history first: a run cut between the two leaves a change that
+    // undo still finds in the journal, never one it can find nowhere.
+    if (change_written_count(e)) record(run, e, outcome);
     journal_done(&run->writer, e.card_id, outcome);
-    if (change_written_count(e)) record(run, e, outcome);  // a history of what was written
 }
 
 void leave_unfinished(change_run *run, const change_entry &e) {

@@ -24,6 +24,7 @@ struct change_run {
     char run[48];                        // the run's name, from its start and its process
     safe_place runtime, state, journal;  // each reached once; folder -1 until then
     bool state_made;                     // the state folder was made, not only looked for
+    bool state_absent;                   // looked for to read, and not there: not looked for again
     journal_writer writer;
     journal_reader reader;
     int history_fd;            // the history last appended to, flushed at the end
@@ -33,6 +34,8 @@ struct change_run {
     char user[64];
 };
 
+// run starts zeroed (value-initialized, or static): it is large, and most
+// of it is never written.
 void start_change_run(change_run *run, const char *tool, const char *action);
 
 // The state folder's descriptor, made when make is set; -1 when it is not
@@ -67,7 +70,7 @@ void describe_unfinished(const change_entry &entry, char *out, size_t size);
 
 // A change of the card by this run; the caller adds each location, its
 // value before (when it was read) and after.
-void new_change(const change_run *run, change_entry *entry, uint32_t card_id, int32_t board_type,
+void new_change(change_run *run, change_entry *entry, uint32_t card_id, int32_t board_type,
                 unsigned word_bits, const char *image);
 // Makes the change durable before its first write. 0, or -1 with the
 // failure reported and kept in log: nothing may be written then.

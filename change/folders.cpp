@@ -48,9 +48,8 @@ bool family_folder_path(family_folder which, char *out, size_t size, char *why, 
 }
 
 int open_family_folder(family_folder which, const char *sub, bool make, safe_place *place,
-                       char *why, size_t why_size) {
-    *place = safe_place{};
-    place->folder = -1;
+                       char *why, size_t why_size, const safe_place *from) {
+    safe_place_clear(place);
     char path[PATH_MAX];
     if (!family_folder_path(which, path, sizeof path, why, why_size)) return ENOENT;
     if (sub[0] && !join(path + strlen(path), sizeof path - strlen(path), "/", sub)) {
@@ -60,7 +59,12 @@ int open_family_folder(family_folder which, const char *sub, bool make, safe_pla
     const mode_t mode = geteuid() == 0 ? 0755 : 0700;
     // Nobody else may have a say in any folder on the way, before one is made.
     const unsigned flags = SAFE_WHOLE_FOLDER | SAFE_STRICT | (make ? SAFE_MAKE_FOLDERS : 0u);
-    int error = safe_walk(path, flags, mode, place);
+    int error = from && sub[0] ? safe_walk(sub, flags, mode, place, from)
+                               : safe_walk(path, flags, mode, place);
+    if (error == ENOENT && !make) {  // a reader finds nothing: no text to make
+        snprintf(why, why_size, "%s", "");
+        return error;
+    }
     if (error) {
         snprintf(why, why_size, "%s: %s", path, error == EPERM ? place->refused : strerror(error));
         return error;

@@ -20,9 +20,10 @@ enum class family_folder { STATE, RUNTIME };
 bool family_folder_path(family_folder which, char *out, size_t size, char *why, size_t why_size);
 
 // Reaches the folder, and inside it the folder sub ("" for itself), making
-// them when make is set (0755 for root, 0700 for anyone else). 0, or an
-// errno with why: ENOENT when it is not there and make is not set.
+// them when make is set (0755 for root, 0700 for anyone else); from the
+// family folder itself when from holds it, reached before. 0, or an errno
+// with why: ENOENT when it is not there and make is not set.
 int open_family_folder(family_folder which, const char *sub, bool make, safe_place *place,
-                       char *why, size_t why_size);
+                       char *why, size_t why_size, const safe_place *from = nullptr);
 
 #endif

@@ -152,6 +152,7 @@ struct journal_file_seen {
     char name[NAME_MAX + 1];
     struct stat st;
     card_ids unfinished;  // as the file was when st was taken
+    bool listed;          // in the folder when its names were last read
 };
 
 namespace {
@@ -231,26 +232,57 @@ namespace {
 
 // Calls each(file) for every journal file of the folder, read again when it
 // changed, until it returns true; true when one did.
+// Each journal of the folder as last listed, when the folder is unchanged
+// since (names are added and removed by rename, link and unlink, which
+// change it): until each returns true.
+template <typename F>
+bool any_listed_journal(journal_reader *r, int folder, F each) {
+    bool found = false;
+    struct stat st;
+    for (size_t k = 0; k < r->count && !found; k++) {
+        char name[NAME_MAX + 1];  // seen_file may move the files it keeps
+        memcpy(name, r->files[k].name, sizeof name);
+        if (!r->files[k].listed || fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(st.st_mode))
+            continue;
+        const journal_file_seen *f = seen_file(r, folder, name, st);
+        found = f && each(folder, *f);
+    }
+    return found;
+}
+
 template <typename F>
 bool any_journal(journal_reader *r, int folder, F each) {
+    struct stat now;
+    const bool dated = folder >= 0 && fstat(folder, &now) == 0;
+    if (dated && r->listed && unchanged(now, r->folder_st))
+        return any_listed_journal(r, folder, each);
     int fd = folder >= 0 ? openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
     DIR *dir = fd >= 0 ? fdopendir(fd) : nullptr;
     if (!dir) {
         if (fd >= 0) close(fd);
         return false;
     }
-    bool found = false;
+    bool found = false, whole = true;  // whole: every name was read, and kept
     struct stat st;
+    for (size_t k = 0; k < r->count; k++) r->files[k].listed = false;
+    r->listed = false;
     while (!found && (errno = 0, true)) {
         const dirent *entry = readdir(dir);
         if (!entry) break;
         if (!is_journal(entry->d_name) || strcmp(entry->d_name, r->own) == 0 ||
             fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
             continue;
-        const journal_file_seen *f = seen_file(r, fd, entry->d_name, st);
+        journal_file_seen *f = seen_file(r, fd, entry->d_name, st);
+        if (f) f->listed = true;
+        whole = whole && f;
         found = f && each(fd, *f);
     }
     closedir(dir);
+    if (!found && whole && dated && errno == 0) {  // read to the end: it stands for the folder
+        r->folder_st = now;
+        r->listed = true;
+    }
     return found;
 }
 

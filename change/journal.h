@@ -97,6 +97,10 @@ struct journal_reader {
     journal_file_seen *files;
     size_t count;
     char own[NAME_MAX + 1];  // this run's journal, which is passed over: its changes are its own
+    // The folder as it was when its names were last read: while it is
+    // unchanged, so are they, and a run over many cards reads them once.
+    struct stat folder_st;
+    bool listed;
 };
 // The card's unfinished change, if the journal folder holds one: true with
 // it in *out. Call it holding the card's lock.

@@ -149,7 +149,9 @@ int run_action(const command_args &args, const card_choice &choice) {
     renderers out;
     const run_description described{chosen->kind, all, file, choice.card_given, choice.card_id};
     if (!start_renderers(&out, described, choice.flags[FLAG_JSON], metrics_file)) return -1;
-    image_run run{};
+    // Once a process, and large (it holds paths for messages): in zeroed
+    // storage, whose pages cost nothing until they are written.
+    static image_run run;
     run.out = &out;
     run.options = choice;
     start_change_run(&run.changes, APP_NAME, action_word(chosen->kind));

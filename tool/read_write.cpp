@@ -40,7 +40,7 @@ int ask_and_write(change_run *run, const card_session *card, uint32_t location, 
 
 int write_location(const card_session *card, uint32_t location, uint32_t data,
                    const card_choice &choice) {
-    change_run run;
+    change_run run{};
     start_change_run(&run, APP_NAME, "write");
     int status = ask_and_write(&run, card, location, data, choice);
     failure_log log{};

@@ -1054,8 +1054,9 @@ TEST(Stress, SaveStoppedBySignalLeavesNothing) {
     process_result r = run_program("/usr/bin/strace", traced);
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.err, "Cannot flush the folder of image file " + image + ": Input/output error\n");
-    // SIGKILL cannot be handled: the file has no name until it replaces the
-    // image, and one left in that moment goes with the next save.
+    // SIGKILL cannot be handled: the file has no name until just before it
+    // replaces the image; one killed in that moment leaves it, unlocked,
+    // and the next save removes it. They never pile up.
     bank_dir b;
     std::mt19937 random(50);
     for (int round = 0; round < 50; round++) {
@@ -1072,8 +1073,19 @@ TEST(Stress, SaveStoppedBySignalLeavesNothing) {
         kill(-pid, SIGKILL);  // the child and the save it is running
         waitpid(pid, nullptr, 0);
         std::this_thread::sleep_for(std::chrono::milliseconds(2));  // the save's end, in the kernel
-        for (const auto &name : files_beside(b)) EXPECT_EQ(name, "a.img") << "round " << round;
+        int temps = 0;
+        for (const auto &name : files_beside(b)) {
+            const bool temp = name.size() == 12 && name.rfind("a.img.", 0) == 0;
+            temps += temp;
+            EXPECT_TRUE(name == "a.img" || temp) << name << ", round " << round;
+        }
+        EXPECT_LE(temps, 1) << "round " << round;
     }
+    program_run last;
+    last.args = {"save", b.dir.file("a.img")};
+    last.env = {{"VELQOR2_SIM_BANK", b.bank}};
+    EXPECT_EQ(run_program(SORVIT_IMAGE_BINARY, last).status, 0);
+    EXPECT_EQ(files_beside(b), std::vector<std::string>{"a.img"});
 }
 
 TEST(Stress, HostileCommandLinesNeverCrash) {
