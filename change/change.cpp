@@ -50,47 +50,10 @@ int state_folder(change_run *run, bool make, failure_log *log) {
     return reach_state(run, make, log) ? run->state.folder : -1;
 }
 
-namespace {
-
-struct utc_time {
-    long long year;
-    unsigned month, day, hour, minute, second;
-};
-
-// The date and time in UTC of a count of seconds since 1970, worked out
-// here: the C library's gmtime reads the time zone's file first, which a
-// run's name needs not, and every run has one.
-utc_time utc_of(time_t now) {
-    const long long seconds = now, days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
-    const long long in_day = seconds - days * 86400;
-    const long long z = days + 719468, era = (z >= 0 ? z : z - 146096) / 146097;
-    const long long doe = z - era * 146097;
-    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100), mp = (5 * doy + 2) / 153;
-    const unsigned month = static_cast<unsigned>(mp < 10 ? mp + 3 : mp - 9);
-    return {yoe + era * 400 + (month <= 2),
-            month,
-            static_cast<unsigned>(doy - (153 * mp + 2) / 5 + 1),
-            static_cast<unsigned>(in_day / 3600),
-            static_cast<unsigned>(in_day / 60 % 60),
-            static_cast<unsigned>(in_day % 60)};
-}
-
-}  // namespace
-
 void start_change_run(change_run *run, const char *tool, const char *action) {
     run->tool = tool;
     run->action = action;
     snprintf(run->who, sizeof run->who, "%s %s", tool, action);
-    // Names sort as the runs started (the newest run is the one undone):
-    // two runs of one second are told apart by the nanoseconds, not by
-    // their process numbers, which do not sort as text.
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    const utc_time t = utc_of(now.tv_sec);
-    snprintf(run->run, sizeof run->run, "%04lld%02u%02uT%02u%02u%02u.%09ldZ-%ld", t.year, t.month,
-             t.day, t.hour, t.minute, t.second, static_cast<long>(now.tv_nsec),
-             static_cast<long>(getpid()));
     run->runtime.folder = run->state.folder = run->journal.folder = -1;
     run->writer.fd = -1;
     run->history_fd = -1;
@@ -99,9 +62,21 @@ void start_change_run(change_run *run, const char *tool, const char *action) {
 
 namespace {
 
-// Who and where, asked of the system only by a run that changes a card.
+// The run's name, who and where: asked of the system (the time zone, the
+// user database) only by a run that changes a card. Names sort as the runs
+// began to change cards (the newest run is the one +all undo takes back):
+// two of one second by their nanoseconds, not by their process numbers,
+// which do not sort as text.
 void identify(change_run *run) {
     if (run->user[0]) return;
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const time_t seconds = now.tv_sec;
+    struct tm utc;
+    char when[24] = "0";
+    if (gmtime_r(&seconds, &utc)) strftime(when, sizeof when, "%Y%m%dT%H%M%S", &utc);
+    snprintf(run->run, sizeof run->run, "%s.%09ldZ-%ld", when, static_cast<long>(now.tv_nsec),
+             static_cast<long>(getpid()));
     user_name(run->uid, run->user, sizeof run->user);
     if (gethostname(run->host, sizeof run->host - 1) != 0)
         snprintf(run->host, sizeof run->host, "?");

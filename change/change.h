@@ -21,7 +21,7 @@ struct change_run {
     const char *tool;                    // "sorvit-image"
     const char *action;                  // "load"
     char who[48];                        // "sorvit-image load": how a waiter is told of this run
-    char run[48];                        // the run's name, from its start and its process
+    char run[48];                        // the run's name, from its first change and its process
     safe_place runtime, state, journal;  // each reached once; folder -1 until then
     bool state_made;                     // the state folder was made, not only looked for
     bool state_absent;                   // looked for to read, and not there: not looked for again
