@@ -27,13 +27,11 @@ void show_changes(FILE *stream, const load_job &job, location_mask protected_mas
     }
 }
 
-// Where the changes are shown before the question: nowhere with +json and
-// +f, which leave no one to show them to.
-FILE *shown(const image_run *run) {
+}  // namespace
+
+FILE *changes_shown_on(const image_run *run) {
     return run->out->json && run->options.force ? nullptr : run->out->prompt;
 }
-
-}  // namespace
 
 int compare_and_show(image_run *run, load_job *job) {
     card_record *r = &job->record;
@@ -49,7 +47,7 @@ int compare_and_show(image_run *run, load_job *job) {
     }
     l->protected_mask = protected_locations(r->card) & part.differ;
     job->held = job->choice.unlock ? 0 : l->protected_mask;
-    show_changes(shown(run), *job, l->protected_mask);
+    show_changes(changes_shown_on(run), *job, l->protected_mask);
     if ((part.differ & ~job->held) != 0 || far_differs(*job)) {
         job->pending = true;
         return 0;
@@ -60,8 +58,8 @@ int compare_and_show(image_run *run, load_job *job) {
 }
 
 void preview_load(image_run *run, load_job *job, bool close_card_after) {
-    int status = start_comparison(run, job->choice, job->file, image_use::LOAD, shown(run), &job->c,
-                                  &job->record);
+    int status = start_comparison(run, job->choice, job->file, image_use::LOAD,
+                                  changes_shown_on(run), &job->c, &job->record);
     if (status == 0) status = compare_and_show(run, job);
     if (close_card_after || !job->pending) close_card(&job->c.card);
     if (!job->pending) end_job(run, job, status);

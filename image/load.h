@@ -42,6 +42,10 @@ void preview_load(image_run *run, load_job *job, bool close_card_after);
 // locations differ) or -1.
 int compare_and_show(image_run *run, load_job *job);
 
+// Where a card's line and its changes are shown before the question:
+// nowhere with +json and +f, which leave no one to show them to.
+FILE *changes_shown_on(const image_run *run);
+
 // One question for every pending job, then their writes; each job's record
 // is rendered when its card is done, and released. The worst status of the
 // jobs.

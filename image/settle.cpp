@@ -130,6 +130,7 @@ void preview_settle(image_run *run, load_job *job, bool close_card_after) {
     int status = open_card_for(job->choice, &job->c.card, r);
     if (status == 0) status = read_for_settling(run, job);
     if (status == 0) {
+        print_card_line(changes_shown_on(run), &job->c.card);  // as load names its card
         r->file = r->change->image[0] ? r->change->image : nullptr;
         status = compare_and_show(run, job);
     } else if (status == 1) {

@@ -549,7 +549,7 @@ TEST(Image, ChangeCutShortIsFinishedOrUndone) {
             std::string again = "Card 20(0x14) has no unfinished change: nothing to recover\n";
             if (!recovered && c.written == 0) again = "";
             if (!recovered && c.written > 0) {
-                again = "";
+                again = "Selected card ID is 20(0x14)\n";
                 for (unsigned k = 0; k < c.written; k++)
                     again += "   [0x3" + std::to_string(k) + "] = 0xAB00" +
                              std::to_string(3030 + 101 * k) + " -> 0x12345678\n";
@@ -664,6 +664,18 @@ TEST(Image, AllActsOnEverySupportedCard) {
           "",
           "+all needs a folder for the cards' images, not -\n",
           255}},
+        // +all undo takes back the newest run only, also when two runs
+        // began in one second.
+        {[](const image_dir &d) {
+             d.sorvit({"/card", "1", "+f", "0x31", "0x5"});
+             d.sorvit({"/card", "2", "+f", "0x31", "0x6"});
+         },
+         {{"+all", "+f", "undo"},
+          std::nullopt,
+          "Selected card ID is 2(0x2)\n   [0x31] = 0x0006 -> 0xC031\n" + skipped +
+              "Wrote 1 location: card 2(0x2) holds again what it held before its change\n",
+          "",
+          0}},
     };
     for (const auto &step : steps) {
         if (step.before) step.before(d);
