@@ -64,9 +64,10 @@ bool next_line(const char *text, size_t length, size_t *pos, span *line) {
     return true;
 }
 
-// The next word of the line; false when none is left.
+// The next word of the line; false, and an empty word, when none is left.
 bool next_word(span *line, span *word) {
     while (line->begin < line->end && *line->begin == ' ') line->begin++;
+    *word = span{line->end, line->end};
     if (line->begin == line->end) return false;
     const char *end = static_cast<const char *>(
         memchr(line->begin, ' ', static_cast<size_t>(line->end - line->begin)));
@@ -94,12 +95,23 @@ bool line_card(span *line, span *kind, uint32_t *card_id) {
     return next_word(line, kind) && next_word(line, &word) && number_of(word, card_id);
 }
 
+int hex_digit(char c) {
+    return c >= '0' && c <= '9'   ? c - '0'
+           : c >= 'A' && c <= 'F' ? c - 'A' + 10
+           : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                  : -1;
+}
+
+// Percent-decodes value into out, cut to fit. Exactly two hexadecimal
+// digits follow a '%' that encodes; the text is read no further than the
+// value's end (a journal's text has no terminating zero).
 void decode(span value, char *out, size_t size) {
     size_t n = 0;
     for (const char *c = value.begin; c < value.end && n + 1 < size; c++) {
-        unsigned byte;
-        if (*c == '%' && value.end - c >= 3 && sscanf(c + 1, "%2x", &byte) == 1) {
-            out[n++] = static_cast<char>(byte);
+        const int high = *c == '%' && value.end - c >= 3 ? hex_digit(c[1]) : -1;
+        const int low = high >= 0 ? hex_digit(c[2]) : -1;
+        if (low >= 0) {
+            out[n++] = static_cast<char>(high * 16 + low);
             c += 2;
         } else {
             out[n++] = *c;
@@ -272,10 +284,19 @@ bool unfinished_cards(const char *text, size_t length, card_ids *out) {
     size_t count = 0, size = 0, pos = 0;
     card_event *events = nullptr;
     span line, kind;
-    uint32_t card_id = 0;
+    uint32_t card_id = 0, changing = 0;
+    bool in_change = false;  // a "change" line was read, and not yet its "ready"
     while (next_line(text, length, &pos, &line)) {
-        if (!line_card(&line, &kind, &card_id) || !(is(kind, "ready") || is(kind, "done")))
-            continue;
+        const bool has_card = line_card(&line, &kind, &card_id);
+        if (is(kind, "change")) {
+            in_change = has_card;
+            changing = card_id;
+        }
+        // A "ready" ends the entry its "change" line began (as parse_entry
+        // reads it): one without is no whole entry.
+        const bool ready = has_card && is(kind, "ready") && in_change && changing == card_id;
+        if (ready) in_change = false;
+        if (!ready && !(has_card && is(kind, "done"))) continue;
         if (count == size) {
             void *more = reallocarray(events, size = size ? size * 2 : 64, sizeof *events);
             if (!more) return free(events), false;
