@@ -19,8 +19,8 @@ constexpr fixed_text make_header() {
     h.add(BANK_DEFAULT_WORDS);
     h.add(
         "), serial, model, and any number of 'fault =' lines: open,\n"
-        "# info, read, read <location>, write or write <location>. Numbers are\n"
-        "# decimal or 0x-hex.\n"
+        "# info, read, read <location>, write, write <location> or cut <writes>\n"
+        "# (a power cut after that many writes). Numbers are decimal or 0x-hex.\n"
         "# Data lines 'location: value value ...' are hexadecimal; locations not\n"
         "# listed hold the erased value (all ones). A write rewrites its card.\n"
         "# Limits: ");
