@@ -146,8 +146,9 @@ char *history_line(const change_entry &e, const char *outcome, const char *host)
 }
 
 int history_append(int folder, const char *line, int *kept) {
+    // Read as well as written: its last byte tells whether a line was cut.
     int fd = openat(folder, HISTORY_FILE,
-                    O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+                    O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0) return errno;
     struct stat st;
     char last = '\n';
