@@ -87,13 +87,13 @@ int appear(atomic_temp *temp, Make make_it) {
     return error;
 }
 
-// Links the unnamed file in under a new temporary name.
-int link_unnamed(atomic_temp *temp) {
+// Links the unnamed file in under name. EEXIST when the name is taken.
+int link_unnamed(const atomic_temp *temp, int folder, const char *name) {
     char self[64];
     snprintf(self, sizeof self, "/proc/self/fd/%d", temp->fd);
-    if (linkat(AT_FDCWD, self, temp->folder, temp->name, AT_SYMLINK_FOLLOW) == 0) return 0;
+    if (linkat(AT_FDCWD, self, folder, name, AT_SYMLINK_FOLLOW) == 0) return 0;
     if (errno != ENOENT) return errno;  // no /proc: root may link the descriptor itself
-    return linkat(temp->fd, "", temp->folder, temp->name, AT_EMPTY_PATH) == 0 ? 0 : errno;
+    return linkat(temp->fd, "", folder, name, AT_EMPTY_PATH) == 0 ? 0 : errno;
 }
 
 // Makes the file: unnamed where the file system can, named otherwise. Its
@@ -121,7 +121,7 @@ int create_temp(const safe_place *p, const char *suffix, mode_t mode, atomic_tem
 int name_temp(const safe_place *p, const char *suffix, atomic_temp *temp) {
     for (int attempt = 0; attempt < 100 && !temp->exists; attempt++) {
         if (int error = make_name(p, suffix, temp)) return error;
-        int error = appear(temp, [temp] { return link_unnamed(temp); });
+        int error = appear(temp, [temp] { return link_unnamed(temp, temp->folder, temp->name); });
         if (error && error != EEXIST) return error;
     }
     return temp->exists ? 0 : EEXIST;
@@ -197,8 +197,14 @@ int atomic_sync_folder(int folder) {
 }
 
 int atomic_commit(atomic_temp *temp, const safe_place *p, bool sync_folder) {
-    int error = name_temp(p, temp->suffix, temp);
-    if (!error && renameat(temp->folder, temp->name, p->folder, p->name) != 0) error = errno;
+    // A new file is linked in under its own name in one step: a kill leaves
+    // nothing behind. One that replaces another (or a name taken since the
+    // walk) needs a name of its own first, then the rename.
+    int error = temp->exists || p->exists ? EEXIST : link_unnamed(temp, p->folder, p->name);
+    if (error == EEXIST) {
+        error = name_temp(p, temp->suffix, temp);
+        if (!error && renameat(temp->folder, temp->name, p->folder, p->name) != 0) error = errno;
+    }
     if (!error) {
         temp->exists = false;
         g_pending = 0;

@@ -997,8 +997,9 @@ TEST(Stress, ImageReadsNeitherWaitNorTrustOtherUsers) {
 }
 
 // A save ended by SIGINT, SIGTERM or SIGHUP while its temporary file exists
-// removes it. The file has a name only just before its rename: strace
-// holds the save in that rename, so the signal lands there.
+// removes it. The file that replaces an image has a name only just before
+// its rename (a new one is linked in under its own name, with no rename):
+// strace holds the save in that rename, so the signal lands there.
 TEST(Stress, SaveStoppedBySignalLeavesNothing) {
     if (system("strace -o /dev/null true >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "strace cannot trace here";
@@ -1006,6 +1007,12 @@ TEST(Stress, SaveStoppedBySignalLeavesNothing) {
         bank_dir b;
         temp_dir state;
         std::string image = b.dir.file("a.img");
+        program_run first;  // the image the save replaces
+        first.args = {"save", image};
+        first.env = {{"VELQOR2_SIM_BANK", b.bank},
+                     {"SORVIT_STATE_DIR", state.path + "/state"},
+                     {"SORVIT_RUNTIME_DIR", state.path + "/run"}};
+        ASSERT_EQ(run_program(SORVIT_IMAGE_BINARY, first).status, 0);
         pid_t tracer = fork();
         if (tracer == 0) {
             setenv("VELQOR2_SIM_BANK", b.bank.c_str(), 1);
