@@ -66,23 +66,15 @@ bool line_card(span *line, span *kind, uint32_t *card_id) {
     return next_word(line, kind) && next_word(line, &word) && number_of(word, card_id);
 }
 
-int hex_digit(char c) {
-    return c >= '0' && c <= '9'   ? c - '0'
-           : c >= 'A' && c <= 'F' ? c - 'A' + 10
-           : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                                  : -1;
-}
-
 // Percent-decodes value into out, cut to fit. Exactly two hexadecimal
 // digits follow a '%' that encodes; the text is read no further than the
 // value's end (a journal's text has no terminating zero).
 void decode(span value, char *out, size_t size) {
     size_t n = 0;
     for (const char *c = value.begin; c < value.end && n + 1 < size; c++) {
-        const int high = *c == '%' && value.end - c >= 3 ? hex_digit(c[1]) : -1;
-        const int low = high >= 0 ? hex_digit(c[2]) : -1;
-        if (low >= 0) {
-            out[n++] = static_cast<char>(high * 16 + low);
+        number_read byte;
+        if (*c == '%' && value.end - c >= 3 && read_number(c + 1, c + 3, NUMBER_HEX, &byte)) {
+            out[n++] = static_cast<char>(byte.value);
             c += 2;
         } else {
             out[n++] = *c;

@@ -44,13 +44,17 @@ change_entry without_index(change_entry e) {
     return e;
 }
 
-std::string journal_of(const change_entry &e, const std::string &after = "") {
+// The entry's lines, as its run writes them.
+std::string lines_of(const change_entry &e) {
     journal_text t{};
     EXPECT_TRUE(format_entry(e, &t));
-    std::string text =
-        "sorvit journal 1 " + std::string(e.run) + "\n" + std::string(t.data, t.length);
+    std::string text(t.data, t.length);
     free_journal_text(&t);
-    return text + after;
+    return text;
+}
+
+std::string journal_of(const change_entry &e, const std::string &after = "") {
+    return "sorvit journal 1 " + std::string(e.run) + "\n" + lines_of(e) + after;
 }
 
 TEST(Journal, EntriesReadBackAsWritten) {
@@ -81,14 +85,7 @@ TEST(Journal, EntriesReadBackAsWritten) {
         EXPECT_STREQ(back.run, e.run) << c.name;
         EXPECT_STREQ(back.user, e.user) << c.name;
         EXPECT_STREQ(back.image, e.image) << c.name;
-        EXPECT_EQ(back.has_index, e.has_index) << c.name;
-        EXPECT_EQ(back.board_type, e.board_type) << c.name;
-        EXPECT_EQ(back.time, e.time) << c.name;
-        EXPECT_EQ(back.locations, e.locations) << c.name;
-        EXPECT_EQ(back.before_known, e.before_known) << c.name;
-        EXPECT_EQ(memcmp(back.after, e.after, sizeof e.after), 0) << c.name;
-        EXPECT_EQ(back.has_far, e.has_far) << c.name;
-        EXPECT_EQ(back.far_after, e.far_after) << c.name;
+        EXPECT_EQ(lines_of(back), lines_of(e)) << c.name;  // every field the journal keeps
         EXPECT_EQ(back.written, c.written) << c.name;
         EXPECT_EQ(back.far_written, c.far_written) << c.name;
         EXPECT_EQ(back.left, c.left) << c.name;

@@ -629,14 +629,8 @@ TEST(Image, AllActsOnEverySupportedCard) {
           "Failed to open card with index 0: simulated fault: open of card 1\n"
           "Folder @j/day not made: not every card was saved\n",
           255}},
-        {[](const image_dir &d) { EXPECT_TRUE(std::filesystem::is_empty(d.dir.file("j"))); },
-         {{"+all", "check", "@i"},
-          std::nullopt,
-          match2 + skipped,
-          "Failed to open card with index 0: simulated fault: open of card 1\n"
-          "@i/card-1.img: no card with ID 1 on this host\n",
-          255}},
         {[](const image_dir &d) {
+             EXPECT_TRUE(std::filesystem::is_empty(d.dir.file("j")));  // nothing of day/ left
              write_file(d.dir.file("bank"),
                         std::regex_replace(d.bank(), std::regex("fault.*\n"), ""));
              unlink(d.dir.file("i/card-1.img").c_str());

@@ -866,6 +866,13 @@ TEST(Stress, ImageReadsNeitherWaitNorTrustOtherUsers) {
     const std::string NOT_REGULAR = "Cannot read image file @g/card-0.img: not a regular file\n";
     const std::string SHARED =
         "folder @g is writable by group and others (owner uid 0, mode 0777; 0755 would be safe)";
+    const std::string TWO_NAMES =
+        "Cannot read image file @g/card-0.img: it has 2 names, in a "
+        "folder that others can write (mode 1777)\n";
+    const auto second_name_in_sticky = [](const std::string &g) {
+        chmod(g.c_str(), 01777);
+        link((g + "/card-0.img").c_str(), (g + "-old.img").c_str());
+    };
     const struct {
         const char *name;
         std::function<void(const std::string &folder)> setup;
@@ -924,24 +931,16 @@ TEST(Stress, ImageReadsNeitherWaitNorTrustOtherUsers) {
          255},
         // A second name in a folder that others may write is someone else's doing.
         {"check of an image with a second name in a sticky folder",
-         [](const std::string &g) {
-             chmod(g.c_str(), 01777);
-             link((g + "/card-0.img").c_str(), (g + "-old.img").c_str());
-         },
+         second_name_in_sticky,
          {"+all", "check", "@g"},
          "",
-         "Cannot read image file @g/card-0.img: it has 2 names, in a folder that others can "
-         "write (mode 1777)\n",
+         TWO_NAMES,
          255},
         {"load of an image with a second name in a sticky folder",
-         [](const std::string &g) {
-             chmod(g.c_str(), 01777);
-             link((g + "/card-0.img").c_str(), (g + "-old.img").c_str());
-         },
+         second_name_in_sticky,
          {"+f", "load", "@g/card-0.img"},
          "",
-         "Cannot read image file @g/card-0.img: it has 2 names, in a folder that others can "
-         "write (mode 1777)\n",
+         TWO_NAMES,
          255},
         {"+all save through root's folder link with a second name",
          [](const std::string &g) {
